@@ -1,0 +1,17 @@
+// Driver-wide pointers of AddrTranslateDxe, each written once during start-up
+// and only read afterwards.
+#pragma once
+
+#include "efi/uefi.h"
+#include "pi/mp_services.h"
+#include "platform_topology_protocol.h"
+
+namespace atd {
+
+struct ChannelConfigTable;
+
+extern EFI_MP_SERVICES_PROTOCOL* gMpServices;              // driver entry step 2
+extern const PlatformTopologyProtocol* gPlatformTopology;  // driver entry step 3
+extern ChannelConfigTable* gChannelConfigTable;            // driver entry step 4
+
+}  // namespace atd

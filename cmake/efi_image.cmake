@@ -1,0 +1,37 @@
+# Builds a PE32+ x86-64 UEFI boot-service-driver image from freestanding C++:
+# gnu-efi's start-up object and linker script, then objcopy to efi-bsdrv.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
+                OUTPUT_VARIABLE TIV_LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+find_program(TIV_LD ld REQUIRED)
+find_program(TIV_OBJCOPY objcopy REQUIRED)
+
+set(TIV_EFI_CXXFLAGS
+    -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -fno-stack-protector -fno-stack-check -fshort-wchar -mno-red-zone
+    -maccumulate-outgoing-args -fpic -fno-asynchronous-unwind-tables
+    -DEFI_FUNCTION_WRAPPER -DTIV_DIAG_PRINT_ENABLED=0 -O2)
+
+function(tiv_add_efi_image NAME)
+  set(objs ${NAME}_objs)
+  add_library(${objs} OBJECT ${ARGN})
+  target_compile_options(${objs} PRIVATE ${TIV_EFI_CXXFLAGS})
+  # The host build type flags (-g, -O) are fine; sanitizers never reach here
+  # because the images are not built in the sanitizer preset.
+  set(so ${CMAKE_CURRENT_BINARY_DIR}/${NAME}.so)
+  set(efi ${CMAKE_CURRENT_BINARY_DIR}/${NAME}.efi)
+  add_custom_command(
+    OUTPUT ${so}
+    COMMAND ${TIV_LD} -shared -Bsymbolic -nostdlib -znocombreloc --no-undefined
+            -T /usr/lib/elf_x86_64_efi.lds /usr/lib/crt0-efi-x86_64.o
+            $<TARGET_OBJECTS:${objs}> -o ${so} -L/usr/lib -lefi -lgnuefi ${TIV_LIBGCC}
+    DEPENDS ${objs} $<TARGET_OBJECTS:${objs}>
+    COMMAND_EXPAND_LISTS VERBATIM)
+  add_custom_command(
+    OUTPUT ${efi}
+    COMMAND ${TIV_OBJCOPY} -j .text -j .sdata -j .data -j .rodata -j .dynamic -j .dynsym
+            -j .rel -j .rela -j .rel.* -j .rela.* -j .reloc
+            --target efi-bsdrv-x86_64 ${so} ${efi}
+    DEPENDS ${so} VERBATIM)
+  add_custom_target(${NAME} ALL DEPENDS ${efi})
+  set_property(GLOBAL PROPERTY TIV_IMAGE_${NAME} ${efi})
+endfunction()

@@ -1,0 +1,28 @@
+// Filtered diagnostic print: one formatting into 512 bytes, offered to every
+// available back-end whose level mask shares a bit with the message's level.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#ifndef TIV_DIAG_PRINT_ENABLED
+#define TIV_DIAG_PRINT_ENABLED 0
+#endif
+
+namespace diag {
+
+// Build-time configuration; never changed at run time.
+inline constexpr uint8_t DiagPrintEnabled = TIV_DIAG_PRINT_ENABLED;
+inline constexpr uint64_t DiagDefaultLevelMask = 0x100401008A300408ULL;
+inline constexpr uint8_t DiagDebugPortAllowed = 1;
+inline constexpr uint64_t DiagUartBase = 0x3F8;
+inline constexpr uint16_t DiagPostPort = 0x80;
+inline constexpr unsigned DIAG_BUFFER_SIZE = 512;
+
+// Level of every message of the translations (bit 50).
+inline constexpr uint64_t DiagLevelTranslation = 0x0004000000000000ULL;
+
+void DiagPrint(uint64_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void DiagVPrint(uint64_t level, const char* format, va_list args);
+
+}  // namespace diag

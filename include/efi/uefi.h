@@ -1,0 +1,34 @@
+// UEFI base types, tables and status codes from gnu-efi, usable from C++.
+// gnu-efi's headers carry no extern "C" guards of their own.
+#pragma once
+
+extern "C" {
+#include <efi.h>
+}
+
+#include <cstdint>
+
+namespace uefi {
+
+// gnu-efi declares GUID arguments as non-const pointers; our GUIDs are
+// constants in read-only data and are never written through these pointers.
+inline EFI_GUID* GuidArg(const EFI_GUID& guid) { return const_cast<EFI_GUID*>(&guid); }
+
+inline bool SameGuid(const EFI_GUID& a, const EFI_GUID& b) {
+  const auto* x = reinterpret_cast<const uint8_t*>(&a);
+  const auto* y = reinterpret_cast<const uint8_t*>(&b);
+  for (unsigned i = 0; i < sizeof(EFI_GUID); ++i) {
+    if (x[i] != y[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace uefi
+
+// Status codes used by the system, with their UEFI values.
+static_assert(EFI_SUCCESS == 0);
+static_assert(EFI_INVALID_PARAMETER == 0x8000000000000002ULL);
+static_assert(EFI_UNSUPPORTED == 0x8000000000000003ULL);
+static_assert(EFI_VOLUME_FULL == 0x800000000000000BULL);
+static_assert(EFI_NOT_FOUND == 0x800000000000000EULL);
+static_assert(EFI_PROTOCOL_ERROR == 0x8000000000000018ULL);
