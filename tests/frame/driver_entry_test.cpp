@@ -136,6 +136,13 @@ TEST_F(DriverEntry, EveryFailureOfTheDriverEntryIsReturnedAndNothingIsInstalled)
        EFI_PROTOCOL_ERROR,
        {"AllocatePool", "LocateProtocol", "LocateProtocol", "GetNumberOfProcessors",
         "InstallProtocolInterface"}},
+      {"install returns a warning: passed on as it is",
+       [](Platform& q, sim::TopologyDouble&) {
+         q.Fail("InstallProtocolInterface", EFI_WARN_UNKNOWN_GLYPH, 1);
+       },
+       EFI_WARN_UNKNOWN_GLYPH,
+       {"AllocatePool", "LocateProtocol", "LocateProtocol", "GetNumberOfProcessors",
+        "InstallProtocolInterface"}},
   };
   for (const Case& c : cases) {
     atd::ResetDriverGlobals();
