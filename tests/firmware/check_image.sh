@@ -5,7 +5,7 @@
 # (11: boot-service driver, 10: application), a .reloc section, no undefined
 # symbols left in the ELF link, and only R_X86_64_RELATIVE dynamic
 # relocations (the only kind gnu-efi's start-up code applies when the firmware
-# loads the image at another address).
+# loads the image at another address), and no global constructors.
 set -u
 efi=$1 so=$2 want_subsystem=$3
 fail=0
@@ -45,6 +45,11 @@ undefined=$(nm -u "$so")
 
 others=$(readelf -rW "$so" | awk '/^[0-9a-f]+ +[0-9a-f]+ +R_/ && $3 != "R_X86_64_RELATIVE" {print $3, $5}' | sort -u)
 [[ -z $others ]] || problem "relocations the start-up code does not apply: $(echo $others)"
+
+# gnu-efi's start-up code runs no constructors: static data must be
+# constant-initialised.
+ctors=$(objdump -h "$so" | awk '$2 ~ /^\.(init_array|ctors|preinit_array)$/ && $3 != "00000000" {print $2}')
+[[ -z $ctors ]] || problem "global constructors in the link ($(echo $ctors)) would never run"
 
 ((fail)) && exit 1
 echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only"
