@@ -64,7 +64,13 @@ DebugMessageBuffer* FindDebugMessageBuffer() {
   HeapBufferQuery query{};
   query.Handle = DEBUG_BUFFER_HANDLE;
   if (FindHeapBuffer(&query) != 0) return nullptr;
-  return DebugMessageBufferAt(query.Data);
+  // The record must hold the fixed fields and the whole character area, or
+  // the count and the stores would run past the record's pool block.
+  if (query.DataSize < sizeof(DebugMessageBuffer)) return nullptr;
+  DebugMessageBuffer* buffer = DebugMessageBufferAt(query.Data);
+  if (buffer != nullptr && query.DataSize - sizeof(DebugMessageBuffer) < buffer->Capacity)
+    return nullptr;
+  return buffer;
 }
 
 BOOLEAN DebugPortLevelMaskFrom(DebugMessageBuffer* buffer, uint64_t* mask) {
