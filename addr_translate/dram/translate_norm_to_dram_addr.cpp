@@ -23,6 +23,7 @@ void DiagSinkPrint(void*, const char* format, va_list args) {
 
 __attribute__((format(printf, 2, 3))) void Say(const DramMessageSink& sink, const char* format,
                                                ...) {
+  if (sink.print == nullptr) return;
   va_list args;
   va_start(args, format);
   sink.print(sink.context, format, args);
@@ -77,7 +78,10 @@ void WriteRecord(DramAddress* out, uint8_t chipSelect, uint8_t bank, uint32_t ro
 
 }  // namespace
 
-constinit const DramMessageSink kDiagPrintSink = {DiagSinkPrint, nullptr};
+// With the diagnostic switch off (as delivered) the messages are dropped here,
+// before any argument is gathered.
+constinit const DramMessageSink kDiagPrintSink = {diag::DiagPrintEnabled ? DiagSinkPrint : nullptr,
+                                                  nullptr};
 
 void decode_dram_fields(const DramFieldSelect& in, uint8_t* bank, uint32_t* row, uint16_t* col,
                         uint8_t* rankMul, uint8_t* bankHashBits) {

@@ -16,7 +16,8 @@ void translate_norm_to_dram_addr(uint64_t normalizedAddress, uint8_t socket, uin
                                  uint8_t channel, DramAddress* out);
 
 // Where the translation's messages go. The driver sends them to DiagPrint at
-// the translation level; a test can catch them instead.
+// the translation level; a test can catch them instead. A null `print` drops
+// them.
 struct DramMessageSink {
   void (*print)(void* context, const char* format, va_list args);
   void* context;
