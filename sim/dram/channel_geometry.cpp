@@ -252,15 +252,19 @@ void BuildChannelGeometry(atd::ChannelConfigTable& t, const ChannelGeometry& g) 
     t.rmAddrSelSec[s][p] = rmSel;
   }
 
-  // Hashes fold in only bits that are decoded before the hashed quantity, so
-  // the decode stays one to one: bank hashes use column and row; rank-
-  // multiplier hashes use column, bank and row bits; chip-select hashes any
-  // bit but the chip-select bits.
+  // Hashes fold in only bits that can be recovered before the hashed
+  // quantity, so the decode stays one to one: bank hashes use column and row;
+  // rank-multiplier hashes use column, bank and row bits; chip-select hashes
+  // any bit but the chip-select bits. When the even and odd chip selects
+  // invert their rows differently, the two top row bits depend on the chip
+  // select itself and stay out of the chip-select and rank-multiplier hashes.
   SplitMix rng{g.hashSeed ^ (static_cast<uint64_t>(s) << 32)};
   std::vector<unsigned> noRm, noCs;
   for (const auto* v : {&l.col, &l.bank})
     for (unsigned b : *v) noRm.push_back(b);
-  for (unsigned i = 0; i < g.rowBits; ++i) noRm.push_back(l.rowStart + i);
+  const bool parityDependentRows = g.rowInvEven != g.rowInvOdd && g.range != CsRange::Secondary;
+  const unsigned hashableRows = parityDependentRows ? g.rowBits - 2 : g.rowBits;
+  for (unsigned i = 0; i < hashableRows; ++i) noRm.push_back(l.rowStart + i);
   noCs = noRm;
   for (unsigned b : l.rm) noCs.push_back(b);
   auto hashable = [](std::vector<unsigned> v) {
