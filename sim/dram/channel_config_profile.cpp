@@ -209,8 +209,9 @@ ChannelGeometry ParseGeometry(const Json& v, const std::string& path) {
 
 void LoadChannelConfigSection(const Json& section, const std::string& path, Platform& platform) {
   profile::CheckKeys(section, path, {"raw", "channels", "fields"});
+  // On top of what the platform holds: zeros, or the slots that the topology
+  // builder filled for its channels. Raw bytes replace the whole table.
   atd::ChannelConfigTable& t = ChannelConfigOf(platform);
-  std::memset(&t, 0, sizeof t);
   if (section.contains("raw")) LoadRaw(t, section["raw"], path + ".raw");
   if (section.contains("channels")) {
     const Json& list = section["channels"];

@@ -143,6 +143,17 @@ TEST(ChannelConfigProfile, DumpLoadsBackToTheSameBytes) {
             0);
 }
 
+TEST(ChannelConfigProfile, AppliesOnTopOfSlotsTheTopologyBuilderFilled) {
+  sim::Platform p;
+  sim::dram::BuildChannelConfig(sim::dram::ChannelConfigOf(p), {{0, 0, 4, 8ULL << 30}});
+  auto want = dramtest::NewTable();
+  std::memcpy(want.get(), &sim::dram::ChannelConfigOf(p), sizeof *want);
+  sim::profile::Load(Json::parse(R"({"channelConfig": {"fields": {"csHashCtl[4][0]": "0x11"}}})"),
+                     p);
+  want->csHashCtl[4][0] = 0x11;
+  EXPECT_EQ(std::memcmp(&sim::dram::ChannelConfigOf(p), want.get(), sizeof *want), 0);
+}
+
 TEST(ChannelConfigProfile, EmptyTableIsNotDumped) {
   sim::Platform p;
   EXPECT_FALSE(sim::profile::Dump(p).contains("channelConfig"));
