@@ -37,3 +37,36 @@ struct RawFabric {
 };
 
 }  // namespace fabric_test
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace fabric_test {
+
+// The fabric reads of a trace as "n<node> F<fn>x<offset> <instance|bc>".
+inline std::vector<std::string> ReadKeys(const sim::Platform& p) {
+  std::vector<std::string> out;
+  for (const auto& r : sim::fabric::DecodeFabricReads(p.trace.Events())) {
+    char buf[48];
+    if (r.instance == kBroadcast)
+      std::snprintf(buf, sizeof buf, "n%u F%ux%03X bc", r.node, r.function, r.offset);
+    else
+      std::snprintf(buf, sizeof buf, "n%u F%ux%03X i%u", r.node, r.function, r.offset, r.instance);
+    out.push_back(buf);
+  }
+  return out;
+}
+
+// Codes that reached the POST-code port right after 0xDEAD on port 0xE0.
+inline std::vector<uint32_t> FatalStopCodes(const sim::Platform& p) {
+  std::vector<uint32_t> codes;
+  const auto& ev = p.trace.Events();
+  for (size_t i = 0; i + 1 < ev.size(); ++i)
+    if (ev[i] == sim::IoW(0xE0, 2, 0xDEAD) && ev[i + 1].kind == sim::Access::IoWrite &&
+        ev[i + 1].address == 0x80)
+      codes.push_back(static_cast<uint32_t>(ev[i + 1].value));
+  return codes;
+}
+
+}  // namespace fabric_test
