@@ -82,8 +82,7 @@ TEST(DecodeDramAddressMap, DieCodeThreeCountsThreeBitsButOneDie) {
   EXPECT_EQ(atd::numDieInterleaved(3), 1u);
   const auto m = atd::decodeDramAddressMap(FabricIdLayout::Combined, 0x31, 0x0C00);
   EXPECT_EQ(m.dieIntlvCode, 3);
-  EXPECT_EQ(atd::calcSysAddrChannels(m.chanIntlvCode).bits + m.dieIntlvCode + m.socketIntlvBit,
-            5u);
+  EXPECT_EQ(atd::calcSysAddrChannels(m.chanIntlvCode).bits + m.dieIntlvCode + m.socketIntlvBit, 5u);
 }
 
 TEST(ChannelCodes, EachOperationReadsTheCodeByItsOwnTable) {
@@ -165,12 +164,18 @@ TEST(HashTerms, EachEnableGatesItsOwnBit) {
     uint32_t t12, t13, t14, s0, s1, s2;  // with all enables
   };
   const Row rows[] = {
-      {1ULL << 12, 1, 0, 0, 0, 0, 0}, {1ULL << 16, 1, 0, 0, 0, 0, 0},
-      {1ULL << 21, 1, 0, 0, 0, 1, 0}, {1ULL << 30, 1, 0, 0, 0, 1, 0},
-      {1ULL << 13, 0, 1, 0, 0, 0, 0}, {1ULL << 17, 0, 1, 0, 0, 0, 0},
-      {1ULL << 22, 0, 1, 0, 0, 0, 1}, {1ULL << 31, 0, 1, 0, 0, 0, 1},
-      {1ULL << 14, 0, 0, 1, 0, 0, 0}, {1ULL << 18, 0, 0, 1, 0, 0, 0},
-      {1ULL << 23, 0, 0, 1, 1, 0, 0}, {1ULL << 32, 0, 0, 1, 1, 0, 0},
+      {1ULL << 12, 1, 0, 0, 0, 0, 0},
+      {1ULL << 16, 1, 0, 0, 0, 0, 0},
+      {1ULL << 21, 1, 0, 0, 0, 1, 0},
+      {1ULL << 30, 1, 0, 0, 0, 1, 0},
+      {1ULL << 13, 0, 1, 0, 0, 0, 0},
+      {1ULL << 17, 0, 1, 0, 0, 0, 0},
+      {1ULL << 22, 0, 1, 0, 0, 0, 1},
+      {1ULL << 31, 0, 1, 0, 0, 0, 1},
+      {1ULL << 14, 0, 0, 1, 0, 0, 0},
+      {1ULL << 18, 0, 0, 1, 0, 0, 0},
+      {1ULL << 23, 0, 0, 1, 1, 0, 0},
+      {1ULL << 32, 0, 0, 1, 1, 0, 0},
       {(1ULL << 14) | (1ULL << 18), 0, 0, 0, 0, 0, 0},
   };
   for (const Row& r : rows) {
@@ -233,13 +238,13 @@ TEST(CsId, WrappedChannelDifferenceKeepsOnlyTheInterleaveBits) {
     uint32_t cs, dst, chans, dies, sockets, n, csId;
   };
   const Row rows[] = {
-      {0x13, 0x10, 4, 1, 1, 2, 3},    // the documented example
-      {0x14, 0x11, 4, 1, 1, 2, 3},    // 0 - 1 wraps: channel 3 of the map
-      {0x12, 0x13, 4, 1, 1, 2, 3},    // 2 - 3 wraps
-      {0x34, 0x11, 4, 2, 1, 3, 7},    // wrapped channel part, die 1 above it
-      {0xB2, 0x13, 4, 2, 2, 4, 15},   // socket 1, die 1, channel 3
-      {0x92, 0x13, 4, 1, 2, 3, 7},    // socket 1 directly above the channel bits
-      {0x15, 0x15, 1, 1, 1, 0, 0},    // no interleave
+      {0x13, 0x10, 4, 1, 1, 2, 3},   // the documented example
+      {0x14, 0x11, 4, 1, 1, 2, 3},   // 0 - 1 wraps: channel 3 of the map
+      {0x12, 0x13, 4, 1, 1, 2, 3},   // 2 - 3 wraps
+      {0x34, 0x11, 4, 2, 1, 3, 7},   // wrapped channel part, die 1 above it
+      {0xB2, 0x13, 4, 2, 2, 4, 15},  // socket 1, die 1, channel 3
+      {0x92, 0x13, 4, 1, 2, 3, 7},   // socket 1 directly above the channel bits
+      {0x15, 0x15, 1, 1, 1, 0, 0},   // no interleave
   };
   for (const Row& r : rows)
     EXPECT_EQ(atd::computeCsId(r.cs, r.dst, r.chans, r.dies, r.sockets, r.n, m), r.csId)
@@ -249,8 +254,8 @@ TEST(CsId, WrappedChannelDifferenceKeepsOnlyTheInterleaveBits) {
 TEST(LogicalChannelMap, FirstMatchingNibbleOrEight) {
   EXPECT_EQ(atd::logicalIndexOf(0xFF452301, 1), 0u);
   EXPECT_EQ(atd::logicalIndexOf(0xFF452301, 5), 4u);
-  EXPECT_EQ(atd::logicalIndexOf(0xFF452301, 6), 8u);    // missing
-  EXPECT_EQ(atd::logicalIndexOf(0x11111111, 1), 0u);    // first match wins
+  EXPECT_EQ(atd::logicalIndexOf(0xFF452301, 6), 8u);  // missing
+  EXPECT_EQ(atd::logicalIndexOf(0x11111111, 1), 0u);  // first match wins
   EXPECT_EQ(atd::logicalIndexOf(0xFF452301, 0xF), 6u);
 }
 

@@ -54,9 +54,8 @@ TEST(CheckDramHit, CombinedLayoutWithoutCcmReadsMapsByBroadcast) {
   FourChannels f;
   f.platform.trace.Clear();
   EXPECT_EQ(atd::checkDramHit(0x300), 0x13u);
-  EXPECT_THAT(ReadKeys(f.platform),
-              ElementsAre("n0 F1x208 bc", "n0 F0x040 bc", "n0 F0x110 bc", "n0 F0x118 bc",
-                          "n0 F0x11C bc", "n0 F1x208 bc"));
+  EXPECT_THAT(ReadKeys(f.platform), ElementsAre("n0 F1x208 bc", "n0 F0x040 bc", "n0 F0x110 bc",
+                                                "n0 F0x118 bc", "n0 F0x11C bc", "n0 F1x208 bc"));
 }
 
 TEST(CheckDramHit, CcmIsTheFirstNonEmptyBlockOfTypeZero) {
@@ -123,17 +122,17 @@ TEST(CalcSysAddr, ReadsTheChannelsRegistersThenNothingAfterAnInvalidMap) {
   const auto x = sim::topology::Apply(TwoNodes(), p);
   p.trace.Clear();
   EXPECT_EQ(atd::calcSysAddr((1ULL << 30) + 0x40, 1, 0, 1), x.regions[3].base + 0x140);
-  EXPECT_THAT(ReadKeys(p), ElementsAre("n0 F1x208 bc", "n0 F1x20C bc", "n0 F0x3F8 bc",
-                                       "n1 F0x050 i1", "n1 F0x1B4 i1", "n1 F0x118 i1",
-                                       "n1 F0x11C i1", "n1 F0x104 i1"));
+  EXPECT_THAT(ReadKeys(p),
+              ElementsAre("n0 F1x208 bc", "n0 F1x20C bc", "n0 F0x3F8 bc", "n1 F0x050 i1",
+                          "n1 F0x1B4 i1", "n1 F0x118 i1", "n1 F0x11C i1", "n1 F0x104 i1"));
   // A channel without DRAM: its map 0 base is not valid.
   sim::fabric::DataFabric::Of(p).Set(1, 0, 0x1B4, 1, 0);
   sim::fabric::DataFabric::Of(p).Set(1, 0, 0x110, 1, 0x30);
   p.trace.Clear();
   EXPECT_EQ(atd::calcSysAddr(0x40, 1, 0, 1), kInvalidAddress);
-  EXPECT_THAT(ReadKeys(p), ElementsAre("n0 F1x208 bc", "n0 F1x20C bc", "n0 F0x3F8 bc",
-                                       "n1 F0x050 i1", "n1 F0x1B4 i1", "n1 F0x110 i1",
-                                       "n1 F0x114 i1"));
+  EXPECT_THAT(ReadKeys(p),
+              ElementsAre("n0 F1x208 bc", "n0 F1x20C bc", "n0 F0x3F8 bc", "n1 F0x050 i1",
+                          "n1 F0x1B4 i1", "n1 F0x110 i1", "n1 F0x114 i1"));
 }
 
 TEST(CalcSysAddr, SixChannelReadsSizeBitsThenTheLogicalMapOfItsSocket) {
@@ -151,10 +150,10 @@ TEST(CalcSysAddr, SixChannelReadsSizeBitsThenTheLogicalMapOfItsSocket) {
   sim::topology::Apply(t, p);
   p.trace.Clear();
   EXPECT_NE(atd::calcSysAddr(0x1000, 1, 0, 7), kInvalidAddress);
-  EXPECT_THAT(ReadKeys(p),
-              ElementsAre("n0 F1x208 bc", "n0 F1x20C bc", "n0 F0x3F8 bc", "n1 F0x050 i7",
-                          "n1 F0x1B4 i7", "n1 F0x110 i7", "n1 F0x114 i7", "n1 F0x104 i7",
-                          "n1 F2x090 i7", "n0 F0x068 bc"));
+  EXPECT_THAT(
+      ReadKeys(p),
+      ElementsAre("n0 F1x208 bc", "n0 F1x20C bc", "n0 F0x3F8 bc", "n1 F0x050 i7", "n1 F0x1B4 i7",
+                  "n1 F0x110 i7", "n1 F0x114 i7", "n1 F0x104 i7", "n1 F2x090 i7", "n0 F0x068 bc"));
 }
 
 }  // namespace
