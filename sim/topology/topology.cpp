@@ -123,7 +123,22 @@ Expanded Expand(const Topology& t) {
     reg3F8 = HashControl::Hash64KEnable::Put(t.hash64K) | HashControl::Hash2MEnable::Put(t.hash2M) |
              HashControl::Hash1GEnable::Put(t.hash1G);
   }
-  x.masks = atd::decodeFabricIdMasks(reg208, reg20C, reg3F8);
+  // The same description, as the translations will decode it (the simulator
+  // does not link the driver's decoder).
+  {
+    atd::FabricIdMasks& mk = x.masks;
+    mk.layout = t.layout;
+    const uint32_t dieShift =
+        t.layout == atd::FabricIdLayout::Combined ? kCombinedComponentBits : kExtendedNodeShift;
+    mk.dieShift = dieShift;
+    mk.dieMask = ((1u << dieBits) - 1) << dieShift;
+    mk.socketShift = dieShift + dieBits;
+    mk.socketMask = ((1u << socketBits) - 1) << mk.socketShift;
+    mk.nodeMask = mk.dieMask | mk.socketMask;
+    mk.hash = t.layout == atd::FabricIdLayout::Combined
+                  ? atd::HashEnables{1, 1, 1}
+                  : atd::HashEnables{t.hash64K, t.hash2M, t.hash1G};
+  }
   const auto& m = x.masks;
   auto fabricId = [&](unsigned s, unsigned d, unsigned c) {
     return (s << m.socketShift) | (d << m.dieShift) | c;
@@ -294,7 +309,7 @@ Expanded Expand(const Topology& t) {
     for (unsigned d = 0; d < t.diesPerSocket; ++d) {
       for (unsigned c = 0; c < t.channelsPerDie; ++c) {
         const uint32_t f = fabricId(s, d, c);
-        const uint32_t node = atd::nodeIdOf(f, m);
+        const uint32_t node = (f & m.nodeMask) >> m.dieShift;
         const uint16_t inst = static_cast<uint16_t>(c);
         bool populated = false;
         unsigned setIndex = 0;
