@@ -240,7 +240,7 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
       "Examples:\n"
       "  platsim translate sys 0x12345678\n"
       "  platsim translate norm 0x2468ACF --socket 0 --die 1 --channel 2\n"
-      "  platsim --trace translate sys 0x140000000      (register reads and driver messages)\n"
+      "  platsim translate sys 0x140000000 --trace      (register reads and driver messages)\n"
       "  platsim --profile my.json --json translate sys 0x1000");
 
   struct Args {
