@@ -61,7 +61,9 @@ void Check(const Topology& t) {
         fail("logicalChannelMap", "channel " + std::to_string(c) + " listed twice");
     }
   } else if (t.firstChannel + t.channels > t.channelsPerDie) {
-    fail("firstChannel", "firstChannel + channels exceeds channelsPerDie");
+    fail("channels", std::to_string(t.channels) + " channels from channel " +
+                         std::to_string(t.firstChannel) + " exceed the " +
+                         std::to_string(t.channelsPerDie) + " channels per die");
   }
   if (t.hashed && t.channels == 1) fail("hashed", "hashing needs 2, 4 or 8 channels");
   if (t.layout == atd::FabricIdLayout::Combined && !(t.hash64K && t.hash2M && t.hash1G))

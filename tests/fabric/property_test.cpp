@@ -4,6 +4,7 @@
 #include "addr_translate/fabric/calc_norm_addr.h"
 #include "addr_translate/fabric/calc_sys_addr.h"
 #include "addr_translate/fabric/check_dram_hit.h"
+#include "addr_translate/fabric/fabric_access.h"
 #include "addr_translate/fabric/fabric_decode.h"
 #include "topology_gen.h"
 
@@ -50,6 +51,17 @@ TEST(FabricProperty, DramAddressesRoundTripThroughTheirChannel) {
     const Expanded x = sim::topology::Apply(t, platform);
     ++tally.topologies;
     SCOPED_TRACE(Describe(t));
+    // The builder's idea of the fabric ids is the one the driver decodes.
+    const atd::FabricIdMasks m = atd::readFabricIdMasks();
+    ASSERT_EQ(m.layout, x.masks.layout);
+    ASSERT_EQ(m.socketMask, x.masks.socketMask);
+    ASSERT_EQ(m.socketShift, x.masks.socketShift);
+    ASSERT_EQ(m.dieMask, x.masks.dieMask);
+    ASSERT_EQ(m.dieShift, x.masks.dieShift);
+    ASSERT_EQ(m.nodeMask, x.masks.nodeMask);
+    ASSERT_EQ(
+        m.hash.hash64KEnable + 2 * m.hash.hash2MEnable + 4 * m.hash.hash1GEnable,
+        x.masks.hash.hash64KEnable + 2 * x.masks.hash.hash2MEnable + 4 * x.masks.hash.hash1GEnable);
     for (int k = 0; k < 40; ++k) {
       const uint64_t a = RandomDram(x, rng);
       const NormalizedAddress n = atd::calcNormAddr(a);
