@@ -137,7 +137,9 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
     r.text << "owner               " << who << "\n";
     r.text << "normalized address  " << Hex64(n.normalizedAddr) << "\n";
     r.text << "back to system      " << Hex64(back)
-           << (back == address ? "  (round trip ok)" : "  (differs: see the docs)") << "\n";
+           << (back == address ? "  (round trip ok)"
+                               : "  (differs: this map loses its die/socket interleave bits)")
+           << "\n";
     r.json["normalizedAddress"] = Hex64(n.normalizedAddr);
     r.json["socket"] = n.socketId;
     r.json["die"] = n.dieId;
