@@ -127,6 +127,10 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
   r.json["systemAddress"] = Hex64(address);
   r.text << "system address      " << Hex64(address) << "\n";
   const bool dram = n.normalizedAddr != kInvalidAddress;
+  // The fabric's maps cover the MMIO hole below 4 GiB too; the driver does
+  // not treat it specially, but the address is not DRAM.
+  const auto& topo = s.platform.Extension<sim::topology::TopologyState>();
+  const bool inHole = dram && topo.expanded && !topo.expanded->IsDram(address);
   if (dram) {
     const atd::FabricIdMasks m = s.Masks();
     const uint32_t owner = atd::checkDramHit(address);
@@ -138,6 +142,7 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
     r.text << "normalized address  " << Hex64(n.normalizedAddr) << "\n";
     r.text << "back to system      " << Hex64(back)
            << (back == address ? "  (round trip ok)"
+               : inHole        ? "  (differs: the address is not DRAM)"
                                : "  (differs: this map loses its die/socket interleave bits)")
            << "\n";
     r.json["normalizedAddress"] = Hex64(n.normalizedAddr);
@@ -151,10 +156,6 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
     r.text << "normalized address  none: not DRAM\n";
     r.json["normalizedAddress"] = nullptr;
   }
-  // The fabric's maps cover the MMIO hole below 4 GiB too; the driver does
-  // not treat it specially, but the address is not DRAM.
-  const auto& topo = s.platform.Extension<sim::topology::TopologyState>();
-  const bool inHole = dram && topo.expanded && !topo.expanded->IsDram(address);
   if (inHole) {
     r.text << "note                the address lies in the MMIO hole below 4 GiB\n";
     r.json["inMmioHole"] = true;
