@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   platsim::AddProfileCommands(app, opts);
+  platsim::AddTranslateCommands(app, opts);
 
   try {
     app.parse(argc, argv);
