@@ -96,9 +96,8 @@ inline Bytes GenericHardwareSource(uint16_t sourceId, uint64_t statusAddress) {
 }
 
 // Platform memory error section type.
-inline constexpr uint8_t kPlatformMemoryErrorGuid[16] = {0x14, 0x11, 0xBC, 0xA5, 0x64, 0x6F,
-                                                         0xDE, 0x4E, 0xB8, 0x63, 0x3E, 0x83,
-                                                         0xED, 0x7C, 0x83, 0xB1};
+inline constexpr uint8_t kPlatformMemoryErrorGuid[16] = {
+    0x14, 0x11, 0xBC, 0xA5, 0x64, 0x6F, 0xDE, 0x4E, 0xB8, 0x63, 0x3E, 0x83, 0xED, 0x7C, 0x83, 0xB1};
 
 // A Generic Error Data Entry (revision 0x300) carrying a platform memory
 // error section with a physical address: 72 + 80 bytes.

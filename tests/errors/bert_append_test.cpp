@@ -50,8 +50,8 @@ TEST_F(BertAppend, RawDataGoesAtTheEndOfTheRegion) {
   EXPECT_FALSE(P().BlockOf(reinterpret_cast<void*>(oldAddress)));  // old region freed
   EXPECT_EQ(P().OutstandingBlocks(EfiACPIMemoryNVS), 1u);
   EXPECT_EQ(P().calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
-                                               "GetAcpiTable", "AllocatePool", "CopyMem",
-                                               "CopyMem", "FreePool"}));
+                                                 "GetAcpiTable", "AllocatePool", "CopyMem",
+                                                 "CopyMem", "FreePool"}));
 }
 
 TEST_F(BertAppend, DataEntryGoesInFrontOfTheRawData) {
@@ -72,8 +72,8 @@ TEST_F(BertAppend, DataEntryWithoutRawDataCopiesNoRawData) {
             EFI_SUCCESS);
   EXPECT_EQ(Region(), Cat(Block(0x12, 20 + 152, 0, 152, 2), entry));
   EXPECT_EQ(P().calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
-                                               "GetAcpiTable", "AllocatePool", "CopyMem",
-                                               "CopyMem", "FreePool"}));
+                                                 "GetAcpiTable", "AllocatePool", "CopyMem",
+                                                 "CopyMem", "FreePool"}));
 }
 
 TEST_F(BertAppend, SpareRegionBytesBehindTheRawDataAreZeroedNotStale) {
@@ -98,18 +98,18 @@ struct SeverityCase {
 TEST_F(BertAppend, SeverityRulesAndEntryCount) {
   const uint32_t kKept = 0xFFFFC000;  // bits 31:14 pass through
   const SeverityCase cases[] = {
-      {0x0, 3, 0, 0x12, 0},                    // first recoverable: correctable valid
-      {0x12, 0, 0, 0x2A, 0},                   // second: multiple correctable
-      {0x2A, 0, 0, 0x3A, 0},                   // later ones: only the count
-      {0x0, 1, 0, 0x12, 1},                    // recoverable keeps fatal
-      {0x0, 3, 1, 0x11, 1},                    // first fatal: uncorrectable valid
-      {0x11, 1, 1, 0x25, 1},                   // second fatal: multiple uncorrectable
-      {0x25, 0, 1, 0x35, 1},                   // later fatal: only the count, severity 1
-      {0x0, 0, 2, 0x12, 0},                    // corrected keeps recoverable
-      {0x0, 3, 2, 0x12, 2},                    // corrected lowers none
-      {0x0, 1, 2, 0x12, 1},                    // corrected keeps fatal
-      {0x3, 2, 3, 0x13, 2},                    // severity 3: only the count
-      {0x3, 0, 0xFF, 0x13, 0},                 // any other value: only the count
+      {0x0, 3, 0, 0x12, 0},                       // first recoverable: correctable valid
+      {0x12, 0, 0, 0x2A, 0},                      // second: multiple correctable
+      {0x2A, 0, 0, 0x3A, 0},                      // later ones: only the count
+      {0x0, 1, 0, 0x12, 1},                       // recoverable keeps fatal
+      {0x0, 3, 1, 0x11, 1},                       // first fatal: uncorrectable valid
+      {0x11, 1, 1, 0x25, 1},                      // second fatal: multiple uncorrectable
+      {0x25, 0, 1, 0x35, 1},                      // later fatal: only the count, severity 1
+      {0x0, 0, 2, 0x12, 0},                       // corrected keeps recoverable
+      {0x0, 3, 2, 0x12, 2},                       // corrected lowers none
+      {0x0, 1, 2, 0x12, 1},                       // corrected keeps fatal
+      {0x3, 2, 3, 0x13, 2},                       // severity 3: only the count
+      {0x3, 0, 0xFF, 0x13, 0},                    // any other value: only the count
       {kKept | 0x3FE0, 3, 4, kKept | 0x3FF0, 3},  // 1022 -> 1023, high bits kept
   };
   for (const auto& c : cases) {
@@ -154,8 +154,7 @@ TEST_F(BertAppend, RefusalsChangeNothingAndKeepNoMemory) {
       {"full before kind", Block(0x3FF0, 20, 0, 0, 3), 7, 4, false, EFI_VOLUME_FULL},
       {"null data", Block(0, 20, 0, 0, 3), 1, 4, true, EFI_INVALID_PARAMETER},
       {"raw offset beyond the region", Block(0, 21, 0, 0, 3), 2, 4, false, EFI_VOLUME_CORRUPTED},
-      {"raw data beyond the region", Block(0, 20, 5, 0, 3, 24), 2, 4, false,
-       EFI_VOLUME_CORRUPTED},
+      {"raw data beyond the region", Block(0, 20, 5, 0, 3, 24), 2, 4, false, EFI_VOLUME_CORRUPTED},
       {"raw offset inside the entries", Block(0, 24, 0, 8, 3, 28), 2, 4, false,
        EFI_VOLUME_CORRUPTED},
       {"region shorter than a block", Bytes(12, 0), 1, 4, false, EFI_VOLUME_CORRUPTED},
@@ -222,8 +221,8 @@ TEST_F(BertAppend, LookupsInOrderAndTheirFailures) {
     sim::acpi::InstallProtocols(q);
     sim::acpi::InstallHest(q, 0, {});
     EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 0), EFI_NOT_FOUND);
-    EXPECT_EQ(q.calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol",
-                                                 "GetAcpiTable", "GetAcpiTable"}));
+    EXPECT_EQ(q.calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
+                                                 "GetAcpiTable"}));
   }
   {  // GetAcpiTable failing on the second index, and the pool exhausted
     sim::Platform q;

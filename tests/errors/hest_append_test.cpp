@@ -124,11 +124,10 @@ TEST_F(HestAppend, FailedInstallPutsTheOriginalTableBack) {
   EXPECT_NE(HestKey(), oldKey);
   EXPECT_EQ(HestCount(), 1u);
   EXPECT_EQ(P().OutstandingBlocks(EfiACPIMemoryNVS), 1u);  // the copy freed
-  EXPECT_EQ(P().calls,
-            (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
-                                      "GetAcpiTable", "AllocatePool", "CopyMem", "CopyMem",
-                                      "UninstallAcpiTable", "InstallAcpiTable",
-                                      "InstallAcpiTable", "FreePool"}));
+  EXPECT_EQ(P().calls, (std::vector<std::string>{
+                           "LocateProtocol", "LocateProtocol", "GetAcpiTable", "GetAcpiTable",
+                           "AllocatePool", "CopyMem", "CopyMem", "UninstallAcpiTable",
+                           "InstallAcpiTable", "InstallAcpiTable", "FreePool"}));
 }
 
 TEST_F(HestAppend, MissingProtocolsOrTable) {

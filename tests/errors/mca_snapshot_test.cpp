@@ -116,11 +116,10 @@ TEST_F(McaSnapshot, ReadsEachBankInOrderOnTheChosenProcessor) {
   const unsigned cpu = 2;
   p.cpus[cpu].msrs[0x179] = 0x0000000000000F03ULL;  // bits above 7:0 are not the count
   sim::mca::SetBankRegister(p, cpu, 0, 5, 0x000B000000000000ULL);  // only bits outside 43:32
-  sim::mca::SetBankRegister(p, cpu, 0, 1, kValid | 1);               // never read
+  sim::mca::SetBankRegister(p, cpu, 0, 1, kValid | 1);             // never read
   sim::mca::SetBankRegister(p, cpu, 1, 5, kPresent);
   sim::mca::SetBankRegister(p, cpu, 1, 1, 0x7FFFFFFFFFFFFFFFULL);
-  for (unsigned n = 0; n <= 0xA; ++n)
-    sim::mca::SetBankRegister(p, cpu, 2, n, 0x2000 + n);
+  for (unsigned n = 0; n <= 0xA; ++n) sim::mca::SetBankRegister(p, cpu, 2, n, 0x2000 + n);
   sim::mca::SetBankRegister(p, cpu, 2, 1, kValid | 0x21);
   sim::mca::SetBankRegister(p, cpu, 2, 5, kPresent | 0x25);
   p.cpus[0].msrs[0x179] = 7;  // the calling processor's banks must not be read
