@@ -1,6 +1,6 @@
 # The two commands of the project: `make run` and `make test`.
 # Both install what is missing (apt-get), configure and build with CMake presets.
-.PHONY: all deps build build-asan run test test-host test-asan fuzz format clean
+.PHONY: all deps build build-asan build-fuzz run test test-host test-asan test-fuzz fuzz format clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -23,13 +23,24 @@ build-asan: deps
 run: build
 	@scripts/run-demo.sh $(PLATSIM)
 
-test: test-host test-asan
+test: test-host test-asan test-fuzz
 
 test-host: build
 	$(CTEST) --preset host -j $(JOBS)
 
 test-asan: build-asan
 	$(CTEST) --preset asan -j $(JOBS)
+
+build-fuzz: deps
+	$(CMAKE) --preset fuzz
+	$(CMAKE) --build --preset fuzz -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each (20 in `make test`; `make fuzz FUZZ_SECONDS=600`).
+test-fuzz: build-fuzz
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} $(CTEST) --preset fuzz -j $(JOBS)
+
+fuzz: build-fuzz
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-300} $(CTEST) --preset fuzz -j $(JOBS) --timeout 100000
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -14,4 +14,9 @@ extern EFI_MP_SERVICES_PROTOCOL* gMpServices;              // driver entry step 
 extern const PlatformTopologyProtocol* gPlatformTopology;  // driver entry step 3
 extern ChannelConfigTable* gChannelConfigTable;            // driver entry step 4
 
+// Back to the state of a freshly loaded image: the pointers above, gST/gBS,
+// the cached HOB list and the heap list. A loaded image starts this way;
+// host tests call it before each simulated boot.
+void ResetDriverGlobals();
+
 }  // namespace atd

@@ -1,19 +1,29 @@
-# Builds a PE32+ x86-64 UEFI boot-service-driver image from freestanding C++:
-# gnu-efi's start-up object and linker script, then objcopy to efi-bsdrv.
+# Builds a PE32+ x86-64 UEFI image from freestanding C++: gnu-efi's start-up
+# object and linker script, then objcopy to efi-bsdrv (a boot-service driver,
+# the default) or, with SUBSYSTEM app, to efi-app (an application).
+#   tiv_add_efi_image(NAME [SUBSYSTEM bsdrv|app] sources...)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
                 OUTPUT_VARIABLE TIV_LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
 find_program(TIV_LD ld REQUIRED)
 find_program(TIV_OBJCOPY objcopy REQUIRED)
 
+# -fvisibility=hidden: gnu-efi's start-up code applies only R_X86_64_RELATIVE
+# relocations; default-visibility symbols (inline constexpr GUIDs among them)
+# would be reached through GOT entries with GLOB_DAT relocations that nobody
+# applies in firmware.
 set(TIV_EFI_CXXFLAGS
-    -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -fvisibility=hidden -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-stack-protector -fno-stack-check -fshort-wchar -mno-red-zone
     -maccumulate-outgoing-args -fpic -fno-asynchronous-unwind-tables
     -DEFI_FUNCTION_WRAPPER -DTIV_DIAG_PRINT_ENABLED=0 -O2)
 
 function(tiv_add_efi_image NAME)
+  cmake_parse_arguments(PARSE_ARGV 1 image "" "SUBSYSTEM" "")
+  if(NOT image_SUBSYSTEM)
+    set(image_SUBSYSTEM bsdrv)
+  endif()
   set(objs ${NAME}_objs)
-  add_library(${objs} OBJECT ${ARGN})
+  add_library(${objs} OBJECT ${image_UNPARSED_ARGUMENTS})
   target_compile_options(${objs} PRIVATE ${TIV_EFI_CXXFLAGS})
   # The host build type flags (-g, -O) are fine; sanitizers never reach here
   # because the images are not built in the sanitizer preset.
@@ -30,7 +40,7 @@ function(tiv_add_efi_image NAME)
     OUTPUT ${efi}
     COMMAND ${TIV_OBJCOPY} -j .text -j .sdata -j .data -j .rodata -j .dynamic -j .dynsym
             -j .rel -j .rela -j .rel.* -j .rela.* -j .reloc
-            --target efi-bsdrv-x86_64 ${so} ${efi}
+            --target efi-${image_SUBSYSTEM}-x86_64 ${so} ${efi}
     DEPENDS ${so} VERBATIM)
   add_custom_target(${NAME} ALL DEPENDS ${efi})
   set_property(GLOBAL PROPERTY TIV_IMAGE_${NAME} ${efi})

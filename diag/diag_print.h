@@ -2,6 +2,9 @@
 // available back-end whose level mask shares a bit with the message's level.
 #pragma once
 
+#include "diag/diag_backend.h"
+#include "efi/uefi.h"
+
 #include <cstdarg>
 #include <cstdint>
 
@@ -24,5 +27,16 @@ inline constexpr uint64_t DiagLevelTranslation = 0x0004000000000000ULL;
 
 void DiagPrint(uint64_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void DiagVPrint(uint64_t level, const char* format, va_list args);
+
+// Start-up initialisation of the back-ends of DiagBackendTable (a library
+// constructor). Always EFI_SUCCESS.
+EFI_STATUS DiagInitializeBackends();
+
+// The dispatcher and the initialisation over a given null-terminated table
+// and master switch. DiagVPrint and DiagInitializeBackends call these with
+// DiagBackendTable and DiagPrintEnabled; tests call them with their own.
+void DiagVPrintTo(const DiagBackend* const* table, uint8_t enabled, uint64_t level,
+                  const char* format, va_list args);
+EFI_STATUS DiagInitializeBackendsOf(const DiagBackend* const* table);
 
 }  // namespace diag

@@ -52,7 +52,32 @@ struct HeapBufferQuery {
 static_assert(offsetof(HeapBufferQuery, DataSize) == 4);
 static_assert(offsetof(HeapBufferQuery, Data) == 8);
 
+// Library constructor: uses the list of an earlier driver's HeapListProtocol
+// if there is one; otherwise builds the list from the HOBs and installs
+// HeapListProtocol (FatalStop 0x00070268 if that install fails).
+EFI_STATUS HeapListConstructor();
+
+// Copies every carried record of the HOB list into a HeapBuffer of the list.
+// A record whose header or data would reach past the end of its HOB is not
+// copied.
+void CollectHeapRecords();
+
+// Obtains a DataSize + 32 byte block (runtime-services data for PoolKind 8,
+// boot-services data otherwise), copies the header into it and appends it to
+// the list. EFI_UNSUPPORTED when no block was obtained (FatalStop returned),
+// EFI_INVALID_PARAMETER when the block size would not fit 32 bits.
+EFI_STATUS AllocateHeapBuffer(const HeapRecordHeader* header, HeapBuffer** out);
+
 // 0 when found, 2 when not (a plain number, not an EFI_STATUS).
 uint32_t FindHeapBuffer(HeapBufferQuery* query);
+
+// The list head in use (null before the constructor ran).
+LIST_ENTRY* HeapListHead();
+// The interface this driver installs when it is the first.
+HeapListInterface* OwnHeapListInterface();
+
+// Forgets the list and empties the driver's own interface (tests start every
+// simulated boot afresh).
+void ResetHeapRecordState();
 
 }  // namespace diag

@@ -292,6 +292,12 @@ hw::CpuidResult Platform::Cpuid(uint32_t leaf) {
 
 uint16_t Platform::StopRequest() {
   trace.Record({Access::Cpuid, 4, 0xBACCD00B, stopRequestAnswer, currentCpu, 2});
+  // A claimed stop does not scroll: later 32-bit POST writes (message frames,
+  // another stop's code) are not part of it.
+  if (stopRequestAnswer != 0) {
+    deadSeen_ = false;
+    postAfterDead_ = -1;
+  }
   return stopRequestAnswer;
 }
 

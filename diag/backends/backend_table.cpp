@@ -1,8 +1,15 @@
-// Placeholder back-end table until the output back-ends land: empty.
-#include "diag/diag_backend.h"
+// The back-ends every message is offered to, in this order.
+#include "diag/backends/backends.h"
 
 namespace diag {
 
-const DiagBackend* const DiagBackendTable[] = {nullptr};
+void BackendInitializeNothing() {}
+
+BOOLEAN BackendKeepLevelMask(uint64_t*) {
+  return FALSE;
+}
+
+const DiagBackend* const DiagBackendTable[] = {&PostPortBackend, &DebugPortBackend, &UartBackend,
+                                               &FixedUartBackend, nullptr};
 
 }  // namespace diag

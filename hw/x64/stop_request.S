@@ -24,22 +24,4 @@ _ZN2hw20SimulatorStopRequestEv:
     ret
     .size _ZN2hw20SimulatorStopRequestEv, .-_ZN2hw20SimulatorStopRequestEv
 
-/* void hw::DebugPortHandoff(uint32_t command, uint32_t value, uint32_t length)
- * EDX = command (DX is the port), EAX = value (the data written), EBX =
- * length, one 32-bit OUT. EAX and EBX are restored afterwards. */
-    .globl _ZN2hw16DebugPortHandoffEjjj
-    .type _ZN2hw16DebugPortHandoffEjjj, @function
-_ZN2hw16DebugPortHandoffEjjj:
-    pushq %rbx
-    pushq %rax
-    movl %edi, %ecx      /* command */
-    movl %esi, %eax      /* value */
-    movl %edx, %ebx      /* length */
-    movl %ecx, %edx      /* EDX = command, DX = port */
-    outl %eax, %dx
-    popq %rax
-    popq %rbx
-    ret
-    .size _ZN2hw16DebugPortHandoffEjjj, .-_ZN2hw16DebugPortHandoffEjjj
-
     .section .note.GNU-stack,"",@progbits

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Checks the headers of a UEFI image and its link:
+#   check_image.sh IMAGE.efi IMAGE.so SUBSYSTEM
+# PE32+ optional header, machine x86-64 (0x8664), the expected subsystem
+# (11: boot-service driver, 10: application), a .reloc section, no undefined
+# symbols left in the ELF link, and only R_X86_64_RELATIVE dynamic
+# relocations (the only kind gnu-efi's start-up code applies when the firmware
+# loads the image at another address), and no global constructors.
+set -u
+efi=$1 so=$2 want_subsystem=$3
+fail=0
+problem() { echo "FAIL: $(basename "$efi"): $*"; fail=1; }
+
+[[ -f $efi ]] || { echo "FAIL: image $efi not found (build it first)"; exit 1; }
+[[ -f $so ]] || { echo "FAIL: link output $so not found"; exit 1; }
+
+# Little-endian unsigned integer of $2 bytes at byte offset $1.
+u() { od -An -tu"$2" -j "$1" -N "$2" --endian=little "$efi" | tr -d ' '; }
+
+[[ $(head -c 2 "$efi") == MZ ]] || problem "no MZ header"
+pe=$(u 60 4)
+[[ $(dd if="$efi" bs=1 skip="$pe" count=4 2>/dev/null | od -An -tx1 | tr -d ' ') == 50450000 ]] ||
+  problem "no PE signature at $pe"
+machine=$(u $((pe + 4)) 2)
+[[ $machine -eq $((0x8664)) ]] || problem "machine $(printf 0x%04x "$machine"), want 0x8664"
+opt=$((pe + 24))
+magic=$(u "$opt" 2)
+[[ $magic -eq $((0x20b)) ]] || problem "optional-header magic $(printf 0x%03x "$magic"), want 0x20b (PE32+)"
+subsystem=$(u $((opt + 68)) 2)
+[[ $subsystem -eq $want_subsystem ]] || problem "subsystem $subsystem, want $want_subsystem"
+
+# Section names from the section table: after the optional header.
+nsections=$(u $((pe + 6)) 2)
+optsize=$(u $((pe + 20)) 2)
+table=$((opt + optsize))
+have_reloc=0
+for ((i = 0; i < nsections; i++)); do
+  name=$(dd if="$efi" bs=1 skip=$((table + 40 * i)) count=8 2>/dev/null | tr -d '\0')
+  [[ $name == .reloc ]] && have_reloc=1
+done
+((have_reloc)) || problem "no .reloc section among $nsections sections"
+
+undefined=$(nm -u "$so")
+[[ -z $undefined ]] || problem "undefined symbols in $(basename "$so"): $(echo $undefined)"
+
+others=$(readelf -rW "$so" | awk '/^[0-9a-f]+ +[0-9a-f]+ +R_/ && $3 != "R_X86_64_RELATIVE" {print $3, $5}' | sort -u)
+[[ -z $others ]] || problem "relocations the start-up code does not apply: $(echo $others)"
+
+# gnu-efi's start-up code runs no constructors: static data must be
+# constant-initialised.
+ctors=$(objdump -h "$so" | awk '$2 ~ /^\.(init_array|ctors|preinit_array)$/ && $3 != "00000000" {print $2}')
+[[ -z $ctors ]] || problem "global constructors in the link ($(echo $ctors)) would never run"
+
+((fail)) && exit 1
+echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only"

@@ -1,0 +1,12 @@
+// The checks the probe runs, in order. One line per check.
+#include "probe.h"
+
+namespace probe {
+
+const Check kProbeChecks[] = {
+    {"translation-protocol", CheckTranslationProtocol},
+    {"heap-list-protocol", CheckHeapListProtocol},
+    {nullptr, nullptr},
+};
+
+}  // namespace probe
