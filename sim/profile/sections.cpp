@@ -2,6 +2,7 @@
 // section here (its loader lives in a file of its own).
 #include "sim/profile/profile.h"
 #include "sim/acpi/acpi_section.h"
+#include "sim/dram/channel_config_profile.h"
 #include "sim/mca/processors_section.h"
 
 namespace sim::profile {
@@ -9,6 +10,7 @@ namespace sim::profile {
 namespace {
 const Section kSections[] = {
     {"_", nullptr, nullptr, nullptr},  // keeps the array non-empty; never matches a key
+    sim::dram::kChannelConfigSection,
     {"processors", sim::mca::LoadProcessorsSection, sim::mca::DumpProcessorsSection,
      sim::mca::DefaultProcessorsSection},
     {"acpi", sim::acpi::LoadAcpiSection, sim::acpi::DumpAcpiSection, sim::acpi::DefaultAcpiSection},
