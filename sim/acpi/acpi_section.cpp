@@ -57,7 +57,7 @@ std::vector<uint8_t> LoadRegion(const Json& v, const std::string& path) {
   region.insert(region.end(), entries.begin(), entries.end());
   region.insert(region.end(), raw.begin(), raw.end());
   if (v.contains("length")) {
-    const uint64_t len = profile::Number(v["length"], path + ".length", 0x1000000);
+    const uint64_t len = profile::Number(v["length"], path + ".length", 0x100000);
     if (len < region.size())
       throw profile::ProfileError(path + ".length", "shorter than the block and its data");
     region.resize(len, 0);
