@@ -2,8 +2,10 @@
 // section here (its loader lives in a file of its own).
 #include "sim/fabric/fabric_profile.h"
 #include "sim/profile/profile.h"
+#include "sim/acpi/acpi_section.h"
 #include "sim/dram/channel_config_profile.h"
 #include "sim/topology/topology_profile.h"
+#include "sim/mca/processors_section.h"
 
 namespace sim::profile {
 
@@ -17,6 +19,9 @@ const Section kSections[] = {
     {"fabric", fabric::LoadFabricSection, fabric::DumpFabricSection, nullptr},
     // Per-channel DRAM geometry, on top of what the topology filled in.
     sim::dram::kChannelConfigSection,
+    {"processors", sim::mca::LoadProcessorsSection, sim::mca::DumpProcessorsSection,
+     sim::mca::DefaultProcessorsSection},
+    {"acpi", sim::acpi::LoadAcpiSection, sim::acpi::DumpAcpiSection, sim::acpi::DefaultAcpiSection},
 };
 }  // namespace
 

@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
 
   platsim::AddProfileCommands(app, opts);
   platsim::AddTranslateCommands(app, opts);
+  platsim::AddMcaCommands(app, opts);
+  platsim::AddAcpiCommands(app, opts);
 
   try {
     app.parse(argc, argv);
