@@ -1,16 +1,25 @@
 // The profile sections of this build, in load order. A subsystem adds its
 // section here (its loader lives in a file of its own).
 #include "sim/profile/profile.h"
+#include "sim/smm/profile_smm.h"
 
 namespace sim::profile {
 
 namespace {
 const Section kSections[] = {
     {"_", nullptr, nullptr, nullptr},  // keeps the array non-empty; never matches a key
+    {"smm", LoadSmm, DumpSmm, DefaultSmm},
+    {"memTuneProvider", LoadMemTuneProvider, DumpMemTuneProvider, DefaultMemTuneProvider},
+    {"variables", LoadVariables, DumpVariables, DefaultVariables},
+    {"memoryController", LoadMemoryController, DumpMemoryController, DefaultMemoryController},
 };
 }  // namespace
 
-const Section* Sections() { return kSections + 1; }
-size_t SectionCount() { return sizeof kSections / sizeof kSections[0] - 1; }
+const Section* Sections() {
+  return kSections + 1;
+}
+size_t SectionCount() {
+  return sizeof kSections / sizeof kSections[0] - 1;
+}
 
 }  // namespace sim::profile
