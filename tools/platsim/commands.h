@@ -27,5 +27,6 @@ struct UserError : std::runtime_error {
 uint64_t ParseNumber(const std::string& text, const std::string& what);
 
 void AddProfileCommands(CLI::App& app, GlobalOptions& opts);
+void AddMailboxCommands(CLI::App& app, GlobalOptions& opts);
 
 }  // namespace platsim
