@@ -15,11 +15,7 @@ const Section kSections[] = {
 };
 }  // namespace
 
-const Section* Sections() {
-  return kSections + 1;
-}
-size_t SectionCount() {
-  return sizeof kSections / sizeof kSections[0] - 1;
-}
+const Section* Sections() { return kSections + 1; }
+size_t SectionCount() { return sizeof kSections / sizeof kSections[0] - 1; }
 
 }  // namespace sim::profile
