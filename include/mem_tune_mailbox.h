@@ -7,11 +7,11 @@
 #include <cstdint>
 
 // Values of Request and Command.
-inline constexpr uint32_t kMailboxRequestPending = 4;
-inline constexpr uint32_t kMailboxCommandReadCurrent = 0x80000000;
-inline constexpr uint32_t kMailboxCommandSetMemClock = 0x1;
-inline constexpr uint32_t kMailboxCommandHoldSetup = 0x1000000;
-inline constexpr uint32_t kMailboxCommandReleaseSetup = 0x2000000;
+constexpr uint32_t kMailboxRequestPending = 4;
+constexpr uint32_t kMailboxCommandReadCurrent = 0x80000000;
+constexpr uint32_t kMailboxCommandSetMemClock = 0x1;
+constexpr uint32_t kMailboxCommandHoldSetup = 0x1000000;
+constexpr uint32_t kMailboxCommandReleaseSetup = 0x2000000;
 
 struct __attribute__((packed)) MemTuneMailbox {
   uint16_t Busy;        // 0x00: 0 at every completion

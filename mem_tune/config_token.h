@@ -11,7 +11,7 @@
 
 namespace mts {
 
-inline constexpr EFI_GUID kConfigTokenServiceGuid = {
+constexpr EFI_GUID kConfigTokenServiceGuid = {
     0x8151730C, 0xE1D3, 0x4C8C, {0x91, 0x7B, 0xA3, 0x9B, 0x7E, 0xD4, 0x82, 0x65}};
 
 struct ConfigTokenService;
@@ -38,7 +38,7 @@ static_assert(offsetof(ConfigTokenService, Write16) == 0x98);
 static_assert(offsetof(ConfigTokenService, Write32) == 0xA8);
 
 // The selector argument every write passes.
-inline constexpr UINT8 kConfigTokenSelector = 3;
+constexpr UINT8 kConfigTokenSelector = 3;
 
 struct ConfigTokenRow {
   uint32_t item;
@@ -46,9 +46,9 @@ struct ConfigTokenRow {
   uint32_t width;  // bytes: 1, 2 or 4
 };
 
-inline constexpr uint32_t kConfigTokenEnd = 0xFFFFFFFF;
+constexpr uint32_t kConfigTokenEnd = 0xFFFFFFFF;
 
-inline constexpr ConfigTokenRow kConfigTokenTable[] = {
+constexpr ConfigTokenRow kConfigTokenTable[] = {
     {12, 0xE0604CE9, 1}, {13, 0xB2D12C4E, 1},
     {14, 0xB22E12F7, 1}, {15, 0xB3840F07, 1},
     {16, 0xA2D655C8, 1}, {17, 0x03E98A84, 1},

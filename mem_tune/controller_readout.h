@@ -10,12 +10,12 @@
 
 namespace mts {
 
-inline constexpr uint16_t kIndexRegister = 0xB8;
-inline constexpr uint16_t kDataRegister = 0xBC;
-inline constexpr uint32_t kChannelBlockBase = 0x50000;
-inline constexpr uint32_t kChannelBlockStride = 0x100000;
-inline constexpr uint16_t kVendorIdValue = 0x1022;
-inline constexpr uint16_t kBusNumberRegister = 0x84;
+constexpr uint16_t kIndexRegister = 0xB8;
+constexpr uint16_t kDataRegister = 0xBC;
+constexpr uint32_t kChannelBlockBase = 0x50000;
+constexpr uint32_t kChannelBlockStride = 0x100000;
+constexpr uint16_t kVendorIdValue = 0x1022;
+constexpr uint16_t kBusNumberRegister = 0x84;
 
 // 32-bit configuration read at an offset of the PCI Express window;
 // 0xFFFFFFFF at or beyond the window's size.

@@ -8,18 +8,18 @@
 
 namespace mts {
 
-inline constexpr UINTN kMemTuneSwSmiValue = 0x9D;
-inline constexpr UINT8 kMemTuneSwSmiFlags = 0x80;
+constexpr UINTN kMemTuneSwSmiValue = 0x9D;
+constexpr UINT8 kMemTuneSwSmiFlags = 0x80;
 
 // Processor signatures (CPUID 0x80000001 EAX, extended family, extended model
 // and base family kept) the service supports.
-inline constexpr uint32_t kSignatureMask = 0x0FFF0F00;
-inline constexpr uint32_t kSignatureA = 0x00870F00;
-inline constexpr uint32_t kSignatureB = 0x00830F00;
-inline constexpr uint32_t kSignatureC = 0x00A00F00;
+constexpr uint32_t kSignatureMask = 0x0FFF0F00;
+constexpr uint32_t kSignatureA = 0x00870F00;
+constexpr uint32_t kSignatureB = 0x00830F00;
+constexpr uint32_t kSignatureC = 0x00A00F00;
 // A signature that is not served but whose other buses are searched by the
 // readout.
-inline constexpr uint32_t kSignatureD = 0x00800F00;
+constexpr uint32_t kSignatureD = 0x00800F00;
 
 uint32_t ProcessorSignature();
 

@@ -6,8 +6,8 @@
 
 namespace mts {
 
-inline constexpr UINT64 kEcamBase = 0xE0000000ULL;
-inline constexpr UINT64 kEcamSize = 0x10000000ULL;
+constexpr UINT64 kEcamBase = 0xE0000000ULL;
+constexpr UINT64 kEcamSize = 0x10000000ULL;
 
 // Resets the driver state, then keeps the tables, finds the SMM system table,
 // reads the SMRAM map and sets up the PCI Express window. An error only when

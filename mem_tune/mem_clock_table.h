@@ -12,7 +12,7 @@ struct MemClockRow {
   uint16_t value;
 };
 
-inline constexpr MemClockRow kMemClockTable[] = {
+constexpr MemClockRow kMemClockTable[] = {
     {4, 333},   {6, 400},   {10, 533},  {20, 667},  {24, 800},  {25, 1050}, {26, 1066}, {28, 933},
     {32, 1067}, {36, 1200}, {40, 1333}, {41, 1367}, {42, 1400}, {43, 1433}, {44, 1467}, {45, 1500},
     {46, 1533}, {47, 1567}, {48, 1600}, {49, 1633}, {50, 1667}, {51, 1700}, {52, 1733}, {53, 1767},
@@ -20,7 +20,7 @@ inline constexpr MemClockRow kMemClockTable[] = {
     {62, 2067}, {63, 2100}, {64, 2133}, {65, 2167}, {66, 2200}, {255, 255},
 };
 static_assert(sizeof(kMemClockTable) / sizeof(kMemClockTable[0]) == 38);
-inline constexpr uint16_t kMemClockEnd = 255;
+constexpr uint16_t kMemClockEnd = 255;
 
 // The first row whose value (MHz) is `mhz`, or null.
 constexpr const MemClockRow* FindMemClockByValue(uint16_t mhz) {

@@ -9,7 +9,7 @@
 
 namespace mts {
 
-inline constexpr EFI_GUID kMemTuneProviderGuid = {
+constexpr EFI_GUID kMemTuneProviderGuid = {
     0xAB776607, 0x6169, 0x44E8, {0xB8, 0xF1, 0x50, 0x12, 0x9D, 0x4A, 0x25, 0xDB}};
 
 struct __attribute__((packed)) MemTuneProvider {
@@ -24,6 +24,6 @@ static_assert(sizeof(MemTuneProvider) == 20);
 
 // MemTuneSettingsRecord: bytes left by the provider; only copied into the
 // mailbox by the readout, never interpreted.
-inline constexpr size_t kSettingsRecordSize = 0x40;
+constexpr size_t kSettingsRecordSize = 0x40;
 
 }  // namespace mts

@@ -7,7 +7,7 @@
 
 namespace mts {
 
-inline constexpr uint16_t kPostPort = 0x80;
+constexpr uint16_t kPostPort = 0x80;
 
 enum PostCode : uint8_t {
   kPostSmiEntry = 0xD1,

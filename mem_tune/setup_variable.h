@@ -9,15 +9,15 @@
 
 namespace mts {
 
-inline constexpr EFI_GUID kTivSetupGuid = {
+constexpr EFI_GUID kTivSetupGuid = {
     0x3A997502, 0x647A, 0x4C82, {0x99, 0x8E, 0x52, 0xEF, 0x94, 0x86, 0xA2, 0x47}};
 // "TivSetup" as UTF-16.
-inline constexpr CHAR16 kTivSetupName[] = {'T', 'i', 'v', 'S', 'e', 't', 'u', 'p', 0};
+constexpr CHAR16 kTivSetupName[] = {'T', 'i', 'v', 'S', 'e', 't', 'u', 'p', 0};
 
-inline constexpr UINTN kSetupReadBufferSize = 1712;
-inline constexpr uint16_t kSetupMarkerOffset = 0xE6;
-inline constexpr uint16_t kSetupMemClockOffset = 0xE7;
-inline constexpr uint16_t kNoEnableByte = 0xFFFF;
+constexpr UINTN kSetupReadBufferSize = 1712;
+constexpr uint16_t kSetupMarkerOffset = 0xE6;
+constexpr uint16_t kSetupMemClockOffset = 0xE7;
+constexpr uint16_t kNoEnableByte = 0xFFFF;
 
 // A command's option: the mailbox field it takes (valueWidth 0: none, the
 // command changes nothing), the setup offset and width it is stored at, and
@@ -31,7 +31,7 @@ struct SetupCommandRow {
   uint16_t enableOffset;
 };
 
-inline constexpr SetupCommandRow kSetupCommandTable[] = {
+constexpr SetupCommandRow kSetupCommandTable[] = {
     {0x1, 0x14, 2, 0x0E7, 1, kNoEnableByte},  // through MemClockTable
     {0x2, 0x16, 1, 0x0E8, 1, kNoEnableByte},
     {0x4, 0x17, 1, 0x0E9, 1, kNoEnableByte},

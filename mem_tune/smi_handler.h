@@ -18,9 +18,9 @@ struct DispatchRow {
   uint16_t item;
 };
 
-inline constexpr uint16_t kMemClockItem = 12;
+constexpr uint16_t kMemClockItem = 12;
 
-inline constexpr DispatchRow kDispatchTable[] = {
+constexpr DispatchRow kDispatchTable[] = {
     {0x2, 0x16, 1, 0, 13},       {0x4, 0x17, 1, 0, 14},       {0x8, 0x18, 1, 0, 15},
     {0x10, 0x1A, 1, 0, 16},      {0x20, 0x19, 1, 0, 17},      {0x3000, 0x21, 2, 0, 57},
     {0x4000, 0x23, 2, 44, 45},   {0x5000, 0x25, 1, 34, 35},   {0x6000, 0x26, 2, 50, 51},

@@ -6,15 +6,15 @@
 
 #include <cstddef>
 
-inline constexpr EFI_GUID kSmmAccess2ProtocolGuid = {
+constexpr EFI_GUID kSmmAccess2ProtocolGuid = {
     0xC2702B74, 0x800C, 0x4131, {0x87, 0x46, 0x8F, 0xB5, 0xB8, 0x9C, 0xE4, 0xAC}};
 
 // RegionState bits.
-inline constexpr UINT64 kSmramOpen = 0x1;
-inline constexpr UINT64 kSmramClosed = 0x2;
-inline constexpr UINT64 kSmramLocked = 0x4;
-inline constexpr UINT64 kSmramCacheable = 0x8;
-inline constexpr UINT64 kSmramAllocated = 0x10;
+constexpr UINT64 kSmramOpen = 0x1;
+constexpr UINT64 kSmramClosed = 0x2;
+constexpr UINT64 kSmramLocked = 0x4;
+constexpr UINT64 kSmramCacheable = 0x8;
+constexpr UINT64 kSmramAllocated = 0x10;
 
 struct EFI_SMRAM_DESCRIPTOR {
   EFI_PHYSICAL_ADDRESS PhysicalStart;

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-inline constexpr EFI_GUID kSmmBase2ProtocolGuid = {
+constexpr EFI_GUID kSmmBase2ProtocolGuid = {
     0xF4CCBFB7, 0xF6E0, 0x47FD, {0x9D, 0xD4, 0x10, 0xA8, 0xF1, 0x50, 0xC1, 0x91}};
 
 struct EFI_SMM_BASE2_PROTOCOL;

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-inline constexpr EFI_GUID kSwSmiDispatchProtocolGuid = {
+constexpr EFI_GUID kSwSmiDispatchProtocolGuid = {
     0x881B4AB6, 0x17B0, 0x4BDF, {0x88, 0xE2, 0xD4, 0x29, 0xDA, 0x42, 0x5F, 0xFD}};
 
 // Registration context: the SMI input value, then a byte of dispatch flags

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-inline constexpr UINT64 kSmmSystemTableSignature = 0x54534D53;  // "SMST"
+constexpr UINT64 kSmmSystemTableSignature = 0x54534D53;  // "SMST"
 
 struct EFI_SMM_SYSTEM_TABLE2;
 

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-inline constexpr EFI_GUID kSmmVariableProtocolGuid = {
+constexpr EFI_GUID kSmmVariableProtocolGuid = {
     0xED32D533, 0x99E6, 0x4209, {0x9C, 0xC0, 0x2D, 0x72, 0xCD, 0xD9, 0x98, 0xA7}};
 
 typedef EFI_STATUS(EFIAPI* EFI_QUERY_VARIABLE_INFO_SMM)(UINT32 Attributes,
