@@ -224,6 +224,10 @@ struct Session {
     sim::smm::RaiseSwSmi(platform, 0x9D);
   }
 
+  bool HasSetup() {
+    return sim::smm::FindVariable(platform, u"TivSetup", mts::kTivSetupGuid) != nullptr;
+  }
+
   std::vector<uint8_t> Setup() {
     auto* v = sim::smm::FindVariable(platform, u"TivSetup", mts::kTivSetupGuid);
     return v ? v->data : std::vector<uint8_t>{};
@@ -319,6 +323,10 @@ void RunRead(const GlobalOptions& opts) {
   std::cout << "  " << Header(box) << "\n";
   for (const auto& f : kFields)
     if (f.kind != Kind::SetupOnly) std::cout << FieldLine(f, Read(box, f.offset, f.width)) << "\n";
+  if (box->Status == (EFI_NOT_FOUND & 0xFFFFFFFF))
+    std::cout << "note: EFI_NOT_FOUND means no memory channel is in use (the value fields are as "
+                 "they were), or a clock code outside the clock table (MemClock then holds the "
+                 "raw code)\n";
   std::cout << "POST codes: " << PostLine(s.platform) << "\n";
   if (opts.trace) PrintTrace(s.platform);
 }
@@ -398,8 +406,11 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
                   Hex(t.value, t.width * 2).c_str(), StatusName(t.status).c_str());
     std::cout << buf << "\n";
   }
-  std::cout << "setup variable TivSetup (" << Hex(after.size())
-            << " bytes) changed:" << (changes.empty() ? " nothing" : "") << "\n";
+  if (!s.HasSetup())
+    std::cout << "setup variable TivSetup: absent\n";
+  else
+    std::cout << "setup variable TivSetup (" << Hex(after.size())
+              << " bytes) changed:" << (changes.empty() ? " nothing" : "") << "\n";
   for (size_t i = 0; i < after.size() && i < before.size(); ++i)
     if (after[i] != before[i])
       std::cout << "  " << Hex(i, 3) << "  " << Hex(before[i], 2) << " -> " << Hex(after[i], 2)
