@@ -36,7 +36,11 @@ class AddrTranslateDriver {
     p.SetConfigurationTable(kHobListGuid, hobList_.data());
     if (p.Find(kMpServicesProtocolGuid) == nullptr) p.InstallMpServices();
     topology_.Install(p, &dram::ChannelConfigOf(p));
-    mca::PublishProcessorList(p);
+    // The processor list the machine-check banks were described with (the
+    // platform keeps it; add processors before starting the driver).
+    auto& processors = mca::Processors(p).entries;
+    topology_.iface.processorCount = processors.size();
+    topology_.iface.processors = processors.empty() ? nullptr : processors.data();
     status_ = atd::ImageEntry(p.ImageHandle(), p.SystemTable());
     if (status_ == EFI_SUCCESS)
       protocol_ = static_cast<TranslationProtocol*>(p.Find(gTranslationProtocolGuid));
