@@ -22,8 +22,14 @@ EFI_STATUS EFIAPI SystemToNormalized(const UINT64* SystemAddress, NormalizedAddr
                                      DramAddress* Dram) {
   if (SystemAddress == nullptr || Out == nullptr || Dram == nullptr) return EFI_INVALID_PARAMETER;
 
-  // All 16 bytes, including the four calcNormAddr leaves as they stand.
-  *Out = calcNormAddr(*SystemAddress);
+  // calcNormAddr never writes the last four bytes of its record; copying them
+  // would hand the caller whatever its stack held. The caller's bytes stay.
+  const NormalizedAddress n = calcNormAddr(*SystemAddress);
+  Out->normalizedAddr = n.normalizedAddr;
+  Out->socketId = n.socketId;
+  Out->dieId = n.dieId;
+  Out->channelId = n.channelId;
+  Out->reserved = n.reserved;
   if (Out->normalizedAddr == kInvalidAddress) return EFI_INVALID_PARAMETER;
 
   translate_norm_to_dram_addr(Out->normalizedAddr, Out->socketId, Out->dieId, Out->channelId, Dram);

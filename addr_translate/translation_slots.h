@@ -12,7 +12,8 @@ namespace atd {
 EFI_STATUS EFIAPI NormalizedToSystem(const NormalizedAddress* In, UINT64* SystemAddress,
                                      DramAddress* Dram);
 
-// Slot 2: the whole 16-byte normalized record into *Out; the DRAM coordinates
+// Slot 2: the normalized record into *Out (its last four bytes keep the
+// caller's values, calcNormAddr leaves them unwritten); the DRAM coordinates
 // only when the address is DRAM. EFI_INVALID_PARAMETER when the normalized
 // address is all ones (Dram untouched) or a pointer argument is null.
 EFI_STATUS EFIAPI SystemToNormalized(const UINT64* SystemAddress, NormalizedAddress* Out,

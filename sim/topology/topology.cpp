@@ -1,6 +1,7 @@
 #include "sim/topology/topology.h"
 
 #include "addr_translate/fabric/fabric_registers.h"
+#include "sim/dram/channel_config_store.h"
 
 #include <algorithm>
 #include <bit>
@@ -340,10 +341,33 @@ Expanded Expand(const Topology& t) {
   return x;
 }
 
+std::vector<dram::ChannelCapacity> DramChannels(const Topology& t, const Expanded& x) {
+  constexpr uint64_t kSmallest = 4ULL << 20;
+  constexpr uint64_t kLargest = 1ULL << 40;
+  const uint64_t share = t.channelSize + t.highChannelSize;
+  uint64_t capacity = kSmallest;
+  while (capacity < share) {
+    // 2^k, then 3 * 2^(k-1) between 2^k and 2^(k+1).
+    const uint64_t between = capacity + capacity / 2;
+    capacity = between >= share ? between : capacity * 2;
+  }
+  std::vector<dram::ChannelCapacity> out;
+  if (capacity > kLargest) return out;
+  for (const Channel& c : x.channels) {
+    if (!c.populated || dram::SlotOf(c.socket, c.die, c.channel) >= atd::kChannelSlots) continue;
+    out.push_back({static_cast<uint8_t>(c.socket), static_cast<uint8_t>(c.die),
+                   static_cast<uint8_t>(c.channel), capacity});
+  }
+  return out;
+}
+
 Expanded Apply(const Topology& t, Platform& p) {
   Expanded x = Expand(t);
   auto& fabric = fabric::DataFabric::Of(p);
   for (const auto& r : x.registers) fabric.Set(r.key, r.value);
+  atd::ChannelConfigTable& table = dram::ChannelConfigOf(p);
+  table = atd::ChannelConfigTable{};
+  dram::BuildChannelConfig(table, DramChannels(t, x));
   return x;
 }
 

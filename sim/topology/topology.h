@@ -3,6 +3,7 @@
 #pragma once
 
 #include "addr_translate/fabric/fabric_decode.h"
+#include "sim/dram/channel_geometry.h"
 #include "sim/fabric/data_fabric.h"
 #include "sim/platform.h"
 
@@ -82,7 +83,22 @@ struct Expanded {
 // TopologyError.
 Expanded Expand(const Topology& t);
 
-// Expands `t` into the platform's data fabric (registers added or replaced).
+// The DIMM geometry the builder gives the machine: one entry per populated
+// channel, sized to the channel's normalized address space (its share of the
+// first map, plus its share of the second map above it) rounded up to the
+// next size a default geometry can have (a power of two or three times one).
+//
+// The ChannelConfigTable keys a channel by slot (socket + die) * 8 + channel,
+// so two channels can meet in one slot (socket 1 die 0 and socket 0 die 1)
+// and channels with socket + die >= 2 have no slot at all. All populated
+// channels of a topology have the same capacity, so a shared slot holds the
+// geometry of both; channels without a slot, and channels of more than 1 TiB,
+// are left out (the translation then reports the slot and gives zeros).
+std::vector<dram::ChannelCapacity> DramChannels(const Topology& t, const Expanded& x);
+
+// Expands `t` into the platform's data fabric (registers added or replaced)
+// and fills the platform's ChannelConfigTable (sim::dram::ChannelConfigOf)
+// afresh with the geometry of DramChannels.
 Expanded Apply(const Topology& t, Platform& p);
 
 std::string LayoutName(atd::FabricIdLayout l);

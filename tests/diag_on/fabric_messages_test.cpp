@@ -5,7 +5,8 @@
 #include "addr_translate/fabric/check_dram_hit.h"
 #include "diag/diag_print.h"
 #include "sim/fabric/data_fabric.h"
-#include "sim/uart_capture.h"
+#include "sim/uart/console.h"
+#include "sim/uart/uart16550.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +20,24 @@ using sim::fabric::kBroadcast;
 struct Capture {
   sim::Platform platform;
   sim::fabric::DataFabric& fabric = sim::fabric::DataFabric::Of(platform);
-  std::shared_ptr<sim::UartCapture> uart = sim::UartCapture::Attach(platform);
+  std::shared_ptr<sim::uart::Uart16550> uart = sim::uart::AttachIoUart(platform);
 
   // Whether this build's back-ends put messages on the UART at all.
   bool UartReceivesMessages() {
     diag::DiagPrint(diag::DiagLevelTranslation, "probe\n");
-    const bool any = !uart->Bytes().empty();
-    uart->Clear();
+    const bool any = !uart->Transmitted().empty();
+    uart->ClearTransmitted();
     return any;
+  }
+  // What the UART sent, as lines without their line ends.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    const std::string text = sim::uart::NormalizeLineEnds(uart->Transmitted());
+    size_t from = 0;
+    for (size_t lf; (lf = text.find('\n', from)) != std::string::npos; from = lf + 1)
+      lines.push_back(text.substr(from, lf - from));
+    if (from < text.size()) lines.push_back(text.substr(from));
+    return lines;
   }
   void Map(uint16_t instance, uint32_t base, uint32_t limit, unsigned m = 0) {
     fabric.Set(0, 0, static_cast<uint16_t>(0x110 + 8 * m), instance, base);
@@ -67,14 +78,14 @@ TEST(FabricMessages, CalcNormAddrReportsEachStep) {
   if (!c.UartReceivesMessages()) GTEST_SKIP() << "no diagnostic back-end writes to the UART";
   FourChannels(c);
   atd::calcNormAddr(0x12345);
-  EXPECT_TRUE(InOrder(c.uart->Lines(),
-                      {"checkDramHit: ccmInstanceId = -1", "calcNormAddr: csFabricId = 00000013",
-                       "calcNormAddr: dramBaseAddr = 0x0000000000000000",
-                       "calcNormAddr: dramLimitAddr = 0x00000000FFFFFFFF",
-                       "calcNormAddr: holeEn = 0, dramHoleBase = 0x0000000000000000"}));
-  c.uart->Clear();
+  EXPECT_TRUE(
+      InOrder(c.Lines(), {"checkDramHit: ccmInstanceId = -1", "calcNormAddr: csFabricId = 00000013",
+                          "calcNormAddr: dramBaseAddr = 0x0000000000000000",
+                          "calcNormAddr: dramLimitAddr = 0x00000000FFFFFFFF",
+                          "calcNormAddr: holeEn = 0, dramHoleBase = 0x0000000000000000"}));
+  c.uart->ClearTransmitted();
   atd::calcNormAddr(0x100000000);
-  EXPECT_TRUE(InOrder(c.uart->Lines(),
+  EXPECT_TRUE(InOrder(c.Lines(),
                       {"checkDramHit: ccmInstanceId = -1",
                        "calcNormAddr: checkDramHit return with failure --> system address does not "
                        "locate in DRAM, fill normalizedAddr = 0xffffffff_ffffffff and return"}));
@@ -86,7 +97,7 @@ TEST(FabricMessages, CalcSysAddrReportsEachStep) {
   FourChannels(c);
   atd::calcSysAddr(0x4845, 0, 0, 0x13);
   EXPECT_TRUE(
-      InOrder(c.uart->Lines(),
+      InOrder(c.Lines(),
               {"calcSysAddr: calcSysAddr = 0x0000000000004845, nodeId = 0, channel = 19",
                "calcSysAddr: csInstanceId = 19, csFabricId = 13",
                "calcSysAddr: mapRegNumber = 0, hiAddrOffset = 0x0000000000000000",
@@ -113,16 +124,14 @@ TEST(FabricMessages, HoleMessagesOfBothWaysBack) {
   c.fabric.Set(0, 0, 0x104, 1, 0xC0000000);
   c.Map(1, 0x13, 0x13000);  // two channels from dst 0, hole enabled
   EXPECT_EQ(atd::calcSysAddr(0xC0000000, 0, 0, 0), 0x100000000u);
-  EXPECT_TRUE(
-      InOrder(c.uart->Lines(), {"calcSysAddr: holeEn = 1, dramHoleBase = 0x00000000C0000000",
-                                "calcSysAddr: deIntLvAddr = 0x00000000C0000000",
-                                "calcSysAddr: dramHoleBase = 0x00000000C0000000, adjust = "
-                                "0x0000000040000000"}));
-  c.uart->Clear();
+  EXPECT_TRUE(InOrder(c.Lines(), {"calcSysAddr: holeEn = 1, dramHoleBase = 0x00000000C0000000",
+                                  "calcSysAddr: deIntLvAddr = 0x00000000C0000000",
+                                  "calcSysAddr: dramHoleBase = 0x00000000C0000000, adjust = "
+                                  "0x0000000040000000"}));
+  c.uart->ClearTransmitted();
   atd::calcSysAddr(0x60000000, 0, 0, 1);
-  EXPECT_TRUE(
-      InOrder(c.uart->Lines(), {"dramHoleBase = 0x00000000C0000000, adjust = 0x0000000040000000",
-                                "calcSysAddr: deIntLvAddr = 0x0000000100000100"}));
+  EXPECT_TRUE(InOrder(c.Lines(), {"dramHoleBase = 0x00000000C0000000, adjust = 0x0000000040000000",
+                                  "calcSysAddr: deIntLvAddr = 0x0000000100000100"}));
 }
 
 TEST(FabricMessages, SixChannelHoleMessagesOfCheckDramHit) {
@@ -136,17 +145,17 @@ TEST(FabricMessages, SixChannelHoleMessagesOfCheckDramHit) {
   c.fabric.Set(0, 0, 0x60, kBroadcast, 0xFF543210);
   c.Map(kBroadcast, 0x1 | 0x2 | (6 << 2), 0x1B000);
   atd::checkDramHit(0x100000100);
-  EXPECT_TRUE(InOrder(c.uart->Lines(), {"checkDramHit: ccmInstanceId = -1",
-                                        "checkDramHit: DramHoleBase = 0x00000000C0000000, adjust = "
-                                        "0x0000000040000000",
-                                        "checkDramHit: adjSysAddr = 0x00000000C0000100",
-                                        "adjSysAddr = 0x00000000C0000100"}));
-  c.uart->Clear();
+  EXPECT_TRUE(InOrder(c.Lines(), {"checkDramHit: ccmInstanceId = -1",
+                                  "checkDramHit: DramHoleBase = 0x00000000C0000000, adjust = "
+                                  "0x0000000040000000",
+                                  "checkDramHit: adjSysAddr = 0x00000000C0000100",
+                                  "adjSysAddr = 0x00000000C0000100"}));
+  c.uart->ClearTransmitted();
   atd::checkDramHit(0xC8000000);
-  EXPECT_TRUE(InOrder(c.uart->Lines(),
-                      {"CheckDramHit was given a system address 0x00000000C8000000 that was an "
-                       "MMIO address",
-                       "adjSysAddr = 0x00000000C8000000"}));
+  EXPECT_TRUE(
+      InOrder(c.Lines(), {"CheckDramHit was given a system address 0x00000000C8000000 that was an "
+                          "MMIO address",
+                          "adjSysAddr = 0x00000000C8000000"}));
 }
 
 }  // namespace

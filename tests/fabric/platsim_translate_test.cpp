@@ -47,6 +47,79 @@ TEST_F(PlatsimTranslate, BothDirectionsOnTheDefaultPlatform) {
   EXPECT_NE(norm.out.find("system address      0x0000000723456789"), std::string::npos) << norm.out;
 }
 
+// The text after `label` on its line.
+std::string Field(const std::string& out, const std::string& label) {
+  const size_t at = out.find(label);
+  if (at == std::string::npos) return "";
+  const size_t from = at + label.size();
+  return out.substr(from, out.find('\n', from) - from);
+}
+
+size_t Count(const std::string& out, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = out.find(what); at != std::string::npos; at = out.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(PlatsimTranslate, BothDirectionsShowTheSameDramCoordinates) {
+  const Outcome sys = Exec("translate sys 0x723456789");
+  ASSERT_EQ(sys.status, 0) << sys.out;
+  const std::string dram = Field(sys.out, "DRAM                ");
+  EXPECT_EQ(dram.rfind("chip select ", 0), 0u) << sys.out;
+  EXPECT_NE(dram.find(", rank multiplier "), std::string::npos) << sys.out;
+  EXPECT_EQ(sys.out.find("DRAM back"), std::string::npos) << sys.out;  // slot 1 agrees
+  const Outcome norm = Exec("translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
+  ASSERT_EQ(norm.status, 0) << norm.out;
+  EXPECT_EQ(Field(norm.out, "DRAM                "), dram) << norm.out;
+
+  const Outcome js = Exec("--json translate sys 0x723456789");
+  ASSERT_EQ(js.status, 0) << js.out;
+  EXPECT_NE(js.out.find("\"dram\": {\n    \"chipSelect\": "), std::string::npos) << js.out;
+  EXPECT_NE(js.out.find("\"dramBack\": {"), std::string::npos) << js.out;
+  const Outcome jn = Exec("--json translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
+  ASSERT_EQ(jn.status, 0) << jn.out;
+  const auto block = [](const std::string& out, const std::string& key) {
+    const size_t at = out.find("\"" + key + "\": {");
+    return at == std::string::npos ? std::string() : out.substr(at, out.find('}', at) - at);
+  };
+  EXPECT_FALSE(block(jn.out, "dram").empty()) << jn.out;
+  EXPECT_EQ(block(jn.out, "dram"), block(js.out, "dram"));
+}
+
+TEST_F(PlatsimTranslate, ChannelWithoutATableSlotIsNamed) {
+  // Socket 1 die 1 of the default platform: slot (1 + 1) * 8 + 0.
+  const Outcome r = Exec("translate norm 0x100 --socket 1 --die 1 --channel 0");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("channel slot 16 is beyond the 16 slots"), std::string::npos) << r.out;
+  const Outcome in = Exec("translate norm 0x100 --socket 0 --die 1 --channel 0");
+  EXPECT_EQ(in.out.find("beyond the 16 slots"), std::string::npos) << in.out;
+}
+
+TEST_F(PlatsimTranslate, DiagShowsEachDriverMessageOnceAsItReachesTheUart) {
+  const Outcome r = Exec("--diag translate sys 0x723456789");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const size_t heading = r.out.find("driver messages at the UART (0x3F8):\n");
+  const size_t result = r.out.find("system address      ");
+  ASSERT_NE(heading, std::string::npos) << r.out;
+  EXPECT_LT(heading, result) << r.out;  // shown while translating, before the result
+  // Slot 2 (fabric, then DRAM) and slot 1 (DRAM, then fabric), each line once.
+  EXPECT_EQ(Count(r.out, "\ncalcNormAddr: csFabricId = 00000012\n"), 1u) << r.out;
+  EXPECT_EQ(Count(r.out, "\ncalcSysAddr: deIntLvAddr = 0x0000000723456789\n"), 1u) << r.out;
+  EXPECT_EQ(Count(r.out, "\ntranslate_norm_to_dram_addr: "), 4u) << r.out;
+  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+
+  const Outcome js = Exec("--json --diag translate sys 0x723456789");
+  ASSERT_EQ(js.status, 0) << js.out;
+  EXPECT_EQ(js.out.rfind("{", 0), 0u) << js.out;  // nothing printed around the JSON
+  EXPECT_NE(js.out.find("\"messages\": [\n    \"checkDramHit: ccmInstanceId = "), std::string::npos)
+      << js.out;
+  EXPECT_EQ(Count(js.out, "\"calcNormAddr: csFabricId = 00000012\""), 1u) << js.out;
+
+  // Without --diag or --trace the messages stay out of the output.
+  const Outcome quiet = Exec("translate sys 0x723456789");
+  EXPECT_EQ(quiet.out.find("calcNormAddr"), std::string::npos) << quiet.out;
+}
+
 TEST_F(PlatsimTranslate, JsonAndTrace) {
   const Outcome r = Exec("--json translate sys 0x1000 --trace");
   EXPECT_EQ(r.status, 0) << r.out;

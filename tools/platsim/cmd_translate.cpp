@@ -1,18 +1,24 @@
 // platsim translate: the drivers' own address translations on the simulated
-// platform, system -> normalized (sys) and normalized -> system (norm).
-#include "addr_translate/fabric/calc_norm_addr.h"
-#include "addr_translate/fabric/calc_sys_addr.h"
-#include "addr_translate/fabric/check_dram_hit.h"
+// platform, system -> normalized (sys) and normalized -> system (norm), made
+// through the TranslationProtocol that AddrTranslateDxe installs when it
+// starts on the platform (slot 2 for sys, slot 1 for norm).
+#include "addr_translate/dram/channel_config_table.h"
 #include "addr_translate/fabric/fabric_decode.h"
+#include "addr_translate/fabric/fabric_registers.h"
+#include "sim/driver_harness.h"
+#include "sim/dram/channel_geometry.h"
 #include "sim/fabric/data_fabric.h"
 #include "sim/profile/profile.h"
 #include "sim/topology/topology_profile.h"
-#include "sim/uart_capture.h"
+#include "sim/uart/console.h"
 #include "tools/platsim/commands.h"
+#include "tools/platsim/dram_format.h"
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 namespace platsim {
@@ -33,18 +39,34 @@ std::string HexShort(uint64_t v) {
   return buf;
 }
 
-// The platform a command runs on, with the UART capture attached.
+// The platform a command runs on: the profile loaded, the console on the
+// UART, and AddrTranslateDxe started on it.
 struct Session {
   sim::Platform platform;
-  std::shared_ptr<sim::UartCapture> uart;
+  std::ostringstream messages;  // what the console printed, for --json
+  std::shared_ptr<sim::uart::Console> console;
+  std::optional<sim::AddrTranslateDriver> driver;
+  bool showMessages;
 
-  explicit Session(const GlobalOptions& opts) {
+  explicit Session(const GlobalOptions& opts) : showMessages(opts.trace || opts.diag) {
     if (opts.profile.empty())
       sim::profile::Load(sim::profile::Default(), platform);
     else
       sim::profile::LoadFile(opts.profile, platform);
-    uart = sim::UartCapture::Attach(platform);
+    // The drivers' messages as they reach the UART: straight to the terminal
+    // while translating, or kept for the JSON report.
+    console = sim::uart::InstallConsole(
+        platform, showMessages && !opts.json ? static_cast<std::ostream&>(std::cout) : messages);
+    driver.emplace(platform);
+    if (driver->Status() != EFI_SUCCESS || driver->Protocol() == nullptr)
+      throw UserError("AddrTranslateDxe did not start on this platform (status " +
+                      HexShort(driver->Status()) + ")");
+    // Only the translations' own messages from here on.
+    console->Flush();
+    messages.str("");
   }
+
+  TranslationProtocol& Protocol() { return *driver->Protocol(); }
 
   // The fabric-id description as the fabric holds it (no traced reads).
   atd::FabricIdMasks Masks() {
@@ -54,19 +76,28 @@ struct Session {
                                     f.Get({0, 0, 0x3F8, bc}));
   }
 
-  // Runs `op` with the trace on and the UART emptied; afterwards the trace
-  // holds only what `op` did.
+  // Runs `op` with the trace on; afterwards the trace holds only what `op`
+  // did. In text mode the drivers' messages appear under a heading as they
+  // arrive.
   template <typename F>
-  void Traced(F op) {
+  void Traced(const GlobalOptions& opts, F op) {
+    if (showMessages && !opts.json) std::cout << "driver messages at the UART (0x3F8):\n";
     platform.trace.Clear();
-    uart->Clear();
     platform.trace.Enable(true);
     try {
       op();
     } catch (const sim::FatalStopEnded& e) {
+      platform.trace.Enable(false);
+      console->Flush();
       throw UserError("the driver stopped with fatal stop code " + HexShort(e.code));
     }
     platform.trace.Enable(false);
+    console->Flush();
+    if (showMessages && !opts.json) {
+      if (console->Text().empty())
+        std::cout << "  (none arrived: no diagnostic back-end wrote to the UART)\n";
+      std::cout << "\n";
+    }
   }
 };
 
@@ -75,9 +106,23 @@ struct Report {
   std::ostringstream text;
 };
 
+// A channel the ChannelConfigTable has no slot for gets zeros from the DRAM
+// translation; say so next to the coordinates.
+void AddDram(Report& r, const DramAddress& d, unsigned socket, unsigned die, unsigned channel,
+             const char* key) {
+  r.text << "DRAM                " << FormatDram(d) << "\n";
+  r.json[key] = DramJson(d);
+  const unsigned slot = sim::dram::SlotOf(socket, die, channel);
+  if (slot >= atd::kChannelSlots) {
+    r.text << "note                channel slot " << slot
+           << " is beyond the 16 slots of the channel configuration table: no DIMM geometry, "
+              "the coordinates are zeros\n";
+    r.json["dramNote"] = "channel slot " + std::to_string(slot) + " beyond the table";
+  }
+}
+
 void AddTrace(Session& s, const GlobalOptions& opts, Report& r) {
   const auto reads = sim::fabric::DecodeFabricReads(s.platform.trace.Events());
-  const auto lines = s.uart->Lines();
   if (opts.trace) {
     Json list = Json::array();
     r.text << "\nfabric register reads (" << reads.size() << "):\n";
@@ -101,11 +146,11 @@ void AddTrace(Session& s, const GlobalOptions& opts, Report& r) {
     }
     r.json["fabricReads"] = std::move(list);
   }
-  if (opts.trace || opts.diag) {
-    r.text << "\ndriver messages at the UART (0x3F8):\n";
-    if (lines.empty()) r.text << "  (none arrived: no diagnostic back-end wrote to the UART)\n";
-    for (const auto& l : lines) r.text << "  " << l << "\n";
-    r.json["messages"] = lines;
+  if (s.showMessages && opts.json) {
+    Json lines = Json::array();
+    std::istringstream in(s.messages.str());
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    r.json["messages"] = std::move(lines);
   }
 }
 
@@ -120,49 +165,65 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
   const uint64_t address = ParseNumber(addrText, "system address");
   Session s(opts);
   NormalizedAddress n{};
-  s.Traced([&] { n = atd::calcNormAddr(address); });
+  DramAddress dram{};
+  EFI_STATUS status = EFI_SUCCESS;
+  uint64_t back = kInvalidAddress;
+  DramAddress dramBack{};
+  s.Traced(opts, [&] {
+    status = s.Protocol().SystemToNormalized(&address, &n, &dram);
+    // And back through slot 1, which also gives the DRAM coordinates again.
+    if (status == EFI_SUCCESS) s.Protocol().NormalizedToSystem(&n, &back, &dramBack);
+  });
 
   Report r;
   r.json["direction"] = "system-to-normalized";
   r.json["systemAddress"] = Hex64(address);
   r.text << "system address      " << Hex64(address) << "\n";
-  const bool dram = n.normalizedAddr != kInvalidAddress;
+  const bool isDram = status == EFI_SUCCESS;
   // The fabric's maps cover the MMIO hole below 4 GiB too; the driver does
   // not treat it specially, but the address is not DRAM.
   const auto& topo = s.platform.Extension<sim::topology::TopologyState>();
-  const bool inHole = dram && topo.expanded && !topo.expanded->IsDram(address);
-  if (dram) {
+  const bool inHole = isDram && topo.expanded && !topo.expanded->IsDram(address);
+  if (isDram) {
     const atd::FabricIdMasks m = s.Masks();
-    const uint32_t owner = atd::checkDramHit(address);
-    const uint64_t back = atd::calcSysAddr(n.normalizedAddr, n.socketId, n.dieId, n.channelId);
+    const uint32_t node = atd::nodeIdFrom(n.socketId, n.dieId, m);
+    // The owner's fabric id as its own register holds it (read untraced).
+    const uint32_t owner = atd::fabric_reg::BlockFabricId::FabricId::Get(
+        sim::fabric::DataFabric::Of(s.platform)
+            .Get({static_cast<uint8_t>(node), 0, 0x50, n.channelId}));
     char who[128];
     std::snprintf(who, sizeof who, "socket %u, die %u, channel %u (csFabricId 0x%X, node %u)",
-                  n.socketId, n.dieId, n.channelId, owner, atd::nodeIdOf(owner, m));
+                  n.socketId, n.dieId, n.channelId, owner, node);
     r.text << "owner               " << who << "\n";
     r.text << "normalized address  " << Hex64(n.normalizedAddr) << "\n";
-    r.text << "back to system      " << Hex64(back)
-           << (back == address ? "  (round trip ok)"
-               : inHole        ? "  (differs: the address is not DRAM)"
-                               : "  (differs: this map loses its die/socket interleave bits)")
-           << "\n";
     r.json["normalizedAddress"] = Hex64(n.normalizedAddr);
     r.json["socket"] = n.socketId;
     r.json["die"] = n.dieId;
     r.json["channel"] = n.channelId;
     r.json["csFabricId"] = HexShort(owner);
-    r.json["node"] = atd::nodeIdOf(owner, m);
+    r.json["node"] = node;
+    AddDram(r, dram, n.socketId, n.dieId, n.channelId, "dram");
+    const bool sameDram = std::memcmp(&dram, &dramBack, sizeof dram) == 0;
+    r.text << "back to system      " << Hex64(back)
+           << (back == address ? "  (round trip ok)"
+               : inHole        ? "  (differs: the address is not DRAM)"
+                               : "  (differs: this map loses its die/socket interleave bits)")
+           << "\n";
+    if (!sameDram) r.text << "DRAM back           " << FormatDram(dramBack) << "  (differs)\n";
     r.json["backToSystem"] = Hex64(back);
+    r.json["dramBack"] = DramJson(dramBack);
   } else {
     r.text << "normalized address  none: not DRAM\n";
     r.json["normalizedAddress"] = nullptr;
   }
+  r.json["status"] = HexShort(status);
   if (inHole) {
     r.text << "note                the address lies in the MMIO hole below 4 GiB\n";
     r.json["inMmioHole"] = true;
   }
   AddTrace(s, opts, r);
   Emit(opts, r);
-  if (!dram)
+  if (!isDram)
     throw UserError("system address " + Hex64(address) +
                     " is not DRAM on this platform (no valid address map contains it)");
   if (inHole)
@@ -198,11 +259,15 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
     throw UserError("no channel " + std::to_string(channel) + " on socket " +
                     std::to_string(socket) + " die " + std::to_string(die));
 
+  NormalizedAddress in{};
+  in.normalizedAddr = norm;
+  in.socketId = static_cast<uint8_t>(socket);
+  in.dieId = static_cast<uint8_t>(die);
+  in.channelId = static_cast<uint8_t>(channel);
   uint64_t sys = 0;
-  s.Traced([&] {
-    sys = atd::calcSysAddr(norm, static_cast<uint32_t>(socket), static_cast<uint32_t>(die),
-                           static_cast<uint32_t>(channel));
-  });
+  DramAddress dram{};
+  EFI_STATUS status = EFI_SUCCESS;
+  s.Traced(opts, [&] { status = s.Protocol().NormalizedToSystem(&in, &sys, &dram); });
 
   Report r;
   r.json["direction"] = "normalized-to-system";
@@ -217,7 +282,10 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
                 static_cast<unsigned long long>(channel), node);
   r.text << "normalized address  " << Hex64(norm) << "\n";
   r.text << "channel             " << where << "\n";
-  const bool ok = sys != kInvalidAddress;
+  // Slot 1 writes the DRAM coordinates whether or not a system address
+  // comes back.
+  AddDram(r, dram, in.socketId, in.dieId, in.channelId, "dram");
+  const bool ok = status == EFI_SUCCESS;
   if (ok) {
     r.text << "system address      " << Hex64(sys) << "\n";
     r.json["systemAddress"] = Hex64(sys);
@@ -225,6 +293,7 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
     r.text << "system address      none\n";
     r.json["systemAddress"] = nullptr;
   }
+  r.json["status"] = HexShort(status);
   AddTrace(s, opts, r);
   Emit(opts, r);
   if (!ok)
@@ -244,6 +313,7 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
       "  platsim translate sys 0x12345678\n"
       "  platsim translate norm 0x2468ACF --socket 0 --die 1 --channel 2\n"
       "  platsim translate sys 0x140000000 --trace      (register reads and driver messages)\n"
+      "  platsim --diag translate sys 0x140000000       (driver messages as they reach the UART)\n"
       "  platsim --profile my.json --json translate sys 0x1000");
 
   struct Args {
@@ -252,13 +322,15 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
   auto args = std::make_shared<Args>();
 
   auto* sys = translate->add_subcommand(
-      "sys", "system address -> normalized address and channel (calcNormAddr)");
+      "sys",
+      "system address -> normalized address, channel and DRAM coordinates (protocol slot 2)");
   sys->add_option("ADDR", args->address, "system physical address (decimal or 0x hex)")->required();
   sys->fallthrough();
   sys->callback([&opts, args] { TranslateSys(opts, args->address); });
 
   auto* norm = translate->add_subcommand(
-      "norm", "normalized address of a channel -> system address (calcSysAddr)");
+      "norm",
+      "normalized address of a channel -> system address and DRAM coordinates (protocol slot 1)");
   norm->add_option("ADDR", args->address, "normalized address (decimal or 0x hex)")->required();
   norm->add_option("--socket", args->socket, "socket id (default 0)");
   norm->add_option("--die", args->die, "die id within the socket (default 0)");
