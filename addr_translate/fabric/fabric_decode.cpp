@@ -43,15 +43,8 @@ constexpr ChannelInterleave kCalcNormAddrTable[16] = {
     {1, 0, false, false, false},
 };
 
-// calcSysAddr: as checkDramHit.
-constexpr ChannelInterleave kCalcSysAddrTable[16] = {
-    {1, 0, false, false, false}, {2, 1, false, false, false}, {1, 0, false, false, false},
-    {4, 2, false, false, false}, {1, 0, false, false, false}, {8, 3, false, false, false},
-    {6, 3, false, false, true},  {1, 0, false, false, false}, {1, 0, false, false, false},
-    {1, 0, false, false, false}, {1, 0, false, false, false}, {1, 0, false, false, false},
-    {2, 1, true, false, false},  {4, 2, true, true, false},   {8, 3, true, true, false},
-    {1, 0, false, false, false},
-};
+// calcSysAddr decodes the codes exactly as checkDramHit does.
+constexpr const ChannelInterleave (&kCalcSysAddrTable)[16] = kCheckDramHitTable;
 
 }  // namespace
 
