@@ -81,4 +81,3 @@ BENCHMARK_CAPTURE(BM_CalcNormAddr, six_channel, SixChannel());
 BENCHMARK_CAPTURE(BM_CalcSysAddr, six_channel, SixChannel());
 
 }  // namespace
-

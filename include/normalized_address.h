@@ -10,8 +10,8 @@ struct NormalizedAddress {
   uint64_t normalizedAddr;  // all ones: the system address is not DRAM
   uint8_t socketId;
   uint8_t dieId;
-  uint8_t channelId;  // coherent-slave instance id, csInstanceId for calcSysAddr
-  uint8_t reserved;   // written 0 by calcNormAddr
+  uint8_t channelId;     // coherent-slave instance id, csInstanceId for calcSysAddr
+  uint8_t reserved;      // written 0 by calcNormAddr
   uint8_t untouched[4];  // never written by calcNormAddr
 };
 static_assert(sizeof(NormalizedAddress) == 16);

@@ -20,9 +20,9 @@ static_assert(offsetof(ProcessorListEntry, info) == 8);
 
 struct PlatformTopologyProtocol {
   uint64_t notRead[2];
-  uint64_t processorCount;                // +0x10
+  uint64_t processorCount;               // +0x10
   const ProcessorListEntry* processors;  // +0x18
-  void* channelConfigTable;               // +0x20, a ChannelConfigTable
+  void* channelConfigTable;              // +0x20, a ChannelConfigTable
 };
 static_assert(offsetof(PlatformTopologyProtocol, processorCount) == 0x10);
 static_assert(offsetof(PlatformTopologyProtocol, processors) == 0x18);

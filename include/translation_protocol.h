@@ -12,8 +12,8 @@
 inline constexpr EFI_GUID gTranslationProtocolGuid = {
     0xD8ABD054, 0x468F, 0x503C, {0xD3, 0xA7, 0xE5, 0x80, 0xD5, 0x6B, 0x29, 0xB9}};
 
-typedef EFI_STATUS(EFIAPI* NormalizedToSystemFn)(const NormalizedAddress* In,
-                                                 UINT64* SystemAddress, DramAddress* Dram);
+typedef EFI_STATUS(EFIAPI* NormalizedToSystemFn)(const NormalizedAddress* In, UINT64* SystemAddress,
+                                                 DramAddress* Dram);
 typedef EFI_STATUS(EFIAPI* SystemToNormalizedFn)(const UINT64* SystemAddress,
                                                  NormalizedAddress* Out, DramAddress* Dram);
 typedef EFI_STATUS(EFIAPI* AppendBertRecordFn)(const VOID* Data, UINT32 Size, UINT8 Kind,

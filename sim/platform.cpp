@@ -26,8 +26,7 @@ EFI_STATUS EFIAPI SimFreePool(VOID* buffer) {
   return p.Free(buffer) ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
 }
 
-EFI_STATUS EFIAPI SimLocateProtocol(EFI_GUID* protocol, VOID* /*registration*/,
-                                    VOID** iface) {
+EFI_STATUS EFIAPI SimLocateProtocol(EFI_GUID* protocol, VOID* /*registration*/, VOID** iface) {
   auto& p = Platform::Current();
   p.calls.push_back("LocateProtocol");
   if (auto s = p.Inject("LocateProtocol")) return *s;
@@ -155,7 +154,9 @@ Platform& Platform::Current() {
   if (gCurrent == nullptr) std::abort();  // driver code ran with no simulated platform
   return *gCurrent;
 }
-bool Platform::HasCurrent() { return gCurrent != nullptr; }
+bool Platform::HasCurrent() {
+  return gCurrent != nullptr;
+}
 
 // ---- hardware ----
 
@@ -305,10 +306,18 @@ uint64_t Platform::ReadReg(RegId reg) {
   Cpu& c = CurrentCpu();
   uint64_t v = 0;
   switch (reg) {
-    case kDr2: v = c.dr2; break;
-    case kDr3: v = c.dr3; break;
-    case kDr7: v = c.dr7; break;
-    case kCr4: v = c.cr4; break;
+    case kDr2:
+      v = c.dr2;
+      break;
+    case kDr3:
+      v = c.dr3;
+      break;
+    case kDr7:
+      v = c.dr7;
+      break;
+    case kCr4:
+      v = c.cr4;
+      break;
   }
   trace.Record({Access::RegRead, 8, reg, v, currentCpu});
   return v;
@@ -318,10 +327,18 @@ void Platform::WriteReg(RegId reg, uint64_t value) {
   trace.Record({Access::RegWrite, 8, reg, value, currentCpu});
   Cpu& c = CurrentCpu();
   switch (reg) {
-    case kDr2: c.dr2 = value; break;
-    case kDr3: c.dr3 = value; break;
-    case kDr7: c.dr7 = value; break;
-    case kCr4: c.cr4 = value; break;
+    case kDr2:
+      c.dr2 = value;
+      break;
+    case kDr3:
+      c.dr3 = value;
+      break;
+    case kDr7:
+      c.dr7 = value;
+      break;
+    case kCr4:
+      c.cr4 = value;
+      break;
   }
 }
 

@@ -8,16 +8,26 @@ namespace sim {
 namespace {
 const char* KindName(Access k) {
   switch (k) {
-    case Access::IoRead: return "io-read";
-    case Access::IoWrite: return "io-write";
-    case Access::MmioRead: return "mmio-read";
-    case Access::MmioWrite: return "mmio-write";
-    case Access::MsrRead: return "msr-read";
-    case Access::MsrWrite: return "msr-write";
-    case Access::Cpuid: return "cpuid";
-    case Access::RegRead: return "reg-read";
-    case Access::RegWrite: return "reg-write";
-    case Access::Handoff: return "handoff";
+    case Access::IoRead:
+      return "io-read";
+    case Access::IoWrite:
+      return "io-write";
+    case Access::MmioRead:
+      return "mmio-read";
+    case Access::MmioWrite:
+      return "mmio-write";
+    case Access::MsrRead:
+      return "msr-read";
+    case Access::MsrWrite:
+      return "msr-write";
+    case Access::Cpuid:
+      return "cpuid";
+    case Access::RegRead:
+      return "reg-read";
+    case Access::RegWrite:
+      return "reg-write";
+    case Access::Handoff:
+      return "handoff";
   }
   return "?";
 }
@@ -40,13 +50,15 @@ std::string TraceEvent::ToString() const {
                     (unsigned long long)extra);
       break;
     default:
-      std::snprintf(buf, sizeof buf, "cpu%u %s%u 0x%llx = 0x%llx", cpu, KindName(kind),
-                    width * 8u, (unsigned long long)address, (unsigned long long)value);
+      std::snprintf(buf, sizeof buf, "cpu%u %s%u 0x%llx = 0x%llx", cpu, KindName(kind), width * 8u,
+                    (unsigned long long)address, (unsigned long long)value);
   }
   return buf;
 }
 
-void PrintTo(const TraceEvent& e, std::ostream* os) { *os << e.ToString(); }
+void PrintTo(const TraceEvent& e, std::ostream* os) {
+  *os << e.ToString();
+}
 
 TraceEvent IoW(uint16_t port, uint8_t width, uint64_t value, uint32_t cpu) {
   return {Access::IoWrite, width, port, value, cpu};

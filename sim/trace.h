@@ -16,9 +16,9 @@ enum class Access : uint8_t {
   MsrRead,
   MsrWrite,
   Cpuid,
-  RegRead,   // DR2, DR3, DR7, CR4 (address names the register, see RegId)
+  RegRead,  // DR2, DR3, DR7, CR4 (address names the register, see RegId)
   RegWrite,
-  Handoff,   // debugger hand-off: address = EDX (command), value = EAX, width = EBX
+  Handoff,  // debugger hand-off: address = EDX (command), value = EAX, width = EBX
 };
 
 enum RegId : uint64_t { kDr2 = 2, kDr3 = 3, kDr7 = 7, kCr4 = 0x104 };
@@ -61,8 +61,8 @@ class Trace {
   std::vector<TraceEvent> Of(Access kind) const;
   std::vector<TraceEvent> Ports(uint16_t port) const;  // reads and writes of one port
   std::vector<TraceEvent> PortWrites(uint16_t port) const;
-  std::vector<TraceEvent> Mmio() const;                // MMIO reads and writes
-  std::vector<TraceEvent> Msrs() const;                // MSR reads and writes
+  std::vector<TraceEvent> Mmio() const;  // MMIO reads and writes
+  std::vector<TraceEvent> Msrs() const;  // MSR reads and writes
 
  private:
   std::vector<TraceEvent> events_;

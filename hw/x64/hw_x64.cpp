@@ -29,9 +29,15 @@ void IoWrite32(uint16_t port, uint32_t value) {
   __asm__ __volatile__("outl %0, %1" : : "a"(value), "Nd"(port));
 }
 
-uint8_t MmioRead8(uint64_t address) { return *reinterpret_cast<volatile uint8_t*>(address); }
-uint16_t MmioRead16(uint64_t address) { return *reinterpret_cast<volatile uint16_t*>(address); }
-uint32_t MmioRead32(uint64_t address) { return *reinterpret_cast<volatile uint32_t*>(address); }
+uint8_t MmioRead8(uint64_t address) {
+  return *reinterpret_cast<volatile uint8_t*>(address);
+}
+uint16_t MmioRead16(uint64_t address) {
+  return *reinterpret_cast<volatile uint16_t*>(address);
+}
+uint32_t MmioRead32(uint64_t address) {
+  return *reinterpret_cast<volatile uint32_t*>(address);
+}
 void MmioWrite8(uint64_t address, uint8_t value) {
   *reinterpret_cast<volatile uint8_t*>(address) = value;
 }
@@ -62,7 +68,9 @@ uint64_t MsrOr(uint32_t index, uint64_t orData) {
 
 CpuidResult Cpuid(uint32_t leaf) {
   CpuidResult r;
-  __asm__ __volatile__("cpuid" : "=a"(r.eax), "=b"(r.ebx), "=c"(r.ecx), "=d"(r.edx) : "a"(leaf), "c"(0));
+  __asm__ __volatile__("cpuid"
+                       : "=a"(r.eax), "=b"(r.ebx), "=c"(r.ecx), "=d"(r.edx)
+                       : "a"(leaf), "c"(0));
   return r;
 }
 
@@ -71,7 +79,9 @@ uint64_t ReadDr2() {
   __asm__ __volatile__("mov %%dr2, %0" : "=r"(v));
   return v;
 }
-void WriteDr2(uint64_t value) { __asm__ __volatile__("mov %0, %%dr2" : : "r"(value)); }
+void WriteDr2(uint64_t value) {
+  __asm__ __volatile__("mov %0, %%dr2" : : "r"(value));
+}
 uint64_t ReadDr3() {
   uint64_t v;
   __asm__ __volatile__("mov %%dr3, %0" : "=r"(v));
@@ -82,19 +92,25 @@ uint64_t ReadDr7() {
   __asm__ __volatile__("mov %%dr7, %0" : "=r"(v));
   return v;
 }
-void WriteDr7(uint64_t value) { __asm__ __volatile__("mov %0, %%dr7" : : "r"(value)); }
+void WriteDr7(uint64_t value) {
+  __asm__ __volatile__("mov %0, %%dr7" : : "r"(value));
+}
 uint64_t ReadCr4() {
   uint64_t v;
   __asm__ __volatile__("mov %%cr4, %0" : "=r"(v));
   return v;
 }
-void WriteCr4(uint64_t value) { __asm__ __volatile__("mov %0, %%cr4" : : "r"(value) : "memory"); }
+void WriteCr4(uint64_t value) {
+  __asm__ __volatile__("mov %0, %%cr4" : : "r"(value) : "memory");
+}
 
 uint64_t ReadTsc() {
   uint32_t lo, hi;
   __asm__ __volatile__("rdtsc" : "=a"(lo), "=d"(hi));
   return (static_cast<uint64_t>(hi) << 32) | lo;
 }
-void CpuPause() { __asm__ __volatile__("pause"); }
+void CpuPause() {
+  __asm__ __volatile__("pause");
+}
 
 }  // namespace hw

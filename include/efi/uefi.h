@@ -12,7 +12,9 @@ namespace uefi {
 
 // gnu-efi declares GUID arguments as non-const pointers; our GUIDs are
 // constants in read-only data and are never written through these pointers.
-inline EFI_GUID* GuidArg(const EFI_GUID& guid) { return const_cast<EFI_GUID*>(&guid); }
+inline EFI_GUID* GuidArg(const EFI_GUID& guid) {
+  return const_cast<EFI_GUID*>(&guid);
+}
 
 inline bool SameGuid(const EFI_GUID& a, const EFI_GUID& b) {
   const auto* x = reinterpret_cast<const uint8_t*>(&a);

@@ -27,8 +27,8 @@ typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_STARTUP_THIS_AP)(
 typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_SWITCH_BSP)(EFI_MP_SERVICES_PROTOCOL* This,
                                                        UINTN ProcessorNumber, BOOLEAN EnableOldBSP);
 typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_ENABLEDISABLEAP)(EFI_MP_SERVICES_PROTOCOL* This,
-                                                            UINTN ProcessorNumber,
-                                                            BOOLEAN EnableAP, UINT32* HealthFlag);
+                                                            UINTN ProcessorNumber, BOOLEAN EnableAP,
+                                                            UINT32* HealthFlag);
 typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_WHOAMI)(EFI_MP_SERVICES_PROTOCOL* This,
                                                    UINTN* ProcessorNumber);
 

@@ -20,14 +20,15 @@ uint64_t Number(const Json& v, const std::string& path, uint64_t max) {
     errno = 0;
     char* end = nullptr;
     const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-    if (s[0] == '-' || s[0] == '+' || s[0] == ' ') throw ProfileError(path, "not a number: \"" + s + "\"");
+    if (s[0] == '-' || s[0] == '+' || s[0] == ' ')
+      throw ProfileError(path, "not a number: \"" + s + "\"");
     n = std::strtoull(s.c_str(), &end, hex ? 16 : 10);
     if (errno == ERANGE) throw ProfileError(path, "number out of range: \"" + s + "\"");
     if (end == s.c_str() + (hex ? 2 : 0) || *end != '\0')
       throw ProfileError(path, "not a number: \"" + s + "\"");
   } else {
-    throw ProfileError(path, "expected a number (or a hex string), found " +
-                                 std::string(v.type_name()));
+    throw ProfileError(path,
+                       "expected a number (or a hex string), found " + std::string(v.type_name()));
   }
   if (n > max) throw ProfileError(path, "value " + Hex(n) + " above the maximum " + Hex(max));
   return n;
@@ -40,7 +41,8 @@ std::string Hex(uint64_t v) {
 }
 
 void CheckKeys(const Json& v, const std::string& path, std::initializer_list<const char*> allowed) {
-  if (!v.is_object()) throw ProfileError(path, "expected an object, found " + std::string(v.type_name()));
+  if (!v.is_object())
+    throw ProfileError(path, "expected an object, found " + std::string(v.type_name()));
   for (auto it = v.begin(); it != v.end(); ++it) {
     bool ok = false;
     for (const char* a : allowed) ok = ok || it.key() == a;

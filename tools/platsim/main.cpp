@@ -26,11 +26,13 @@ uint64_t ParseNumber(const std::string& text, const std::string& what) {
 int main(int argc, char** argv) {
   CLI::App app{"platsim: the simulated platform of AddrTranslateDxe and MemTuneSmm"};
   platsim::GlobalOptions opts;
-  app.add_option("--profile", opts.profile, "platform profile (JSON); default: the built-in platform")
+  app.add_option("--profile", opts.profile,
+                 "platform profile (JSON); default: the built-in platform")
       ->check(CLI::ExistingFile);
   app.add_flag("--json", opts.json, "machine-readable output");
   app.add_flag("--trace", opts.trace, "show the register accesses and the drivers' messages");
-  app.add_flag("--diag", opts.diag, "show the drivers' own diagnostic messages as they reach the UART");
+  app.add_flag("--diag", opts.diag,
+               "show the drivers' own diagnostic messages as they reach the UART");
   app.require_subcommand(1);
 
   platsim::AddProfileCommands(app, opts);
