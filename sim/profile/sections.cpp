@@ -1,12 +1,14 @@
 // The profile sections of this build, in load order. A subsystem adds its
 // section here (its loader lives in a file of its own).
 #include "sim/profile/profile.h"
+#include "sim/dram/channel_config_profile.h"
 
 namespace sim::profile {
 
 namespace {
 const Section kSections[] = {
     {"_", nullptr, nullptr, nullptr},  // keeps the array non-empty; never matches a key
+    sim::dram::kChannelConfigSection,
 };
 }  // namespace
 

@@ -1,0 +1,13 @@
+// The simulated platform's ChannelConfigTable: one per Platform, zeroed when
+// first asked for, 8-byte aligned, alive as long as the platform. Hand its
+// address to the PlatformTopologyProtocol double (sim/topology_double.h).
+#pragma once
+
+#include "addr_translate/dram/channel_config_table.h"
+#include "sim/platform.h"
+
+namespace sim::dram {
+
+atd::ChannelConfigTable& ChannelConfigOf(Platform& platform);
+
+}  // namespace sim::dram
