@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -48,17 +49,28 @@ struct FailedCall {
 
 // World: any type holding a `sim::Platform p` (constructed first) and
 // whatever the scenario needs around it. `make` builds one in its initial
-// state (its own calls cleared), `run` performs the scenario, `check` judges
-// a run with a failure. Returns the number of failure cases run.
+// state (calls it made on the way, e.g. a boot before the operation under
+// test, stay in `p.calls` and are not part of the sweep), `run` performs the
+// scenario, `check` judges a run with a failure. Returns the number of
+// failure cases run.
 template <typename World>
 size_t Sweep(const std::function<std::unique_ptr<World>()>& make,
              const std::function<void(World&)>& run,
              const std::function<void(World&, const FailedCall&)>& check,
              const std::vector<EFI_STATUS>& statuses = {EFI_OUT_OF_RESOURCES, EFI_NOT_FOUND}) {
+  // Failure rules count every call of a name on the platform, those made
+  // while the world was built included.
+  auto prepare = [&make](std::map<std::string, uint32_t>& before) {
+    auto w = make();
+    before.clear();
+    for (const auto& c : w->p.calls) ++before[c];
+    w->p.calls.clear();
+    return w;
+  };
+  std::map<std::string, uint32_t> before;
   Calls baseline;
   {
-    auto w = make();
-    w->p.calls.clear();
+    auto w = prepare(before);
     run(*w);
     baseline = w->p.calls;
   }
@@ -69,9 +81,8 @@ size_t Sweep(const std::function<std::unique_ptr<World>()>& make,
     uint32_t occurrence = 0;
     for (size_t i = 0; i < k; ++i) occurrence += baseline[i] == baseline[k];
     for (EFI_STATUS status : statuses) {
-      auto w = make();
-      w->p.calls.clear();
-      w->p.Fail(baseline[k], status, occurrence, 1);
+      auto w = prepare(before);
+      w->p.Fail(baseline[k], status, before[baseline[k]] + occurrence, 1);
       run(*w);
       const FailedCall failed{k, baseline[k], occurrence, status, &baseline};
       SCOPED_TRACE(failed.Label());
