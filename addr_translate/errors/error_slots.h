@@ -9,7 +9,6 @@ EFI_STATUS EFIAPI AppendBertRecord(const VOID* Data, UINT32 Size, UINT8 Kind, UI
 EFI_STATUS EFIAPI AddHestErrorSource(const VOID* Data, UINT32 Size, UINT32 Ignored,
                                      UINT64 Ignored2);
 EFI_STATUS EFIAPI CaptureMcaBanks(McaBankSnapshot* Snapshot);
-EFI_STATUS EFIAPI AddHestErrorSources(const VOID* Data, UINT32 Size, UINT32 Count,
-                                      UINT64 Unused);
+EFI_STATUS EFIAPI AddHestErrorSources(const VOID* Data, UINT32 Size, UINT32 Count, UINT64 Unused);
 
 }  // namespace atd

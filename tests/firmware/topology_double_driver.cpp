@@ -2,6 +2,8 @@
 // PlatformTopologyProtocol: a processor list of the machine's processors and a
 // zeroed ChannelConfigTable. Loaded before AddrTranslateDxe in the boot test.
 #include "efi/uefi.h"
+#include "pi/acpi_table_protocol.h"
+#include "pi/acpi_tables.h"
 #include "pi/mp_services.h"
 #include "platform_topology_protocol.h"
 
@@ -25,6 +27,58 @@ void Say(EFI_SYSTEM_TABLE* st, const char* text) {
   }
   wide[n] = 0;
   st->ConOut->OutputString(st->ConOut, wide);
+}
+
+void FillHeader(EFI_ACPI_SDT_HEADER& h, uint32_t signature, uint32_t length) {
+  h.Signature = signature;
+  h.Length = length;
+  h.Revision = 1;
+  const char oem[6] = {'T', 'I', 'V', 'F', 'W', ' '};
+  const char table[8] = {'T', 'O', 'P', 'O', 'D', 'B', 'L', ' '};
+  for (unsigned i = 0; i < 6; ++i) h.OemId[i] = oem[i];
+  for (unsigned i = 0; i < 8; ++i) h.OemTableId[i] = table[i];
+  h.OemRevision = 1;
+  h.CreatorId = 0x4D495354;  // "TSIM"
+  h.CreatorRevision = 1;
+  h.Checksum = 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&h);
+  uint8_t sum = 0;
+  for (uint32_t i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+  h.Checksum = static_cast<uint8_t>(0 - sum);
+}
+
+// The platform's error tables as AddrTranslateDxe finds them at boot: a BERT
+// whose boot error region (ACPI NVS pool, which the driver may free when it
+// replaces the region) holds an empty generic error status block, and a HEST
+// without error sources.
+EFI_STATUS InstallErrorTables(EFI_BOOT_SERVICES* bs) {
+  void* iface = nullptr;
+  EFI_STATUS s = bs->LocateProtocol(uefi::GuidArg(kAcpiTableProtocolGuid), nullptr, &iface);
+  if (s != EFI_SUCCESS) return s;
+  auto* acpi = static_cast<EFI_ACPI_TABLE_PROTOCOL*>(iface);
+
+  void* region = nullptr;
+  s = bs->AllocatePool(EfiACPIMemoryNVS, sizeof(GenericErrorStatusBlock), &region);
+  if (s != EFI_SUCCESS) return s;
+  auto* block = static_cast<GenericErrorStatusBlock*>(region);
+  block->BlockStatus = 0;
+  block->RawDataOffset = sizeof(GenericErrorStatusBlock);
+  block->RawDataLength = 0;
+  block->DataLength = 0;
+  block->ErrorSeverity = kSeverityNone;
+
+  AcpiBert bert{};
+  bert.BootErrorRegionLength = sizeof(GenericErrorStatusBlock);
+  bert.BootErrorRegion = reinterpret_cast<UINTN>(region);
+  FillHeader(bert.Header, kBertSignature, sizeof bert);
+  UINTN key = 0;
+  s = acpi->InstallAcpiTable(acpi, &bert, sizeof bert, &key);
+  if (s != EFI_SUCCESS) return s;
+
+  AcpiHestHeader hest{};
+  hest.ErrorSourceCount = 0;
+  FillHeader(hest.Header, kHestSignature, sizeof hest);
+  return acpi->InstallAcpiTable(acpi, &hest, sizeof hest, &key);
 }
 
 }  // namespace
@@ -62,5 +116,8 @@ extern "C" EFI_STATUS efi_main(EFI_HANDLE, EFI_SYSTEM_TABLE* st) {
                                    EFI_NATIVE_INTERFACE, &block->iface);
   Say(st, s == EFI_SUCCESS ? "TopologyDouble: PlatformTopologyProtocol installed\n"
                            : "TopologyDouble: install failed\n");
+  if (s != EFI_SUCCESS) return s;
+  Say(st, InstallErrorTables(bs) == EFI_SUCCESS ? "TopologyDouble: BERT and HEST installed\n"
+                                                : "TopologyDouble: BERT/HEST install failed\n");
   return s;
 }

@@ -27,5 +27,8 @@ struct UserError : std::runtime_error {
 uint64_t ParseNumber(const std::string& text, const std::string& what);
 
 void AddProfileCommands(CLI::App& app, GlobalOptions& opts);
+void AddTranslateCommands(CLI::App& app, GlobalOptions& opts);
+void AddMcaCommands(CLI::App& app, GlobalOptions& opts);
+void AddAcpiCommands(CLI::App& app, GlobalOptions& opts);
 
 }  // namespace platsim

@@ -34,6 +34,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   platsim::AddProfileCommands(app, opts);
+  platsim::AddTranslateCommands(app, opts);
+  platsim::AddMcaCommands(app, opts);
+  platsim::AddAcpiCommands(app, opts);
 
   try {
     app.parse(argc, argv);

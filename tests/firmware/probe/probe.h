@@ -58,5 +58,9 @@ extern const Check kProbeChecks[];
 // probe_frame_checks.cpp
 void CheckTranslationProtocol(Context& ctx);
 void CheckHeapListProtocol(Context& ctx);
+// probe_error_checks.cpp
+void CheckBertAppend(Context& ctx);
+void CheckHestAppend(Context& ctx);
+void CheckMcaAbsentProcessor(Context& ctx);
 
 }  // namespace probe

@@ -6,6 +6,9 @@ namespace probe {
 const Check kProbeChecks[] = {
     {"translation-protocol", CheckTranslationProtocol},
     {"heap-list-protocol", CheckHeapListProtocol},
+    {"bert-append", CheckBertAppend},
+    {"hest-append", CheckHestAppend},
+    {"mca-absent-processor", CheckMcaAbsentProcessor},
     {nullptr, nullptr},
 };
 

@@ -1,0 +1,60 @@
+// EFI_ACPI_SDT_PROTOCOL, as the PI specification (volume 5) defines it. Only
+// GetAcpiTable is called; the other members are declared for the layout.
+#pragma once
+
+#include "efi/uefi.h"
+#include "pi/acpi_tables.h"
+
+#include <cstddef>
+
+inline constexpr EFI_GUID kAcpiSdtProtocolGuid = {
+    0xEB97088E, 0xCFDF, 0x49C6, {0xBE, 0x4B, 0xD9, 0x06, 0xA5, 0xB2, 0x0E, 0x86}};
+
+typedef UINT32 EFI_ACPI_TABLE_VERSION;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersionNone = 1u << 0;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion1_0B = 1u << 1;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion2_0 = 1u << 2;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion3_0 = 1u << 3;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion4_0 = 1u << 4;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion5_0 = 1u << 5;
+
+typedef VOID* EFI_ACPI_HANDLE;
+typedef UINT32 EFI_ACPI_DATA_TYPE;
+
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_NOTIFICATION_FN)(EFI_ACPI_SDT_HEADER* Table,
+                                                     EFI_ACPI_TABLE_VERSION Version,
+                                                     UINTN TableKey);
+
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_GET_ACPI_TABLE2)(UINTN Index, EFI_ACPI_SDT_HEADER** Table,
+                                                     EFI_ACPI_TABLE_VERSION* Version,
+                                                     UINTN* TableKey);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_REGISTER_NOTIFY)(BOOLEAN Register,
+                                                     EFI_ACPI_NOTIFICATION_FN Notification);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_OPEN)(VOID* Buffer, EFI_ACPI_HANDLE* Handle);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_OPEN_SDT)(UINTN TableKey, EFI_ACPI_HANDLE* Handle);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_CLOSE)(EFI_ACPI_HANDLE Handle);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_GET_CHILD)(EFI_ACPI_HANDLE ParentHandle,
+                                               EFI_ACPI_HANDLE* Handle);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_GET_OPTION)(EFI_ACPI_HANDLE Handle, UINTN Index,
+                                                EFI_ACPI_DATA_TYPE* DataType, CONST VOID** Data,
+                                                UINTN* DataSize);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_SET_OPTION)(EFI_ACPI_HANDLE Handle, UINTN Index,
+                                                CONST VOID* Data, UINTN DataSize);
+typedef EFI_STATUS(EFIAPI* EFI_ACPI_FIND_PATH)(EFI_ACPI_HANDLE HandleIn, VOID* AcpiPath,
+                                               EFI_ACPI_HANDLE* HandleOut);
+
+struct EFI_ACPI_SDT_PROTOCOL {
+  EFI_ACPI_TABLE_VERSION AcpiVersion;
+  EFI_ACPI_GET_ACPI_TABLE2 GetAcpiTable;
+  EFI_ACPI_REGISTER_NOTIFY RegisterNotify;
+  EFI_ACPI_OPEN Open;
+  EFI_ACPI_OPEN_SDT OpenSdt;
+  EFI_ACPI_CLOSE Close;
+  EFI_ACPI_GET_CHILD GetChild;
+  EFI_ACPI_GET_OPTION GetOption;
+  EFI_ACPI_SET_OPTION SetOption;
+  EFI_ACPI_FIND_PATH FindPath;
+};
+static_assert(sizeof(EFI_ACPI_SDT_PROTOCOL) == 80);
+static_assert(offsetof(EFI_ACPI_SDT_PROTOCOL, GetAcpiTable) == 8);
+static_assert(offsetof(EFI_ACPI_SDT_PROTOCOL, FindPath) == 72);

@@ -1,0 +1,152 @@
+// The translations' diagnostic messages, exactly, as they reach the UART of
+// the simulated platform (driver built with the diagnostic switch on).
+#include "addr_translate/fabric/calc_norm_addr.h"
+#include "addr_translate/fabric/calc_sys_addr.h"
+#include "addr_translate/fabric/check_dram_hit.h"
+#include "diag/diag_print.h"
+#include "sim/fabric/data_fabric.h"
+#include "sim/uart_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using sim::fabric::kBroadcast;
+
+struct Capture {
+  sim::Platform platform;
+  sim::fabric::DataFabric& fabric = sim::fabric::DataFabric::Of(platform);
+  std::shared_ptr<sim::UartCapture> uart = sim::UartCapture::Attach(platform);
+
+  // Whether this build's back-ends put messages on the UART at all.
+  bool UartReceivesMessages() {
+    diag::DiagPrint(diag::DiagLevelTranslation, "probe\n");
+    const bool any = !uart->Bytes().empty();
+    uart->Clear();
+    return any;
+  }
+  void Map(uint16_t instance, uint32_t base, uint32_t limit, unsigned m = 0) {
+    fabric.Set(0, 0, static_cast<uint16_t>(0x110 + 8 * m), instance, base);
+    fabric.Set(0, 0, static_cast<uint16_t>(0x114 + 8 * m), instance, limit);
+  }
+};
+
+// `expected` appears in `lines` in this order (back-ends may repeat a line).
+::testing::AssertionResult InOrder(const std::vector<std::string>& lines,
+                                   const std::vector<std::string>& expected) {
+  size_t at = 0;
+  for (const std::string& e : expected) {
+    while (at < lines.size() && lines[at] != e) ++at;
+    if (at == lines.size()) {
+      std::string got;
+      for (const auto& l : lines) got += "\n  " + l;
+      return ::testing::AssertionFailure()
+             << "missing or out of order: \"" << e << "\"; got:" << got;
+    }
+    ++at;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Combined layout, no CCM, four channels 0x10-0x13 from bit 8.
+void FourChannels(Capture& c) {
+  c.fabric.Set(0, 1, 0x208, kBroadcast, 0);
+  c.fabric.Set(0, 0, 0x40, kBroadcast, 0);
+  c.Map(kBroadcast, 0x31, 0xF010);
+  for (uint16_t ch = 0x10; ch < 0x14; ++ch) {
+    c.fabric.Set(0, 0, 0x50, ch, uint32_t{ch} << 8);
+    c.Map(ch, 0x31, 0xF010);
+  }
+}
+
+TEST(FabricMessages, CalcNormAddrReportsEachStep) {
+  Capture c;
+  if (!c.UartReceivesMessages()) GTEST_SKIP() << "no diagnostic back-end writes to the UART";
+  FourChannels(c);
+  atd::calcNormAddr(0x12345);
+  EXPECT_TRUE(InOrder(c.uart->Lines(),
+                      {"checkDramHit: ccmInstanceId = -1", "calcNormAddr: csFabricId = 00000013",
+                       "calcNormAddr: dramBaseAddr = 0x0000000000000000",
+                       "calcNormAddr: dramLimitAddr = 0x00000000FFFFFFFF",
+                       "calcNormAddr: holeEn = 0, dramHoleBase = 0x0000000000000000"}));
+  c.uart->Clear();
+  atd::calcNormAddr(0x100000000);
+  EXPECT_TRUE(InOrder(c.uart->Lines(),
+                      {"checkDramHit: ccmInstanceId = -1",
+                       "calcNormAddr: checkDramHit return with failure --> system address does not "
+                       "locate in DRAM, fill normalizedAddr = 0xffffffff_ffffffff and return"}));
+}
+
+TEST(FabricMessages, CalcSysAddrReportsEachStep) {
+  Capture c;
+  if (!c.UartReceivesMessages()) GTEST_SKIP() << "no diagnostic back-end writes to the UART";
+  FourChannels(c);
+  atd::calcSysAddr(0x4845, 0, 0, 0x13);
+  EXPECT_TRUE(
+      InOrder(c.uart->Lines(),
+              {"calcSysAddr: calcSysAddr = 0x0000000000004845, nodeId = 0, channel = 19",
+               "calcSysAddr: csInstanceId = 19, csFabricId = 13",
+               "calcSysAddr: mapRegNumber = 0, hiAddrOffset = 0x0000000000000000",
+               "calcSysAddr: dramBaseReg = 0x00000031, dramLimitReg = 0x0000F010",
+               "calcSysAddr: dramBaseAddr = 0x0000000000000000",
+               "calcSysAddr: dramLimitAddr = 0x00000000FFFFFFFF",
+               "calcSysAddr: holeEn = 0, dramHoleBase = 0x0000000000000000",
+               "calcSysAddr: intLvAddrBit = 8, numSocketsInterleaved = 1, numDieInterleaved = 1, "
+               "numChanInterleaved = 4, numInterleaveBits = 2, hashEnabled = 0",
+               "calcSysAddr: preNormAddr = 0x0000000000004845",
+               "calcSysAddr: numDieInterleaved = 1, numChanInterleaved = 4, csId = 0x3, "
+               "firstSocketIdBit = 2, firstDieIdBit = 2",
+               "calcSysAddr: deIntLvAddr = 0x0000000000012345"}));
+}
+
+TEST(FabricMessages, HoleMessagesOfBothWaysBack) {
+  Capture c;
+  if (!c.UartReceivesMessages()) GTEST_SKIP() << "no diagnostic back-end writes to the UART";
+  c.fabric.Set(0, 1, 0x208, kBroadcast, 0);
+  c.fabric.Set(0, 0, 0x50, 0, 0);
+  c.fabric.Set(0, 0, 0x104, 0, 0xC0000000);
+  c.Map(0, 0x03, 0x13000);  // no interleave, hole enabled
+  c.fabric.Set(0, 0, 0x50, 1, 0x100);
+  c.fabric.Set(0, 0, 0x104, 1, 0xC0000000);
+  c.Map(1, 0x13, 0x13000);  // two channels from dst 0, hole enabled
+  EXPECT_EQ(atd::calcSysAddr(0xC0000000, 0, 0, 0), 0x100000000u);
+  EXPECT_TRUE(
+      InOrder(c.uart->Lines(), {"calcSysAddr: holeEn = 1, dramHoleBase = 0x00000000C0000000",
+                                "calcSysAddr: deIntLvAddr = 0x00000000C0000000",
+                                "calcSysAddr: dramHoleBase = 0x00000000C0000000, adjust = "
+                                "0x0000000040000000"}));
+  c.uart->Clear();
+  atd::calcSysAddr(0x60000000, 0, 0, 1);
+  EXPECT_TRUE(
+      InOrder(c.uart->Lines(), {"dramHoleBase = 0x00000000C0000000, adjust = 0x0000000040000000",
+                                "calcSysAddr: deIntLvAddr = 0x0000000100000100"}));
+}
+
+TEST(FabricMessages, SixChannelHoleMessagesOfCheckDramHit) {
+  Capture c;
+  if (!c.UartReceivesMessages()) GTEST_SKIP() << "no diagnostic back-end writes to the UART";
+  c.fabric.Set(0, 1, 0x208, kBroadcast, 0x00100001);
+  c.fabric.Set(0, 1, 0x20C, kBroadcast, 0x01000004);
+  c.fabric.Set(0, 0, 0x3F8, kBroadcast, 0x00700000);
+  c.fabric.Set(0, 0, 0x40, kBroadcast, 0);
+  c.fabric.Set(0, 0, 0x104, kBroadcast, 0xC0000001);
+  c.fabric.Set(0, 0, 0x60, kBroadcast, 0xFF543210);
+  c.Map(kBroadcast, 0x1 | 0x2 | (6 << 2), 0x1B000);
+  atd::checkDramHit(0x100000100);
+  EXPECT_TRUE(InOrder(c.uart->Lines(), {"checkDramHit: ccmInstanceId = -1",
+                                        "checkDramHit: DramHoleBase = 0x00000000C0000000, adjust = "
+                                        "0x0000000040000000",
+                                        "checkDramHit: adjSysAddr = 0x00000000C0000100",
+                                        "adjSysAddr = 0x00000000C0000100"}));
+  c.uart->Clear();
+  atd::checkDramHit(0xC8000000);
+  EXPECT_TRUE(InOrder(c.uart->Lines(),
+                      {"CheckDramHit was given a system address 0x00000000C8000000 that was an "
+                       "MMIO address",
+                       "adjSysAddr = 0x00000000C8000000"}));
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+// AppendBertRecord: the new region's bytes, the status block's bits and
+// counts, the BERT fields and checksum, and what stays unchanged on refusal.
+#include "acpi_fixture.h"
+
+#include <algorithm>
+
+namespace {
+
+using namespace errors_test;
+
+class BertAppend : public AcpiPlatform {
+ protected:
+  // Installs a dummy table first, so the lookup has to walk past it.
+  void Setup(const Bytes& region) {
+    Bytes other = sim::acpi::Header(0x50434146 /* "FACP" */, 36, 6);
+    sim::acpi::SetChecksum(other);
+    sim::acpi::Store(P()).Add(other);
+    sim::acpi::InstallBert(P(), region);
+    P().calls.clear();
+  }
+  // Everything the driver could have changed, to compare across a refusal.
+  struct State {
+    Bytes bert, region;
+    size_t nvsBlocks;
+    bool operator==(const State&) const = default;
+  };
+  State Snapshot() { return {Bert(), Region(), P().OutstandingBlocks(EfiACPIMemoryNVS)}; }
+};
+
+TEST_F(BertAppend, RawDataGoesAtTheEndOfTheRegion) {
+  const Bytes old = Cat(Block(0x12, 20, 4, 0, 2), Pattern(4, 0xA0));
+  Setup(old);
+  const uint64_t oldAddress = RegionAddress();
+  const Bytes data = Pattern(10, 0x30);
+  ASSERT_EQ(atd::AppendBertRecord(data.data(), 10, 1, 3), EFI_SUCCESS);
+
+  Bytes want = Cat(old, data);
+  GenericErrorStatusBlock b{0x22, 20, 14, 0, 2};  // count 1 -> 2, raw length 4 -> 14
+  std::memcpy(want.data(), &b, sizeof b);
+  EXPECT_EQ(Region(), want);
+
+  const Bytes bert = Bert();
+  EXPECT_EQ(U32At(bert, 36), want.size());
+  EXPECT_NE(U64At(bert, 40), oldAddress);
+  EXPECT_TRUE(ChecksumOk(bert));
+  auto block = P().BlockOf(reinterpret_cast<void*>(U64At(bert, 40)));
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->type, EfiACPIMemoryNVS);
+  EXPECT_EQ(block->size, want.size());
+  EXPECT_FALSE(P().BlockOf(reinterpret_cast<void*>(oldAddress)));  // old region freed
+  EXPECT_EQ(P().OutstandingBlocks(EfiACPIMemoryNVS), 1u);
+  EXPECT_EQ(P().calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
+                                                 "GetAcpiTable", "AllocatePool", "CopyMem",
+                                                 "CopyMem", "FreePool"}));
+}
+
+TEST_F(BertAppend, DataEntryGoesInFrontOfTheRawData) {
+  const Bytes entries = Pattern(8, 0x50), raw = Pattern(6, 0xC0);
+  const Bytes old = Cat(Cat(Block(0x21, 28, 6, 8, 1), entries), raw);
+  Setup(old);
+  const Bytes entry = Pattern(12, 0x10);
+  ASSERT_EQ(atd::AppendBertRecord(entry.data(), 12, 2, 1), EFI_SUCCESS);
+  // Second fatal record: bit 2 joins bit 0; count 2 -> 3.
+  EXPECT_EQ(Region(), Cat(Cat(Cat(Block(0x35, 40, 6, 20, 1), entries), entry), raw));
+  EXPECT_TRUE(ChecksumOk(Bert()));
+}
+
+TEST_F(BertAppend, DataEntryWithoutRawDataCopiesNoRawData) {
+  Setup(Block(0, 20, 0, 0, 3));
+  const Bytes entry = MemoryErrorEntry(0x123456780, 2);
+  ASSERT_EQ(atd::AppendBertRecord(entry.data(), static_cast<uint32_t>(entry.size()), 2, 2),
+            EFI_SUCCESS);
+  EXPECT_EQ(Region(), Cat(Block(0x12, 20 + 152, 0, 152, 2), entry));
+  EXPECT_EQ(P().calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
+                                                 "GetAcpiTable", "AllocatePool", "CopyMem",
+                                                 "CopyMem", "FreePool"}));
+}
+
+TEST_F(BertAppend, SpareRegionBytesBehindTheRawDataAreZeroedNotStale) {
+  // A 64-byte region holding 4 bytes of raw data at 20: the 40 bytes behind it
+  // are not carried over, and the new region must not show pool contents.
+  Bytes old = Cat(Block(0, 20, 4, 0, 3), Pattern(4, 0xA0));
+  old.resize(64, 0x5A);
+  Setup(old);
+  const Bytes entry = Pattern(16, 0x01);
+  ASSERT_EQ(atd::AppendBertRecord(entry.data(), 16, 2, 0), EFI_SUCCESS);
+  Bytes want = Cat(Cat(Block(0x12, 36, 4, 16, 0), entry), Pattern(4, 0xA0));
+  want.resize(80, 0);
+  EXPECT_EQ(Region(), want);
+}
+
+struct SeverityCase {
+  uint32_t status, severity;
+  uint8_t arg;
+  uint32_t wantStatus, wantSeverity;
+};
+
+TEST_F(BertAppend, SeverityRulesAndEntryCount) {
+  const uint32_t kKept = 0xFFFFC000;  // bits 31:14 pass through
+  const SeverityCase cases[] = {
+      {0x0, 3, 0, 0x12, 0},                       // first recoverable: correctable valid
+      {0x12, 0, 0, 0x2A, 0},                      // second: multiple correctable
+      {0x2A, 0, 0, 0x3A, 0},                      // later ones: only the count
+      {0x0, 1, 0, 0x12, 1},                       // recoverable keeps fatal
+      {0x0, 3, 1, 0x11, 1},                       // first fatal: uncorrectable valid
+      {0x11, 1, 1, 0x25, 1},                      // second fatal: multiple uncorrectable
+      {0x25, 0, 1, 0x35, 1},                      // later fatal: only the count, severity 1
+      {0x0, 0, 2, 0x12, 0},                       // corrected keeps recoverable
+      {0x0, 3, 2, 0x12, 2},                       // corrected lowers none
+      {0x0, 1, 2, 0x12, 1},                       // corrected keeps fatal
+      {0x3, 2, 3, 0x13, 2},                       // severity 3: only the count
+      {0x3, 0, 0xFF, 0x13, 0},                    // any other value: only the count
+      {kKept | 0x3FE0, 3, 4, kKept | 0x3FF0, 3},  // 1022 -> 1023, high bits kept
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "status 0x" << std::hex << c.status << " severity "
+                                      << c.severity << " arg " << int(c.arg));
+    Reset();
+    Setup(Block(c.status, 20, 0, 0, c.severity));
+    const uint8_t raw[2] = {1, 2};
+    ASSERT_EQ(atd::AppendBertRecord(raw, 2, 1, c.arg), EFI_SUCCESS);
+    const GenericErrorStatusBlock b = ReadBlock(Region());
+    EXPECT_EQ(b.BlockStatus, c.wantStatus);
+    EXPECT_EQ(b.ErrorSeverity, c.wantSeverity);
+    EXPECT_EQ(b.RawDataLength, 2u);
+    EXPECT_EQ(b.DataLength, 0u);
+    EXPECT_EQ(b.RawDataOffset, 20u);
+    EXPECT_TRUE(ChecksumOk(Bert()));
+  }
+}
+
+TEST_F(BertAppend, FullRegionTakesNoMoreRecords) {
+  Setup(Block(0x3FE0, 20, 0, 0, 3));
+  const uint8_t raw[1] = {7};
+  ASSERT_EQ(atd::AppendBertRecord(raw, 1, 1, 2), EFI_SUCCESS);
+  const State full = Snapshot();
+  EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 2), EFI_VOLUME_FULL);
+  EXPECT_EQ(Snapshot(), full);
+}
+
+struct RefusalCase {
+  const char* name;
+  Bytes region;
+  uint8_t kind;
+  uint32_t size;
+  bool nullData;
+  EFI_STATUS status;
+};
+
+TEST_F(BertAppend, RefusalsChangeNothingAndKeepNoMemory) {
+  const RefusalCase cases[] = {
+      {"kind 0", Block(0, 20, 0, 0, 3), 0, 4, false, EFI_UNSUPPORTED},
+      {"kind 3", Block(0, 20, 0, 0, 3), 3, 4, false, EFI_UNSUPPORTED},
+      {"full before kind", Block(0x3FF0, 20, 0, 0, 3), 7, 4, false, EFI_VOLUME_FULL},
+      {"null data", Block(0, 20, 0, 0, 3), 1, 4, true, EFI_INVALID_PARAMETER},
+      {"raw offset beyond the region", Block(0, 21, 0, 0, 3), 2, 4, false, EFI_VOLUME_CORRUPTED},
+      {"raw data beyond the region", Block(0, 20, 5, 0, 3, 24), 2, 4, false, EFI_VOLUME_CORRUPTED},
+      {"raw offset inside the entries", Block(0, 24, 0, 8, 3, 28), 2, 4, false,
+       EFI_VOLUME_CORRUPTED},
+      {"region shorter than a block", Bytes(12, 0), 1, 4, false, EFI_VOLUME_CORRUPTED},
+      {"offset and length wrap", Block(0, 0x10, 0xFFFFFFF8, 0, 3, 64), 2, 4, false,
+       EFI_VOLUME_CORRUPTED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Setup(c.region);
+    const State before = Snapshot();
+    const Bytes data = Pattern(c.size, 0x40);
+    EXPECT_EQ(atd::AppendBertRecord(c.nullData ? nullptr : data.data(), c.size, c.kind, 1),
+              c.status);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(std::count(P().calls.begin(), P().calls.end(), "AllocatePool"), 0);
+  }
+}
+
+TEST_F(BertAppend, RawDataKindDoesNotDependOnTheRawDataOffset) {
+  // Kind 1 appends at the region's end and never reads at the raw data
+  // offset, so an odd offset does not stop it.
+  Setup(Block(0, 0x1000, 0, 0, 3));
+  const uint8_t raw[3] = {1, 2, 3};
+  EXPECT_EQ(atd::AppendBertRecord(raw, 3, 1, 0), EFI_SUCCESS);
+  EXPECT_EQ(Region(), Cat(Block(0x12, 0x1000, 3, 0, 0), Bytes{1, 2, 3}));
+}
+
+TEST_F(BertAppend, SizeThatWouldWrapTheRegionLengthIsRefused) {
+  Setup(Block(0, 20, 0, 0, 3));
+  // The BERT claims a region almost 4 GiB long (only its head is real).
+  auto* t = sim::acpi::Store(P()).Find(kBertSignature);
+  const uint32_t huge = 0xFFFFFFF0;
+  std::memcpy(t->bytes.data() + 36, &huge, 4);
+  sim::acpi::SetChecksum(t->bytes);
+  const State before = {Bert(), {}, P().OutstandingBlocks(EfiACPIMemoryNVS)};
+  const uint8_t raw[0x20] = {};
+  EXPECT_EQ(atd::AppendBertRecord(raw, 0x20, 1, 0), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Bert(), before.bert);
+  EXPECT_EQ(P().OutstandingBlocks(EfiACPIMemoryNVS), before.nvsBlocks);
+}
+
+TEST_F(BertAppend, LookupsInOrderAndTheirFailures) {
+  const uint8_t raw[1] = {1};
+  {  // no table protocol: one lookup only
+    sim::Platform q;
+    diag::gBS = q.BootServices();
+    sim::acpi::InstallProtocols(q, false, true);
+    sim::acpi::InstallBert(q, Block(0, 20, 0, 0, 3));
+    EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 0), EFI_NOT_FOUND);
+    EXPECT_EQ(q.calls, std::vector<std::string>{"LocateProtocol"});
+  }
+  {  // no SDT protocol
+    sim::Platform q;
+    diag::gBS = q.BootServices();
+    sim::acpi::InstallProtocols(q, true, false);
+    sim::acpi::InstallBert(q, Block(0, 20, 0, 0, 3));
+    EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 0), EFI_NOT_FOUND);
+    EXPECT_EQ(q.calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol"}));
+  }
+  {  // no BERT: the end of the table list
+    sim::Platform q;
+    diag::gBS = q.BootServices();
+    sim::acpi::InstallProtocols(q);
+    sim::acpi::InstallHest(q, 0, {});
+    EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 0), EFI_NOT_FOUND);
+    EXPECT_EQ(q.calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
+                                                 "GetAcpiTable"}));
+  }
+  {  // GetAcpiTable failing on the second index, and the pool exhausted
+    sim::Platform q;
+    diag::gBS = q.BootServices();
+    sim::acpi::InstallProtocols(q);
+    sim::acpi::InstallHest(q, 0, {});
+    sim::acpi::InstallBert(q, Block(0, 20, 0, 0, 3));
+    q.Fail("GetAcpiTable", EFI_DEVICE_ERROR, 1);
+    EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 0), EFI_DEVICE_ERROR);
+    const Bytes bert = sim::acpi::TableBytes(q, kBertSignature);
+    q.Fail("AllocatePool", EFI_OUT_OF_RESOURCES);
+    EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 0), EFI_OUT_OF_RESOURCES);
+    EXPECT_EQ(sim::acpi::TableBytes(q, kBertSignature), bert);
+    EXPECT_EQ(atd::AppendBertRecord(raw, 1, 1, 0), EFI_SUCCESS);
+  }
+  diag::gBS = P().BootServices();
+}
+
+TEST_F(BertAppend, NullDataWithZeroSizeIsAnEmptyRecord) {
+  Setup(Block(0, 20, 0, 0, 3));
+  EXPECT_EQ(atd::AppendBertRecord(nullptr, 0, 1, 1), EFI_SUCCESS);
+  EXPECT_EQ(Region(), Block(0x11, 20, 0, 0, 1));
+}
+
+}  // namespace

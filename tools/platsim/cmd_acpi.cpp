@@ -1,0 +1,347 @@
+// platsim acpi: the driver's BERT and HEST appends on the profile's tables,
+// and the tables written out as binary files that acpica's iasl reads.
+//   platsim acpi append-bert --kind K --severity S FILE [--dump DIR]
+//   platsim acpi add-hest FILE [--count N] [--dump DIR]
+//   platsim acpi dump --out DIR
+// Every invocation starts from the profile; --dump writes the tables as they
+// stand after the append.
+#include "addr_translate/errors/error_slots.h"
+#include "diag/boot_services_table.h"
+#include "sim/acpi/acpi_tables.h"
+#include "sim/profile/profile.h"
+#include "tools/platsim/commands.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+
+namespace platsim {
+
+std::string ErrorsStatusName(uint64_t status) {
+  struct Name {
+    uint64_t status;
+    const char* name;
+  };
+  static const Name kNames[] = {
+      {EFI_SUCCESS, "EFI_SUCCESS"},
+      {EFI_INVALID_PARAMETER, "EFI_INVALID_PARAMETER"},
+      {EFI_UNSUPPORTED, "EFI_UNSUPPORTED"},
+      {EFI_BAD_BUFFER_SIZE, "EFI_BAD_BUFFER_SIZE"},
+      {EFI_NOT_READY, "EFI_NOT_READY"},
+      {EFI_DEVICE_ERROR, "EFI_DEVICE_ERROR"},
+      {EFI_OUT_OF_RESOURCES, "EFI_OUT_OF_RESOURCES"},
+      {EFI_VOLUME_CORRUPTED, "EFI_VOLUME_CORRUPTED"},
+      {EFI_VOLUME_FULL, "EFI_VOLUME_FULL"},
+      {EFI_NOT_FOUND, "EFI_NOT_FOUND"},
+      {EFI_ACCESS_DENIED, "EFI_ACCESS_DENIED"},
+      {EFI_PROTOCOL_ERROR, "EFI_PROTOCOL_ERROR"},
+  };
+  for (const auto& n : kNames)
+    if (n.status == status) return n.name;
+  return sim::profile::Hex(status);
+}
+
+void LoadPlatform(const GlobalOptions& opts, sim::Platform& platform) {
+  if (opts.profile.empty())
+    sim::profile::Load(sim::profile::Default(), platform);
+  else
+    sim::profile::LoadFile(opts.profile, platform);
+}
+
+namespace {
+
+using sim::profile::Json;
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> ReadFile(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw UserError("cannot read '" + file + "'");
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  if (bytes.size() > 0xFFFFFFFFull) throw UserError("'" + file + "' is larger than 4 GiB");
+  return bytes;
+}
+
+bool ChecksumOk(const std::vector<uint8_t>& t) {
+  return t.size() >= sizeof(EFI_ACPI_SDT_HEADER) && sim::acpi::ByteSum(t.data(), t.size()) == 0;
+}
+
+uint32_t U32(const std::vector<uint8_t>& b, size_t off) {
+  uint32_t v = 0;
+  if (off + 4 <= b.size()) std::memcpy(&v, b.data() + off, 4);
+  return v;
+}
+
+const char* SeverityName(uint32_t s) {
+  switch (s) {
+    case kSeverityRecoverable:
+      return "recoverable";
+    case kSeverityFatal:
+      return "fatal";
+    case kSeverityCorrected:
+      return "corrected";
+    case kSeverityNone:
+      return "none";
+  }
+  return "?";
+}
+
+Json BertSummary(sim::Platform& platform) {
+  const auto bert = sim::acpi::TableBytes(platform, kBertSignature);
+  if (bert.empty()) return nullptr;
+  Json j = Json::object();
+  j["length"] = U32(bert, 4);
+  j["checksumOk"] = ChecksumOk(bert);
+  j["bootErrorRegionLength"] = U32(bert, 36);
+  const auto region = sim::acpi::BootErrorRegion(platform);
+  if (region.size() >= sizeof(GenericErrorStatusBlock)) {
+    GenericErrorStatusBlock b;
+    std::memcpy(&b, region.data(), sizeof b);
+    Json bits = Json::array();
+    const std::pair<uint32_t, const char*> names[] = {
+        {kBlockUncorrectableValid, "uncorrectable valid"},
+        {kBlockCorrectableValid, "correctable valid"},
+        {kBlockMultipleUncorrectable, "multiple uncorrectable"},
+        {kBlockMultipleCorrectable, "multiple correctable"}};
+    for (auto& [bit, name] : names)
+      if (b.BlockStatus & bit) bits.push_back(name);
+    j["blockStatus"] = sim::profile::Hex(b.BlockStatus);
+    j["blockStatusBits"] = bits;
+    j["entryCount"] = (b.BlockStatus & kBlockEntryCountMask) >> kBlockEntryCountShift;
+    j["rawDataOffset"] = b.RawDataOffset;
+    j["rawDataLength"] = b.RawDataLength;
+    j["dataLength"] = b.DataLength;
+    j["errorSeverity"] = b.ErrorSeverity;
+    j["errorSeverityName"] = SeverityName(b.ErrorSeverity);
+  }
+  return j;
+}
+
+Json HestSummary(sim::Platform& platform) {
+  const auto hest = sim::acpi::TableBytes(platform, kHestSignature);
+  if (hest.empty()) return nullptr;
+  Json j = Json::object();
+  j["length"] = U32(hest, 4);
+  j["checksumOk"] = ChecksumOk(hest);
+  j["errorSourceCount"] = U32(hest, 36);
+  // Walk the source structures by type and length where the type is known.
+  Json types = Json::array();
+  size_t at = sizeof(AcpiHestHeader);
+  while (at + 2 <= hest.size()) {
+    uint16_t type = 0;
+    std::memcpy(&type, hest.data() + at, 2);
+    size_t len = 0;
+    switch (type) {
+      case 0:
+        len = at + 32 < hest.size() ? 40 + 28 * size_t{hest[at + 32]} : 0;
+        break;
+      case 1:
+        len = at + 36 < hest.size() ? 48 + 28 * size_t{hest[at + 36]} : 0;
+        break;
+      case 2:
+        len = at + 16 < hest.size() ? 24 + 28 * size_t{hest[at + 16]} : 0;
+        break;
+      case 6:
+        len = 48;
+        break;
+      case 7:
+        len = 60;
+        break;
+      case 8:
+        len = 56;
+        break;
+      case 9:
+        len = 64;
+        break;
+      case 10:
+        len = 92;
+        break;
+      default:
+        len = 0;
+        break;
+    }
+    if (len == 0 || at + len > hest.size()) {
+      types.push_back("unknown from offset " + std::to_string(at));
+      break;
+    }
+    types.push_back(type);
+    at += len;
+  }
+  j["sourceTypes"] = types;
+  return j;
+}
+
+void PrintSummary(const Json& bert, const Json& hest) {
+  if (!bert.is_null()) {
+    std::cout << "BERT: length " << bert["length"] << ", checksum "
+              << (bert["checksumOk"].get<bool>() ? "ok" : "WRONG") << ", boot error region "
+              << bert["bootErrorRegionLength"] << " bytes\n";
+    if (bert.contains("blockStatus")) {
+      std::string bits;
+      for (const auto& b : bert["blockStatusBits"])
+        bits += (bits.empty() ? "" : ", ") + b.get<std::string>();
+      std::cout << "  block status " << bert["blockStatus"].get<std::string>() << " ("
+                << (bits.empty() ? "-" : bits) << "), entry count " << bert["entryCount"] << "\n";
+      std::cout << "  data length " << bert["dataLength"] << ", raw data offset "
+                << bert["rawDataOffset"] << ", raw data length " << bert["rawDataLength"]
+                << ", error severity " << bert["errorSeverity"] << " ("
+                << bert["errorSeverityName"].get<std::string>() << ")\n";
+    }
+  }
+  if (!hest.is_null()) {
+    std::cout << "HEST: length " << hest["length"] << ", checksum "
+              << (hest["checksumOk"].get<bool>() ? "ok" : "WRONG") << ", error sources "
+              << hest["errorSourceCount"] << "\n";
+    if (!hest["sourceTypes"].empty()) {
+      std::cout << "  structures by type:";
+      for (const auto& t : hest["sourceTypes"]) std::cout << " " << t.dump();
+      std::cout << "\n";
+    }
+  }
+}
+
+// Writes each installed table as <SIGNATURE>.dat (a second table with the
+// same signature gets a number), and the boot error region as
+// BERT-region.bin.
+std::vector<std::string> DumpTables(sim::Platform& platform, const std::string& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) throw UserError("cannot create '" + dir + "': " + ec.message());
+  std::vector<std::string> written;
+  std::map<std::string, int> seen;
+  auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    const fs::path file = fs::path(dir) / name;
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw UserError("cannot write '" + file.string() + "'");
+    written.push_back(file.string());
+  };
+  for (auto& t : sim::acpi::Store(platform).tables) {
+    std::string sig = sim::acpi::SignatureText(U32(t->bytes, 0));
+    for (char& c : sig)
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    const int n = seen[sig]++;
+    write(sig + (n ? "-" + std::to_string(n) : "") + ".dat", t->bytes);
+  }
+  const auto region = sim::acpi::BootErrorRegion(platform);
+  if (!region.empty()) write("BERT-region.bin", region);
+  return written;
+}
+
+struct Outcome {
+  const char* operation;
+  EFI_STATUS status;
+};
+
+void Report(const GlobalOptions& opts, sim::Platform& platform, const Outcome& o,
+            const std::string& dumpDir) {
+  std::vector<std::string> files;
+  if (!dumpDir.empty()) files = DumpTables(platform, dumpDir);
+  const Json bert = BertSummary(platform), hest = HestSummary(platform);
+  if (opts.json) {
+    Json out = Json::object();
+    out["operation"] = o.operation;
+    out["status"] = ErrorsStatusName(o.status);
+    out["bert"] = bert;
+    out["hest"] = hest;
+    if (!dumpDir.empty()) out["files"] = files;
+    if (opts.trace) out["calls"] = platform.calls;
+    std::cout << out.dump(2) << "\n";
+  } else {
+    std::cout << o.operation << ": " << ErrorsStatusName(o.status) << "\n";
+    PrintSummary(bert, hest);
+    for (const auto& f : files) std::cout << "wrote " << f << "\n";
+    if (opts.trace) {
+      std::cout << "platform calls:";
+      for (const auto& c : platform.calls) std::cout << " " << c;
+      std::cout << "\n";
+    }
+  }
+  std::cout.flush();
+  if (o.status != EFI_SUCCESS) std::exit(1);
+}
+
+struct AcpiArgs {
+  std::string kind, severity, file, count, dump, out;
+};
+
+}  // namespace
+
+void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
+  auto* acpi = app.add_subcommand("acpi", "BERT and HEST appends, ACPI table dump");
+  acpi->require_subcommand(1);
+  auto args = std::make_shared<AcpiArgs>();
+
+  auto* bert = acpi->add_subcommand("append-bert", "append a record to the boot error region");
+  bert->add_option("--kind", args->kind, "1 = raw data, 2 = one generic error data entry")
+      ->required();
+  bert->add_option("--severity", args->severity,
+                   "0 recoverable, 1 fatal, 2 corrected (other values: count only)")
+      ->required();
+  bert->add_option("FILE", args->file, "the record's bytes")->required();
+  bert->add_option("--dump", args->dump, "write the tables afterwards into this directory");
+  bert->callback([&opts, args] {
+    const uint64_t kind = ParseNumber(args->kind, "--kind");
+    const uint64_t severity = ParseNumber(args->severity, "--severity");
+    if (kind > 0xFF) throw UserError("--kind: above 255");
+    if (severity > 0xFF) throw UserError("--severity: above 255");
+    const auto data = ReadFile(args->file);
+    sim::Platform platform;
+    LoadPlatform(opts, platform);
+    diag::gBS = platform.BootServices();
+    platform.calls.clear();
+    const EFI_STATUS s = atd::AppendBertRecord(
+        data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()),
+        static_cast<uint8_t>(kind), static_cast<uint8_t>(severity));
+    diag::gBS = nullptr;
+    Report(opts, platform, {"AppendBertRecord", s}, args->dump);
+  });
+
+  auto* hest = acpi->add_subcommand("add-hest", "append error source structures to the HEST");
+  hest->add_option("FILE", args->file, "the error source structures' bytes")->required();
+  hest->add_option("--count", args->count,
+                   "number of error sources in FILE (default: one, through AddHestErrorSource)");
+  hest->add_option("--dump", args->dump, "write the tables afterwards into this directory");
+  hest->callback([&opts, args] {
+    const bool counted = !args->count.empty();
+    const uint64_t count = counted ? ParseNumber(args->count, "--count") : 1;
+    if (count > 0xFFFFFFFFull) throw UserError("--count: above 0xFFFFFFFF");
+    const auto data = ReadFile(args->file);
+    sim::Platform platform;
+    LoadPlatform(opts, platform);
+    diag::gBS = platform.BootServices();
+    platform.calls.clear();
+    const VOID* p = data.empty() ? nullptr : data.data();
+    const auto size = static_cast<uint32_t>(data.size());
+    const EFI_STATUS s = counted
+                             ? atd::AddHestErrorSources(p, size, static_cast<uint32_t>(count), 0)
+                             : atd::AddHestErrorSource(p, size, 0, 0);
+    diag::gBS = nullptr;
+    Report(opts, platform, {counted ? "AddHestErrorSources" : "AddHestErrorSource", s}, args->dump);
+  });
+
+  auto* dump = acpi->add_subcommand("dump", "write the ACPI tables as binary files");
+  dump->add_option("--out", args->out, "directory")->required();
+  dump->callback([&opts, args] {
+    sim::Platform platform;
+    LoadPlatform(opts, platform);
+    const auto files = DumpTables(platform, args->out);
+    if (opts.json) {
+      Json out = Json::object();
+      out["files"] = files;
+      out["bert"] = BertSummary(platform);
+      out["hest"] = HestSummary(platform);
+      std::cout << out.dump(2) << "\n";
+    } else {
+      PrintSummary(BertSummary(platform), HestSummary(platform));
+      for (const auto& f : files) std::cout << "wrote " << f << "\n";
+    }
+  });
+}
+
+}  // namespace platsim
