@@ -6,6 +6,7 @@
 #include "sim/dram/channel_config_profile.h"
 #include "sim/topology/topology_profile.h"
 #include "sim/mca/processors_section.h"
+#include "sim/smm/profile_smm.h"
 
 namespace sim::profile {
 
@@ -22,6 +23,10 @@ const Section kSections[] = {
     {"processors", sim::mca::LoadProcessorsSection, sim::mca::DumpProcessorsSection,
      sim::mca::DefaultProcessorsSection},
     {"acpi", sim::acpi::LoadAcpiSection, sim::acpi::DumpAcpiSection, sim::acpi::DefaultAcpiSection},
+    {"smm", LoadSmm, DumpSmm, DefaultSmm},
+    {"memTuneProvider", LoadMemTuneProvider, DumpMemTuneProvider, DefaultMemTuneProvider},
+    {"variables", LoadVariables, DumpVariables, DefaultVariables},
+    {"memoryController", LoadMemoryController, DumpMemoryController, DefaultMemoryController},
 };
 }  // namespace
 

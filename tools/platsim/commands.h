@@ -30,5 +30,6 @@ void AddProfileCommands(CLI::App& app, GlobalOptions& opts);
 void AddTranslateCommands(CLI::App& app, GlobalOptions& opts);
 void AddMcaCommands(CLI::App& app, GlobalOptions& opts);
 void AddAcpiCommands(CLI::App& app, GlobalOptions& opts);
+void AddMailboxCommands(CLI::App& app, GlobalOptions& opts);
 
 }  // namespace platsim

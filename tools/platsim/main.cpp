@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   platsim::AddTranslateCommands(app, opts);
   platsim::AddMcaCommands(app, opts);
   platsim::AddAcpiCommands(app, opts);
+  platsim::AddMailboxCommands(app, opts);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,439 @@
+// platsim mailbox read | set COMMAND VALUE: runs MemTuneSmm on the simulated
+// platform and serves one mailbox request through software SMI 0x9D.
+#include "mem_tune/config_token.h"
+#include "mem_tune/driver_entry.h"
+#include "mem_tune/setup_variable.h"
+#include "sim/profile/profile.h"
+#include "sim/smm/smm.h"
+#include "tools/platsim/commands.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+namespace platsim {
+
+namespace {
+
+using Json = sim::profile::Json;
+
+enum class Kind { Clock, Timing, Flag, Setting, Echo, SetupOnly };
+
+struct MailboxField {
+  const char* name;
+  uint8_t offset;
+  uint8_t width;
+  Kind kind;
+  uint32_t command;  // the set command that takes its value from here; 0: none
+};
+
+// Every value field of MemTuneMailbox, in offset order.
+const MailboxField kFields[] = {
+    {"MemClock", 0x14, 2, Kind::Clock, 0x1},
+    {"tCL", 0x16, 1, Kind::Timing, 0x2},
+    {"tRCDRD", 0x17, 1, Kind::Timing, 0x4},
+    {"tRCDWR", 0x18, 1, Kind::Timing, 0x8},
+    {"tRAS", 0x19, 1, Kind::Timing, 0x20},
+    {"tRP", 0x1A, 1, Kind::Timing, 0x10},
+    {"Setting25", 0x21, 2, Kind::Setting, 0x3000},
+    {"tREFI", 0x23, 2, Kind::Timing, 0x4000},
+    {"tRC", 0x25, 1, Kind::Timing, 0x5000},
+    {"tRFC1", 0x26, 2, Kind::Timing, 0x6000},
+    {"tRFC2", 0x28, 2, Kind::Timing, 0x7000},
+    {"tRFC4", 0x2A, 2, Kind::Timing, 0x8000},
+    {"tFAW", 0x2C, 1, Kind::Timing, 0x9000},
+    {"tRRDS", 0x2D, 1, Kind::Timing, 0xA000},
+    {"tRRDL", 0x2E, 1, Kind::Timing, 0xB000},
+    {"tWR", 0x2F, 1, Kind::Timing, 0xC000},
+    {"tWTRS", 0x30, 1, Kind::Timing, 0xD000},
+    {"tWTRL", 0x31, 1, Kind::Timing, 0xE000},
+    {"tCKE", 0x32, 1, Kind::Timing, 0xF000},
+    {"tCWL", 0x33, 1, Kind::Timing, 0x10000},
+    {"tRTP", 0x34, 1, Kind::Timing, 0x20000},
+    {"tRDRDSD", 0x35, 1, Kind::Timing, 0x30000},
+    {"tRDRDDD", 0x36, 1, Kind::Timing, 0x40000},
+    {"tRDRDSC", 0x37, 1, Kind::Timing, 0x50000},
+    {"tRDRDSCL", 0x38, 1, Kind::Timing, 0x60000},
+    {"tWRWRSD", 0x39, 1, Kind::Timing, 0x70000},
+    {"tWRWRDD", 0x3A, 1, Kind::Timing, 0x80000},
+    {"tWRWRSC", 0x3B, 1, Kind::Timing, 0x90000},
+    {"tWRWRSCL", 0x3C, 1, Kind::Timing, 0xA0000},
+    {"tRDWR", 0x3D, 1, Kind::Timing, 0xB0000},
+    {"tWRRD", 0x3E, 1, Kind::Timing, 0xC0000},
+    {"GearDownMode", 0x3F, 1, Kind::Flag, 0xD0000},
+    {"Cmd2T", 0x40, 1, Kind::Flag, 0xE0000},
+    {"Setting22", 0x41, 1, Kind::Setting, 0xF0000},
+    {"Setting23", 0x42, 1, Kind::Setting, 0x100000},
+    {"Setting24", 0x43, 1, Kind::Setting, 0x200000},
+    {"PowerDown", 0x44, 1, Kind::Flag, 0x300000},
+    {"Setting08", 0x45, 1, Kind::Setting, 0},
+    {"Setting09", 0x46, 4, Kind::Setting, 0},
+    {"Setting0D", 0x4A, 4, Kind::Setting, 0},
+    {"Setting11", 0x4E, 1, Kind::Setting, 0x400000},
+    {"Setting14", 0x4F, 4, Kind::Setting, 0},
+    {"Setting18", 0x53, 1, Kind::Setting, 0x600000},
+    {"Setting12", 0x54, 2, Kind::Setting, 0},
+    {"Setting19", 0x56, 1, Kind::Setting, 0x800000},
+    {"Setting1A", 0x57, 1, Kind::Setting, 0x900000},
+    {"Setting1B", 0x58, 1, Kind::Setting, 0xA00000},
+    {"Setting1C", 0x59, 1, Kind::Setting, 0xB00000},
+    {"Setting1D", 0x5A, 1, Kind::Setting, 0xC00000},
+    {"Setting1E", 0x5B, 1, Kind::Setting, 0xD00000},
+    {"Setting1F", 0x5C, 1, Kind::Setting, 0xE00000},
+    {"Setting20", 0x5D, 2, Kind::Setting, 0x700000},
+    {"Setting27", 0x5F, 1, Kind::Setting, 0},
+    {"Setting28", 0x60, 4, Kind::Setting, 0},
+    {"Setting2C", 0x64, 4, Kind::Setting, 0x100001},
+    {"Setting30", 0x68, 4, Kind::Setting, 0x100002},
+    {"Setting34", 0x6C, 4, Kind::Setting, 0},
+    {"Setting38", 0x70, 4, Kind::Setting, 0},
+    {"Setting3C", 0x74, 4, Kind::Setting, 0},
+    {"EchoC8", 0x78, 1, Kind::Echo, 0},
+    {"EchoC9", 0x79, 1, Kind::Echo, 0},
+    {"Option7C", 0x7C, 1, Kind::Setting, 0x100009},
+    // Values that only go into the setup variable, named by their option.
+    {"Setup1B7", 0x7D, 1, Kind::SetupOnly, 0x10000A},
+    {"Setup1B9", 0x7E, 1, Kind::SetupOnly, 0x10000B},
+    {"Setup022", 0x7F, 1, Kind::SetupOnly, 0x10000C},
+    {"Setup032", 0x80, 1, Kind::SetupOnly, 0x10000D},
+    {"Setup135", 0x81, 1, Kind::SetupOnly, 0x10000E},
+    {"Setup132", 0x82, 1, Kind::SetupOnly, 0x10000F},
+    {"Setup12D", 0x83, 1, Kind::SetupOnly, 0x100010},
+    {"Setup12F", 0x84, 1, Kind::SetupOnly, 0x100011},
+    {"Setup173", 0x85, 1, Kind::SetupOnly, 0x100012},
+    {"Setup178", 0x86, 1, Kind::SetupOnly, 0x100013},
+};
+
+// Commands without a value field.
+struct NamedCommand {
+  const char* name;
+  uint32_t command;
+};
+const NamedCommand kOtherCommands[] = {
+    {"read", kMailboxCommandReadCurrent},
+    {"batch-begin", kMailboxCommandHoldSetup},
+    {"batch-end", kMailboxCommandReleaseSetup},
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Hex(uint64_t v, int digits = 0) {
+  std::ostringstream os;
+  os << "0x" << std::uppercase << std::hex << std::setfill('0') << std::setw(digits) << v;
+  return os.str();
+}
+
+std::string StatusName(uint64_t status) {
+  struct Name {
+    uint64_t code;
+    const char* name;
+  };
+  static const Name names[] = {
+      {EFI_SUCCESS, "EFI_SUCCESS"},
+      {EFI_LOAD_ERROR, "EFI_LOAD_ERROR"},
+      {EFI_INVALID_PARAMETER, "EFI_INVALID_PARAMETER"},
+      {EFI_UNSUPPORTED, "EFI_UNSUPPORTED"},
+      {EFI_BAD_BUFFER_SIZE, "EFI_BAD_BUFFER_SIZE"},
+      {EFI_BUFFER_TOO_SMALL, "EFI_BUFFER_TOO_SMALL"},
+      {EFI_NOT_READY, "EFI_NOT_READY"},
+      {EFI_DEVICE_ERROR, "EFI_DEVICE_ERROR"},
+      {EFI_WRITE_PROTECTED, "EFI_WRITE_PROTECTED"},
+      {EFI_OUT_OF_RESOURCES, "EFI_OUT_OF_RESOURCES"},
+      {EFI_VOLUME_FULL, "EFI_VOLUME_FULL"},
+      {EFI_NOT_FOUND, "EFI_NOT_FOUND"},
+      {EFI_ACCESS_DENIED, "EFI_ACCESS_DENIED"},
+  };
+  for (const auto& n : names)
+    if (n.code == status || (n.code & 0xFFFFFFFF) == status) return n.name;
+  return Hex(status);
+}
+
+const MailboxField* FieldOfCommand(uint32_t command) {
+  for (const auto& f : kFields)
+    if (f.command == command) return &f;
+  return nullptr;
+}
+
+std::string NameOfCommand(uint32_t command) {
+  if (const MailboxField* f = FieldOfCommand(command)) return f->name;
+  for (const auto& c : kOtherCommands)
+    if (c.command == command) return c.name;
+  return "";
+}
+
+uint32_t ParseCommand(const std::string& text) {
+  const std::string want = Lower(text);
+  for (const auto& f : kFields)
+    if (f.command != 0 && Lower(f.name) == want) return f.command;
+  for (const auto& c : kOtherCommands)
+    if (c.name == want) return c.command;
+  if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
+    const uint64_t v = ParseNumber(text, "command");
+    if (v > 0xFFFFFFFF) throw UserError("command: above 0xFFFFFFFF: '" + text + "'");
+    return static_cast<uint32_t>(v);
+  }
+  std::string names;
+  for (const auto& f : kFields)
+    if (f.command) names += std::string(names.empty() ? "" : ", ") + f.name;
+  for (const auto& c : kOtherCommands) names += std::string(", ") + c.name;
+  throw UserError("unknown command '" + text + "' (a number, or one of: " + names + ")");
+}
+
+uint32_t Read(const MemTuneMailbox* box, uint8_t offset, uint8_t width) {
+  const auto* b = reinterpret_cast<const uint8_t*>(box);
+  uint32_t v = 0;
+  for (uint8_t i = 0; i < width; ++i) v |= uint32_t(b[offset + i]) << (8 * i);
+  return v;
+}
+
+// The platform with MemTuneSmm loaded and its handler registered.
+struct Session {
+  sim::Platform platform;
+  MemTuneMailbox* mailbox = nullptr;
+
+  explicit Session(const GlobalOptions& opts) {
+    if (opts.profile.empty())
+      sim::profile::Load(sim::profile::Default(), platform);
+    else
+      sim::profile::LoadFile(opts.profile, platform);
+    auto& smm = sim::smm::Smm(platform);
+    if (smm.arena == nullptr) throw UserError("the profile has no SMM (section \"smm\")");
+    const EFI_STATUS s = mts::ImageEntry(platform.ImageHandle(), platform.SystemTable());
+    if (EFI_ERROR(s)) throw UserError("MemTuneSmm did not load: " + StatusName(s));
+    if (smm.registrations.empty()) {
+      const uint32_t sig = platform.cpus.at(0).cpuid[0x80000001].eax;
+      throw UserError("MemTuneSmm is idle: processor signature " + Hex(sig, 8) +
+                      " is not one it serves (no SMI 0x9D handler)");
+    }
+    if (!smm.providerInstalled)
+      throw UserError("the profile has no mailbox provider (section \"memTuneProvider\")");
+    mailbox = reinterpret_cast<MemTuneMailbox*>(smm.provider.MailboxAddress);
+    platform.trace.Clear();
+    platform.calls.clear();
+  }
+
+  void Run(uint32_t command) {
+    mailbox->Command = command;
+    mailbox->Request = kMailboxRequestPending;
+    sim::smm::RaiseSwSmi(platform, 0x9D);
+  }
+
+  bool HasSetup() {
+    return sim::smm::FindVariable(platform, u"TivSetup", mts::kTivSetupGuid) != nullptr;
+  }
+
+  std::vector<uint8_t> Setup() {
+    auto* v = sim::smm::FindVariable(platform, u"TivSetup", mts::kTivSetupGuid);
+    return v ? v->data : std::vector<uint8_t>{};
+  }
+};
+
+Json FieldValue(const MailboxField& f, uint32_t v) {
+  if (f.kind == Kind::Setting || f.kind == Kind::Echo || f.kind == Kind::SetupOnly)
+    return Hex(v, f.width * 2);
+  return v;
+}
+
+Json HeaderJson(const MemTuneMailbox* box) {
+  return {{"Busy", box->Busy},
+          {"Status", Hex(box->Status, 8)},
+          {"StatusName", StatusName(box->Status)},
+          {"Sequence", Hex(box->Sequence, 4)},
+          {"Request", box->Request},
+          {"Command", Hex(box->Command)}};
+}
+
+Json FieldsJson(const MemTuneMailbox* box, bool readout) {
+  Json j = Json::object();
+  for (const auto& f : kFields) {
+    if (readout && f.kind == Kind::SetupOnly) continue;
+    j[f.name] = FieldValue(f, Read(box, f.offset, f.width));
+  }
+  return j;
+}
+
+std::string Header(const MemTuneMailbox* box) {
+  std::ostringstream os;
+  os << "Busy " << box->Busy << "  Status " << Hex(box->Status, 8) << " ("
+     << StatusName(box->Status) << ")  Sequence " << Hex(box->Sequence, 4) << "  Request "
+     << box->Request << "  Command " << Hex(box->Command);
+  return os.str();
+}
+
+std::string FieldLine(const MailboxField& f, uint32_t v) {
+  char buf[160];
+  const char* unit = f.kind == Kind::Clock ? " MHz" : f.kind == Kind::Timing ? " clocks" : "";
+  if (f.kind == Kind::Setting || f.kind == Kind::Echo || f.kind == Kind::SetupOnly)
+    std::snprintf(buf, sizeof buf, "  %s  %-13s %s", Hex(f.offset, 2).c_str(), f.name,
+                  Hex(v, f.width * 2).c_str());
+  else
+    std::snprintf(buf, sizeof buf, "  %s  %-13s %u%s", Hex(f.offset, 2).c_str(), f.name, v, unit);
+  return buf;
+}
+
+std::string PostLine(const sim::Platform& p) {
+  std::string s;
+  for (auto& e : p.trace.PortWrites(0x80)) {
+    char b[8];
+    std::snprintf(b, sizeof b, "%s%02X", s.empty() ? "" : " ", unsigned(e.value & 0xFF));
+    s += b;
+  }
+  return s.empty() ? "(none)" : s;
+}
+
+Json PostJson(const sim::Platform& p) {
+  Json a = Json::array();
+  for (auto& e : p.trace.PortWrites(0x80)) a.push_back(Hex(e.value & 0xFF, 2));
+  return a;
+}
+
+Json TraceJson(const sim::Platform& p) {
+  Json a = Json::array();
+  for (auto& e : p.trace.Events()) a.push_back(e.ToString());
+  return a;
+}
+
+void PrintTrace(const sim::Platform& p) {
+  std::cout << "trace:\n";
+  for (auto& e : p.trace.Events()) std::cout << "  " << e.ToString() << "\n";
+}
+
+void RunRead(const GlobalOptions& opts) {
+  Session s(opts);
+  s.Run(kMailboxCommandReadCurrent);
+  const MemTuneMailbox* box = s.mailbox;
+  if (opts.json) {
+    Json j = {{"command", Hex(kMailboxCommandReadCurrent)},
+              {"status", StatusName(box->Status)},
+              {"postCodes", PostJson(s.platform)},
+              {"mailbox", HeaderJson(box)},
+              {"fields", FieldsJson(box, true)}};
+    if (opts.trace) j["trace"] = TraceJson(s.platform);
+    std::cout << j.dump(2) << "\n";
+    return;
+  }
+  std::cout << "MemTuneMailbox after read (command 0x80000000): " << StatusName(box->Status)
+            << "\n";
+  std::cout << "  " << Header(box) << "\n";
+  for (const auto& f : kFields)
+    if (f.kind != Kind::SetupOnly) std::cout << FieldLine(f, Read(box, f.offset, f.width)) << "\n";
+  if (box->Status == (EFI_NOT_FOUND & 0xFFFFFFFF))
+    std::cout << "note: EFI_NOT_FOUND means no memory channel is in use (the value fields are as "
+                 "they were), or a clock code outside the clock table (MemClock then holds the "
+                 "raw code)\n";
+  std::cout << "POST codes: " << PostLine(s.platform) << "\n";
+  if (opts.trace) PrintTrace(s.platform);
+}
+
+uint32_t ItemOfToken(uint32_t token) {
+  for (const auto& r : mts::kConfigTokenTable)
+    if (r.token == token && r.item != mts::kConfigTokenEnd) return r.item;
+  return 0;
+}
+
+void RunSet(const GlobalOptions& opts, const std::string& commandText,
+            const std::string& valueText) {
+  const uint32_t command = ParseCommand(commandText);
+  const uint64_t value = ParseNumber(valueText, "value");
+  const MailboxField* field = FieldOfCommand(command);
+  if (field != nullptr) {
+    const uint64_t max = field->width == 4 ? 0xFFFFFFFFull : (1ull << (8 * field->width)) - 1;
+    if (value > max)
+      throw UserError("value " + Hex(value) + " does not fit the " + std::to_string(field->width) +
+                      "-byte field " + field->name + " (at most " + Hex(max) + ")");
+  }
+  Session s(opts);
+  if (field != nullptr) {
+    auto* b = reinterpret_cast<uint8_t*>(s.mailbox);
+    for (uint8_t i = 0; i < field->width; ++i) b[field->offset + i] = uint8_t(value >> (8 * i));
+  }
+  const std::vector<uint8_t> before = s.Setup();
+  auto& smm = sim::smm::Smm(s.platform);
+  smm.tokenWrites.clear();
+  s.Run(command);
+  const std::vector<uint8_t> after = s.Setup();
+  const MemTuneMailbox* box = s.mailbox;
+  const std::string name = NameOfCommand(command);
+
+  Json tokens = Json::array();
+  for (const auto& t : smm.tokenWrites)
+    tokens.push_back({{"item", ItemOfToken(t.token)},
+                      {"token", Hex(t.token, 8)},
+                      {"width", t.width},
+                      {"value", Hex(t.value, t.width * 2)},
+                      {"status", StatusName(t.status)}});
+  Json changes = Json::array();
+  for (size_t i = 0; i < after.size() && i < before.size(); ++i)
+    if (after[i] != before[i])
+      changes.push_back(
+          {{"offset", Hex(i, 3)}, {"before", Hex(before[i], 2)}, {"after", Hex(after[i], 2)}});
+
+  if (opts.json) {
+    Json j = {{"command", Hex(command)},
+              {"name", name.empty() ? Json(nullptr) : Json(name)},
+              {"value", value},
+              {"valueField", field ? Json(Hex(field->offset, 2)) : Json(nullptr)},
+              {"status", StatusName(box->Status)},
+              {"tokens", tokens},
+              {"setupChanges", changes},
+              {"setupSize", Hex(after.size())},
+              {"postCodes", PostJson(s.platform)},
+              {"mailbox", HeaderJson(box)},
+              {"fields", FieldsJson(box, false)}};
+    if (opts.trace) j["trace"] = TraceJson(s.platform);
+    std::cout << j.dump(2) << "\n";
+    return;
+  }
+  std::cout << "set " << (name.empty() ? Hex(command) : name + " (command " + Hex(command) + ")");
+  if (field)
+    std::cout << " = " << value << (field->kind == Kind::Clock ? " MHz" : "") << " (mailbox "
+              << Hex(field->offset, 2) << ", " << int(field->width) << " byte"
+              << (field->width > 1 ? "s" : "") << ")";
+  else
+    std::cout << " (no value field; value not used)";
+  std::cout << ": " << StatusName(box->Status) << "\n";
+  std::cout << "tokens written:" << (tokens.empty() ? " none" : "") << "\n";
+  for (const auto& t : smm.tokenWrites) {
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "  item %-3u token %s  %2u-bit  value %s  %s",
+                  ItemOfToken(t.token), Hex(t.token, 8).c_str(), t.width * 8u,
+                  Hex(t.value, t.width * 2).c_str(), StatusName(t.status).c_str());
+    std::cout << buf << "\n";
+  }
+  if (!s.HasSetup())
+    std::cout << "setup variable TivSetup: absent\n";
+  else
+    std::cout << "setup variable TivSetup (" << Hex(after.size())
+              << " bytes) changed:" << (changes.empty() ? " nothing" : "") << "\n";
+  for (size_t i = 0; i < after.size() && i < before.size(); ++i)
+    if (after[i] != before[i])
+      std::cout << "  " << Hex(i, 3) << "  " << Hex(before[i], 2) << " -> " << Hex(after[i], 2)
+                << "\n";
+  std::cout << "POST codes: " << PostLine(s.platform) << "\n";
+  std::cout << "mailbox: " << Header(box) << "\n";
+  if (field) std::cout << FieldLine(*field, Read(box, field->offset, field->width)) << "\n";
+  if (opts.trace) PrintTrace(s.platform);
+}
+
+}  // namespace
+
+void AddMailboxCommands(CLI::App& app, GlobalOptions& opts) {
+  auto* mailbox = app.add_subcommand("mailbox", "MemTuneSmm's mailbox, served through SMI 0x9D");
+  mailbox->require_subcommand(1);
+  auto* read = mailbox->add_subcommand("read", "read the memory controller's current settings");
+  read->callback([&opts] { RunRead(opts); });
+  auto* set = mailbox->add_subcommand(
+      "set", "send one set request: COMMAND (number or field name, e.g. tCL, MemClock) VALUE");
+  static std::string command, value;
+  set->add_option("COMMAND", command, "command code or field name")->required();
+  set->add_option("VALUE", value, "value for the command's field (decimal or 0x hex)")->required();
+  set->callback([&opts] { RunSet(opts, command, value); });
+}
+
+}  // namespace platsim
