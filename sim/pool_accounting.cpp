@@ -1,5 +1,7 @@
 #include "sim/pool_accounting.h"
 
+#include "sim/smm/smm.h"
+
 #include <sstream>
 
 namespace sim {
@@ -7,6 +9,16 @@ namespace sim {
 PoolReport OutstandingPools(const Platform& p) {
   PoolReport report;
   for (const auto& [address, block] : p.Pools()) {
+    PoolTotals& t = report[block.type];
+    ++t.blocks;
+    t.bytes += block.size;
+  }
+  return report;
+}
+
+PoolReport OutstandingSmramPools(Platform& p) {
+  PoolReport report;
+  for (const auto& [offset, block] : smm::Smm(p).blocks) {
     PoolTotals& t = report[block.type];
     ++t.blocks;
     t.bytes += block.size;

@@ -20,6 +20,9 @@ struct PoolTotals {
 // Outstanding pool memory per memory type (types with no block are absent).
 using PoolReport = std::map<EFI_MEMORY_TYPE, PoolTotals>;
 PoolReport OutstandingPools(const Platform& p);
+// The same for the SMRAM pools of the platform's SMM side (apart from the
+// boot-services pools); sets the SMM side up if it was not.
+PoolReport OutstandingSmramPools(Platform& p);
 
 // "EfiBootServicesData: 2 blocks, 80 bytes; ..." ("none" when empty).
 std::string Describe(const PoolReport& report);
