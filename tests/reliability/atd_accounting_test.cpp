@@ -2,6 +2,7 @@
 // TranslationProtocol record and one block per carried heap record; the
 // protocol operations give back everything they obtain.
 #include "sim/pool_accounting.h"
+#include "sim/topology/topology.h"
 #include "tests/reliability/atd_world.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +56,32 @@ TEST(PoolAccounting, TranslationSlotsObtainAndReleaseNothing) {
     EXPECT_TRUE(before.Obtained().empty()) << std::hex << a;
     EXPECT_TRUE(before.Released().empty()) << std::hex << a;
   }
+}
+
+TEST(PoolAccounting, TranslationsOnAMachineMakeNoPlatformCallAndKeepNothing) {
+  AtdWorld w;
+  const auto x = sim::topology::Apply(sim::topology::Topology::Default(), w.p);
+  ASSERT_EQ(w.Boot(), EFI_SUCCESS);
+  TranslationProtocol* tp = w.Protocol();
+  ASSERT_FALSE(x.regions.empty());
+  int translated = 0;
+  for (const auto& r : x.regions) {
+    for (uint64_t a : {r.base, r.base + (r.limit - r.base) / 2, r.limit}) {
+      if (!x.IsDram(a)) continue;
+      w.p.calls.clear();
+      sim::PoolCheckpoint before(w.p);
+      NormalizedAddress n{};
+      DramAddress d{};
+      ASSERT_EQ(tp->SystemToNormalized(&a, &n, &d), EFI_SUCCESS) << std::hex << a;
+      uint64_t back = 0;
+      EXPECT_EQ(tp->NormalizedToSystem(&n, &back, &d), EFI_SUCCESS) << std::hex << a;
+      EXPECT_TRUE(w.p.calls.empty());
+      EXPECT_TRUE(before.Obtained().empty());
+      EXPECT_TRUE(before.Released().empty());
+      ++translated;
+    }
+  }
+  EXPECT_GT(translated, 0);
 }
 
 TEST(PoolAccounting, CheckpointSeesObtainedAndReleasedBlocks) {
