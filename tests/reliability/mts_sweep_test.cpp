@@ -132,7 +132,9 @@ TEST(FaultSweep, MemTuneSmmImageEntry) {
 
 struct SmiScenario {
   const char* name;
-  std::vector<std::pair<uint32_t, std::function<void(MemTuneMailbox&)>>> requests;
+  // Each request: its command and what is set up before it (mailbox fields,
+  // the variable).
+  std::vector<std::pair<uint32_t, std::function<void(MtsWorld&)>>> requests;
   // Token writes that carry a request's value: {write occurrence, request}.
   // The other writes are enable writes.
   std::vector<std::pair<uint32_t, size_t>> valueWrites;
@@ -140,8 +142,8 @@ struct SmiScenario {
   uint32_t updates;
 };
 
-void Send(MtsWorld& w, uint32_t command, const std::function<void(MemTuneMailbox&)>& fill) {
-  fill(*w.Box());
+void Send(MtsWorld& w, uint32_t command, const std::function<void(MtsWorld&)>& fill) {
+  fill(w);
   w.Box()->Command = command;
   w.Box()->Request = kMailboxRequestPending;
   sim::smm::RaiseSwSmi(w.p, 0x9D);
@@ -149,24 +151,33 @@ void Send(MtsWorld& w, uint32_t command, const std::function<void(MemTuneMailbox
 
 const SmiScenario kSmiScenarios[] = {
     {"set with an enable token (0x4000)",
-     {{0x4000, [](MemTuneMailbox& b) { b.tREFI = 0x1234; }}},
+     {{0x4000, [](MtsWorld& w) { w.Box()->tREFI = 0x1234; }}},
      {{1, 0}},
      1},
     {"set the memory clock",
-     {{kMailboxCommandSetMemClock, [](MemTuneMailbox& b) { b.MemClock = 1600; }}},
+     {{kMailboxCommandSetMemClock, [](MtsWorld& w) { w.Box()->MemClock = 1600; }}},
      {{0, 0}},
      1},
     {"two sets in a row (working copy made once)",
-     {{0x2, [](MemTuneMailbox& b) { b.tCL = 22; }},
-      {0x5000, [](MemTuneMailbox& b) { b.tRC = 0x4A; }}},
+     {{0x2, [](MtsWorld& w) { w.Box()->tCL = 22; }},
+      {0x5000, [](MtsWorld& w) { w.Box()->tRC = 0x4A; }}},
      {{0, 0}, {2, 1}},
      2},
     {"hold, set, release",
-     {{kMailboxCommandHoldSetup, [](MemTuneMailbox&) {}},
-      {0x4, [](MemTuneMailbox& b) { b.tRCDRD = 21; }},
-      {kMailboxCommandReleaseSetup, [](MemTuneMailbox&) {}}},
+     {{kMailboxCommandHoldSetup, [](MtsWorld&) {}},
+      {0x4, [](MtsWorld& w) { w.Box()->tRCDRD = 21; }},
+      {kMailboxCommandReleaseSetup, [](MtsWorld&) {}}},
      {{0, 1}},
      1},
+    {"a set, the variable grows, another set (working copy replaced)",
+     {{0x2, [](MtsWorld& w) { w.Box()->tCL = 22; }},
+      {0x8,
+       [](MtsWorld& w) {
+         sim::smm::FindVariable(w.p, kSetup, mts::kTivSetupGuid)->data.resize(0x300, 0);
+         w.Box()->tRCDWR = 19;
+       }}},
+     {{0, 0}, {1, 1}},
+     2},
 };
 
 struct SmiResult {
@@ -241,7 +252,11 @@ TEST(FaultSweep, MemTuneSmmSmiCommands) {
             // Whether another update follows the one that failed (each
             // update makes each of these calls at most once).
             const bool laterUpdate = c.occurrence + 1 < s.updates;
-            if (n == "SmmAllocatePool" && !laterUpdate) {
+            if (n == "SmmAllocatePool" && c.occurrence > 0) {
+              // A larger copy could not be had: the earlier one stays.
+              EXPECT_EQ(now.smram, initial.smram + 1);
+              EXPECT_NE(mts::gSetupWorkingCopy, nullptr);
+            } else if (n == "SmmAllocatePool" && !laterUpdate) {
               EXPECT_EQ(now.smram, initial.smram);  // no working copy
               EXPECT_EQ(mts::gSetupWorkingCopy, nullptr);
             } else if (n == "SmmAllocatePool") {
@@ -260,6 +275,15 @@ TEST(FaultSweep, MemTuneSmmSmiCommands) {
               EXPECT_EQ(now.setup, initial.setup);
               EXPECT_FALSE(w.Has(0xF8));
             }
+          } else if (n == "SmmFreePool") {
+            // Freeing the outgrown working copy: its status is not looked at;
+            // the larger copy is in use and the update went through. The
+            // block the service refused to free stays.
+            EXPECT_EQ(now.results, done.results);
+            EXPECT_EQ(now.tokens, done.tokens);
+            EXPECT_EQ(now.setup, done.setup);
+            EXPECT_EQ(now.smram, done.smram + 1);
+            EXPECT_TRUE(w.Has(0xF8));
           } else {
             ADD_FAILURE() << "no expectation for " << c.Label();
           }
