@@ -19,6 +19,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,16 @@ uint32_t RandomCommand(FuzzedDataProvider& in) {
     default:
       return in.ConsumeIntegral<uint32_t>();
   }
+}
+
+// The indirect registers of every memory controller, by bus.
+std::map<unsigned, std::map<uint32_t, uint32_t>> ControllerRegisters(sim::Platform& p) {
+  std::map<unsigned, std::map<uint32_t, uint32_t>> out;
+  for (unsigned bus = 0; bus < 256; ++bus)
+    if (auto* mc =
+            dynamic_cast<sim::smm::IndexDataFunction*>(p.Pci(static_cast<uint8_t>(bus), 0, 0)))
+      out[bus] = mc->Indirect();
+  return out;
 }
 
 }  // namespace
@@ -128,6 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
              static_cast<uint32_t>(made + in.ConsumeIntegralInRange<int>(0, 2)), 1);
     }
     const MemTuneMailbox before = *box;
+    // The shared page behind the mailbox, the settings record and the
+    // controllers' registers: only ever read by the handler.
+    const std::vector<uint8_t> page(boxBytes, boxBytes + sim::smm::kMailboxBytes);
+    const std::vector<uint8_t> settingsBefore(settings, settings + sim::smm::kSettingsBytes);
+    const auto registersBefore = ControllerRegisters(p);
     const auto* setup = sim::smm::FindVariable(p, setupName, mts::kTivSetupGuid);
     const size_t setupSize = setup ? setup->data.size() : 0;
     const size_t results = smm.smiResults.size();
@@ -144,7 +160,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
       Check(box->Reserved08 == before.Reserved08);
       if (before.Command != kMailboxCommandReadCurrent || !pending)
         Check(std::memcmp(box->Reserved1B, before.Reserved1B, sizeof before.Reserved1B) == 0);
+      // A request that is not a readout changes nothing of the mailbox but
+      // its completion fields.
+      if (before.Command != kMailboxCommandReadCurrent || !pending) {
+        MemTuneMailbox expected = before;
+        expected.Busy = box->Busy;
+        expected.Status = box->Status;
+        expected.Sequence = box->Sequence;
+        expected.Request = box->Request;
+        expected.Command = box->Command;
+        Check(std::memcmp(&expected, box, sizeof expected) == 0);
+      }
+    } else {
+      Check(std::memcmp(page.data(), boxBytes, sizeof(MemTuneMailbox)) == 0);
     }
+    Check(std::memcmp(page.data() + sizeof(MemTuneMailbox), boxBytes + sizeof(MemTuneMailbox),
+                      page.size() - sizeof(MemTuneMailbox)) == 0);
+    Check(std::memcmp(settingsBefore.data(), settings, settingsBefore.size()) == 0);
+    Check(ControllerRegisters(p) == registersBefore);
     const auto* after = sim::smm::FindVariable(p, setupName, mts::kTivSetupGuid);
     Check((after != nullptr) == (setup != nullptr));
     if (after != nullptr) Check(after->data.size() == setupSize);
