@@ -65,20 +65,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
     }
     if (used == kMaxArgs) continue;
     // %[0][width][l|ll](d|u|x|X)
-    std::string spec = "%";
-    if (in.ConsumeBool()) spec += '0';
+    std::string conversion = "%";
+    if (in.ConsumeBool()) conversion += '0';
     unsigned width = 0;
     if (in.ConsumeBool()) {
       width = in.ConsumeIntegralInRange<unsigned>(1, in.ConsumeBool() ? 70 : 24);
-      spec += std::to_string(width);
+      conversion += std::to_string(width);
       if (width > 64) comparable = false;  // the formatter caps widths at 64
     }
     const int lengthKind = in.ConsumeIntegralInRange<int>(0, 2);  // none, l, ll
     const char conv = "duxX"[in.ConsumeIntegralInRange<int>(0, 3)];
     const uint64_t value = in.ConsumeIntegral<uint64_t>();
     args[used++] = value;
-    std::string mine = spec + (lengthKind == 1 ? "l" : lengthKind == 2 ? "ll" : "") + conv;
-    std::string theirs = spec + (lengthKind == 0 ? "" : "ll") + conv;
+    std::string mine = conversion + (lengthKind == 1 ? "l" : lengthKind == 2 ? "ll" : "") + conv;
+    std::string theirs = conversion + (lengthKind == 0 ? "" : "ll") + conv;
     format += mine;
     char piece[128];
     if (lengthKind == 0) {
