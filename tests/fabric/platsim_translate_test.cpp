@@ -33,7 +33,7 @@ Outcome Exec(const std::string& args) {
 class PlatsimTranslate : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access(Platsim().c_str(), X_OK) != 0) GTEST_SKIP() << "platsim not built";
+    ASSERT_EQ(access(Platsim().c_str(), X_OK), 0) << "platsim not built: " << Platsim();
   }
 };
 
