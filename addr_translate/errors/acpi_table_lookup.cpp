@@ -13,6 +13,14 @@ EFI_STATUS LocateAcpiProtocols(EFI_ACPI_TABLE_PROTOCOL** AcpiTable,
                                    reinterpret_cast<VOID**>(AcpiSdt));
 }
 
+EFI_STATUS LocateAcpiTable(UINT32 Signature, EFI_ACPI_TABLE_PROTOCOL** AcpiTable,
+                           EFI_ACPI_SDT_HEADER** Table, UINTN* TableKey) {
+  EFI_ACPI_SDT_PROTOCOL* acpiSdt = nullptr;
+  const EFI_STATUS status = LocateAcpiProtocols(AcpiTable, &acpiSdt);
+  if (EFI_ERROR(status)) return status;
+  return FindAcpiTable(acpiSdt, Signature, Table, TableKey);
+}
+
 EFI_STATUS FindAcpiTable(EFI_ACPI_SDT_PROTOCOL* AcpiSdt, UINT32 Signature,
                          EFI_ACPI_SDT_HEADER** Table, UINTN* TableKey) {
   for (UINTN index = 0;; ++index) {

@@ -16,6 +16,11 @@ inline constexpr EFI_STATUS kAcpiCorruptedStatus = EFI_VOLUME_CORRUPTED;
 EFI_STATUS LocateAcpiProtocols(EFI_ACPI_TABLE_PROTOCOL** AcpiTable,
                                EFI_ACPI_SDT_PROTOCOL** AcpiSdt);
 
+// Both protocols, then the installed table with that signature: the common
+// first steps of every append. Any failure returns its status.
+EFI_STATUS LocateAcpiTable(UINT32 Signature, EFI_ACPI_TABLE_PROTOCOL** AcpiTable,
+                           EFI_ACPI_SDT_HEADER** Table, UINTN* TableKey);
+
 // Walks the installed tables from index 0 and hands back the first whose
 // signature matches, with its table key. The end of the list (or any failure
 // of GetAcpiTable) returns that call's status.

@@ -45,13 +45,9 @@ EFI_STATUS EFIAPI AppendBertRecord(const VOID* Data, UINT32 Size, UINT8 Kind, UI
   if (Data == nullptr && Size != 0) return EFI_INVALID_PARAMETER;
 
   EFI_ACPI_TABLE_PROTOCOL* acpiTable = nullptr;
-  EFI_ACPI_SDT_PROTOCOL* acpiSdt = nullptr;
-  EFI_STATUS status = LocateAcpiProtocols(&acpiTable, &acpiSdt);
-  if (EFI_ERROR(status)) return status;
-
   EFI_ACPI_SDT_HEADER* header = nullptr;
   UINTN tableKey = 0;
-  status = FindAcpiTable(acpiSdt, kBertSignature, &header, &tableKey);
+  EFI_STATUS status = LocateAcpiTable(kBertSignature, &acpiTable, &header, &tableKey);
   if (EFI_ERROR(status)) return status;
 
   // The BERT must hold its region fields, and the region its status block.

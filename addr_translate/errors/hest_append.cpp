@@ -13,13 +13,9 @@ EFI_STATUS EFIAPI AddHestErrorSources(const VOID* Data, UINT32 Size, UINT32 Coun
   if (Data == nullptr && Size != 0) return EFI_INVALID_PARAMETER;
 
   EFI_ACPI_TABLE_PROTOCOL* acpiTable = nullptr;
-  EFI_ACPI_SDT_PROTOCOL* acpiSdt = nullptr;
-  EFI_STATUS status = LocateAcpiProtocols(&acpiTable, &acpiSdt);
-  if (EFI_ERROR(status)) return status;
-
   EFI_ACPI_SDT_HEADER* header = nullptr;
   UINTN tableKey = 0;
-  status = FindAcpiTable(acpiSdt, kHestSignature, &header, &tableKey);
+  EFI_STATUS status = LocateAcpiTable(kHestSignature, &acpiTable, &header, &tableKey);
   if (EFI_ERROR(status)) return status;
 
   const UINT32 oldLength = header->Length;
