@@ -10,6 +10,7 @@
 #include "sim/acpi/acpi_tables.h"
 #include "sim/profile/profile.h"
 #include "tools/platsim/commands.h"
+#include "tools/platsim/input_file.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -56,15 +57,6 @@ namespace {
 
 using sim::profile::Json;
 namespace fs = std::filesystem;
-
-std::vector<uint8_t> ReadFile(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw UserError("cannot read '" + file + "'");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (bytes.size() > 0xFFFFFFFFull) throw UserError("'" + file + "' is larger than 4 GiB");
-  return bytes;
-}
 
 bool ChecksumOk(const std::vector<uint8_t>& t) {
   return t.size() >= sizeof(EFI_ACPI_SDT_HEADER) && sim::acpi::ByteSum(t.data(), t.size()) == 0;
@@ -290,7 +282,7 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
     const uint64_t severity = ParseNumber(args->severity, "--severity");
     if (kind > 0xFF) throw UserError("--kind: above 255");
     if (severity > 0xFF) throw UserError("--severity: above 255");
-    const auto data = ReadFile(args->file);
+    const auto data = ReadInputBytes(args->file, "record file");
     sim::Platform platform;
     LoadPlatform(opts, platform);
     diag::gBS = platform.BootServices();
@@ -311,7 +303,7 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
     const bool counted = !args->count.empty();
     const uint64_t count = counted ? ParseNumber(args->count, "--count") : 1;
     if (count > 0xFFFFFFFFull) throw UserError("--count: above 0xFFFFFFFF");
-    const auto data = ReadFile(args->file);
+    const auto data = ReadInputBytes(args->file, "record file");
     sim::Platform platform;
     LoadPlatform(opts, platform);
     diag::gBS = platform.BootServices();
