@@ -7,6 +7,7 @@
 #include "addr_translate/driver_globals.h"
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
+#include "sim/dram/dram_to_normalized.h"
 #include "sim/platform.h"
 
 #include <gtest/gtest.h>
@@ -264,6 +265,22 @@ TEST_P(GeometryProperty, TheLastAddressUsesTheLastChipSelectUnlessHashed) {
     atd::TranslateNormToDram(table_.get(), capacity_, g_.socket, g_.die, g_.channel, &d, c.Sink());
     EXPECT_EQ(c.errors, std::vector<std::string>{
                             "translate_norm_to_dram_addr: ERROR: Rank is out of bounds\n"});
+  }
+}
+
+// The reverse mapping finds exactly the address that decodes to the
+// coordinates, less its byte-within-the-beat bits.
+TEST_P(GeometryProperty, DramCoordinatesLeadBackToTheirOneAddress) {
+  SCOPED_TRACE(Show(g_));
+  const unsigned slot = sim::dram::SlotOf(g_.socket, g_.die, g_.channel);
+  std::mt19937_64 rng(g_.hashSeed + 1);
+  for (int n = 0; n < 200 && !HasFailure(); ++n) {
+    const uint64_t a = n == 0 ? 0 : n == 1 ? capacity_ - 1 : rng() % capacity_;
+    const DramAddress d = Decode(a);
+    const sim::dram::DramToNormalized r = sim::dram::NormalizedFromDram(*table_, slot, d);
+    ASSERT_EQ(r.count, 1u) << std::hex << "0x" << a << ": " << r.reason;
+    EXPECT_EQ(r.addresses, std::vector<uint64_t>{a & ~7ULL}) << std::hex << "0x" << a;
+    EXPECT_EQ(r.offsetBits, 3u);
   }
 }
 

@@ -1,0 +1,350 @@
+#include "sim/dram/dram_to_normalized.h"
+
+#include <algorithm>
+#include <bit>
+#include <sstream>
+
+namespace sim::dram {
+
+namespace {
+
+using atd::AddrCfg;
+using atd::ChannelConfigTable;
+
+constexpr unsigned kEnumerateBits = 20;  // at most 2^20 candidates are checked one by one
+
+uint32_t Field4(uint32_t word, unsigned k) {
+  return (word >> (4 * k)) & 0xFu;
+}
+
+uint64_t Bit(unsigned n) {
+  return 1ULL << n;
+}
+
+unsigned Parity(uint64_t v) {
+  return static_cast<unsigned>(std::popcount(v)) & 1u;
+}
+
+// The low bits of `bits` spread onto the set bits of `mask`, lowest first.
+uint64_t Deposit(uint64_t bits, uint64_t mask) {
+  uint64_t out = 0;
+  for (; mask != 0 && bits != 0; bits >>= 1) {
+    const uint64_t lowest = mask & (~mask + 1);
+    if (bits & 1u) out |= lowest;
+    mask ^= lowest;
+  }
+  return out;
+}
+
+// The address bits a csHashCtl / rmHashCtl word folds in: bit k (k >= 1)
+// selects A[k + 8], and the fold is taken on 32 bits of A >> 9.
+uint64_t HashBits(uint32_t word) {
+  return static_cast<uint64_t>(word >> 1) << 9;
+}
+
+// Linear equations over GF(2) in the 64 address bits, kept fully reduced:
+// each row owns one pivot bit that no other row contains.
+class Gf2System {
+ public:
+  void Add(uint64_t mask, unsigned rhs) {
+    used_ |= mask;
+    for (const Row& r : rows_) {
+      if (mask & r.pivot) {
+        mask ^= r.mask;
+        rhs ^= r.rhs;
+      }
+    }
+    if (mask == 0) {
+      if (rhs & 1u) consistent_ = false;
+      return;
+    }
+    const uint64_t pivot = Bit(63 - static_cast<unsigned>(std::countl_zero(mask)));
+    for (Row& r : rows_) {
+      if (r.mask & pivot) {
+        r.mask ^= mask;
+        r.rhs ^= rhs;
+      }
+    }
+    rows_.push_back({mask, pivot, rhs & 1u});
+  }
+  // A[bit] = value.
+  void Fix(unsigned bit, unsigned value) { Add(Bit(bit), value); }
+
+  bool Consistent() const { return consistent_; }
+  uint64_t Used() const { return used_; }
+  uint64_t Pivots() const {
+    uint64_t p = 0;
+    for (const Row& r : rows_) p |= r.pivot;
+    return p;
+  }
+  // The solution whose free bits are `free` (pivot bits of `free` ignored).
+  uint64_t Solve(uint64_t free) const {
+    uint64_t a = free & ~Pivots();
+    for (const Row& r : rows_)
+      if ((r.rhs ^ Parity(r.mask & ~r.pivot & a)) != 0) a |= r.pivot;
+    return a;
+  }
+
+ private:
+  struct Row {
+    uint64_t mask;
+    uint64_t pivot;
+    unsigned rhs;
+  };
+  std::vector<Row> rows_;
+  uint64_t used_ = 0;
+  bool consistent_ = true;
+};
+
+struct Range {
+  bool secondary;
+  unsigned cs;
+};
+
+bool Enabled(const ChannelConfigTable& t, unsigned s, Range r) {
+  const uint32_t cfg = t.addrCfg[s][r.cs / 2];
+  return ((cfg >> ((r.secondary ? 24 : 0) + (r.cs & 1u))) & 1u) != 0;
+}
+
+bool Matches(const ChannelConfigTable& t, unsigned s, Range r, uint64_t a) {
+  const uint32_t keep = ~(r.secondary ? t.csMaskSec : t.csMask)[s][r.cs / 2];
+  const uint32_t base = (r.secondary ? t.csBaseSec : t.csBase)[s][r.cs];
+  return (static_cast<uint32_t>(a >> 8) & keep) == (base & keep);
+}
+
+// Whether the chip-select search stops before reaching range `r` for `a`.
+bool CaughtEarlier(const ChannelConfigTable& t, unsigned s, Range r, uint64_t a) {
+  for (unsigned c = 0; c <= r.cs; ++c) {
+    for (bool sec : {false, true}) {
+      const Range e{sec, c};
+      if (c == r.cs && sec == r.secondary) return false;
+      if (Enabled(t, s, e) && Matches(t, s, e, a)) return true;
+    }
+  }
+  return false;
+}
+
+std::string Hex(uint64_t v) {
+  std::ostringstream os;
+  os << "0x" << std::uppercase << std::hex << v;
+  return os.str();
+}
+
+// The equations of range `r` for the wanted coordinates; false (with the
+// reason) when the coordinates cannot come from that range at all.
+bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const DramAddress& d,
+                    Gf2System& eq, std::string& why) {
+  const unsigned p = r.cs / 2;
+  const uint32_t cfg = t.addrCfg[s][p];
+
+  // The range match: the bits the mask keeps equal the base.
+  const uint32_t keep = ~(r.secondary ? t.csMaskSec : t.csMask)[s][p];
+  const uint32_t base = (r.secondary ? t.csBaseSec : t.csBase)[s][r.cs];
+  for (unsigned i = 0; i < 32; ++i)
+    if ((keep >> i) & 1u) eq.Fix(i + 8, (base >> i) & 1u);
+
+  // Chip select: the matched index, each bit XORed with its hash if enabled.
+  for (unsigned k = 0; k < 2; ++k) {
+    const unsigned want = (d.chipSelect >> k) & 1u;
+    const unsigned have = (r.cs >> k) & 1u;
+    const uint32_t word = t.csHashCtl[s][k];
+    if (word & 1u) {
+      eq.Add(HashBits(word), want ^ have);
+    } else if (want != have) {
+      why = "its chip-select bit " + std::to_string(k) + " is " + std::to_string(have) +
+            " and no hash changes it";
+      return false;
+    }
+  }
+
+  const unsigned bankCode = (cfg >> AddrCfg::kNoofbankShift) & 3u;
+  const unsigned bankBits = bankCode == 1 ? 4 : bankCode == 2 ? 5 : 3;
+  const unsigned rmBits = (cfg >> AddrCfg::kNoofrmShift) & 3u;
+  const unsigned rowLo = ((cfg >> AddrCfg::kNoofrwoloShift) & 0xFu) + 10;
+  const unsigned rowHi = (cfg >> AddrCfg::kNoofrowhiShift) & 0xFu;
+  const unsigned colBits = ((cfg >> AddrCfg::kNoofcolShift) & 0xFu) + 5;
+  const unsigned kind = !r.secondary ? 0 : Enabled(t, s, {false, r.cs}) ? 1 : 2;
+  const bool odd = (r.cs & 1u) != 0;
+
+  // Column: bits 0..7 from colAddrSelLo, 8..15 from colAddrSelHi.
+  const unsigned colWidth = colBits < 16 ? colBits : 16;
+  if (d.col >> colWidth) {
+    why = "column " + Hex(d.col) + " needs more than its " + std::to_string(colWidth) +
+          " column bits";
+    return false;
+  }
+  for (unsigned j = 0; j < colWidth; ++j) {
+    const unsigned at =
+        j < 8 ? Field4(t.colAddrSelLo[s][p], j) + 2 : Field4(t.colAddrSelHi[s][p], j - 8) + 8;
+    eq.Fix(at, (d.col >> j) & 1u);
+  }
+
+  // Row: a low and a high run, the two top bits possibly inverted; an odd
+  // chip select matched only by its secondary range reads one run whose width
+  // follows from the size of that range.
+  const unsigned rowLoAt = Field4(t.rowAddrSel[s][p], 0) + 12;
+  const unsigned rowHiAt = Field4(t.rowAddrSel[s][p], 1) + 24;
+  if (kind == 2 && odd) {
+    const int m = std::popcount(t.csMaskSec[s][p]) - static_cast<int>(rmBits);
+    const unsigned width = m == 24 ? 15 : m == 25 ? 16 : 17;
+    if (d.row >> width) {
+      why = "row " + Hex(d.row) + " needs more than its " + std::to_string(width) + " row bits";
+      return false;
+    }
+    for (unsigned i = 0; i < width; ++i) eq.Fix(rowLoAt + i, (d.row >> i) & 1u);
+  } else {
+    const unsigned width = rowLo + rowHi;
+    uint64_t row = d.row;
+    // Inversion only where the primary range is enabled (an even chip select
+    // matched by its secondary range alone keeps its row as read).
+    const uint32_t rm = (kind == 0 ? t.rmAddrSel : t.rmAddrSelSec)[s][p];
+    const unsigned inv =
+        kind == 2 ? 0 : (rm >> (odd ? atd::kRowInvOddShift : atd::kRowInvEvenShift)) & 3u;
+    if ((inv & 2u) && width >= 1 && width - 1 < 32) row ^= Bit(width - 1);
+    if ((inv & 1u) && width >= 2 && width - 2 < 32) row ^= Bit(width - 2);
+    if (width < 32 && (d.row >> width)) {
+      why = "row " + Hex(d.row) + " needs more than its " + std::to_string(width) + " row bits";
+      return false;
+    }
+    for (unsigned i = 0; i < rowLo && i < 32; ++i) eq.Fix(rowLoAt + i, (row >> i) & 1u);
+    for (unsigned i = 0; i < rowHi && rowLo + i < 32; ++i)
+      eq.Fix(rowHiAt + i, (row >> (rowLo + i)) & 1u);
+  }
+
+  // Bank: each bit from bankAddrSel, XORed with its hash of the (known)
+  // column and row.
+  if (d.bank >> bankBits) {
+    why = "bank " + std::to_string(d.bank) + " needs more than its " + std::to_string(bankBits) +
+          " bank bits";
+    return false;
+  }
+  for (unsigned k = 0; k < bankBits; ++k) {
+    const uint32_t word = t.bankHashCtl[k][s];
+    unsigned h = 0;
+    if (word & 1u) h = Parity(d.col & (word >> 1) & 0x1FFFu) ^ Parity(d.row & (word >> 14));
+    eq.Fix(Field4(t.bankAddrSel[s][p], k) + 5, ((d.bank >> k) & 1u) ^ h);
+  }
+
+  // Rank multiplier: each bit from rmAddrSel (or its secondary twin), XORed
+  // with its hash of address bits.
+  if (d.rankMul >> rmBits) {
+    why = "rank multiplier " + std::to_string(d.rankMul) + " needs more than its " +
+          std::to_string(rmBits) + " rank-multiplier bits";
+    return false;
+  }
+  const uint32_t rmSel = (kind == 0 ? t.rmAddrSel : t.rmAddrSelSec)[s][p];
+  for (unsigned k = 0; k < rmBits; ++k) {
+    uint64_t mask = Bit(Field4(rmSel, k) + 12);
+    const uint32_t word = t.rmHashCtl[s][k];
+    if (word & 1u) mask ^= HashBits(word);
+    eq.Add(mask, (d.rankMul >> k) & 1u);
+  }
+
+  if (!eq.Consistent()) {
+    why = "its bit positions contradict each other for these coordinates";
+    return false;
+  }
+  return true;
+}
+
+std::string RangeName(Range r) {
+  return "chip select " + std::to_string(r.cs) + (r.secondary ? " (secondary range)" : "");
+}
+
+}  // namespace
+
+DramToNormalized NormalizedFromDram(const ChannelConfigTable& t, unsigned s, const DramAddress& d,
+                                    size_t limit) {
+  DramToNormalized out;
+  if (s >= atd::kChannelSlots) {
+    out.reason = "channel slot " + std::to_string(s) + " is beyond the 16 slots of the table";
+    return out;
+  }
+  if (d.chipSelect > 3) {
+    out.reason = "a channel has chip selects 0 to 3";
+    return out;
+  }
+
+  std::vector<uint64_t> found;
+  std::vector<std::pair<unsigned, std::string>> reasons;  // by chip select
+  unsigned lowestUsed = 64;
+  bool anyEnabled = false;
+  for (unsigned cs = 0; cs < atd::kChipSelects; ++cs) {
+    for (bool secondary : {false, true}) {
+      const Range r{secondary, cs};
+      if (!Enabled(t, s, r)) continue;
+      anyEnabled = true;
+      if (((t.csPresent[s] >> cs) & 1u) == 0) {
+        reasons.push_back({cs, RangeName(r) + ": not marked present (csPresent)"});
+        continue;
+      }
+      Gf2System eq;
+      std::string why;
+      if (!BuildEquations(t, s, r, d, eq, why)) {
+        reasons.push_back({cs, RangeName(r) + ": " + why});
+        continue;
+      }
+      const uint64_t used = eq.Used();
+      const unsigned low = static_cast<unsigned>(std::countr_zero(used));
+      const unsigned high = 63 - static_cast<unsigned>(std::countl_zero(used));
+      lowestUsed = std::min(lowestUsed, low);
+      // Free bits between the lowest and highest bit read: each doubles the
+      // addresses that give these coordinates.
+      const uint64_t span = (high == 63 ? ~0ULL : Bit(high + 1) - 1) & ~(Bit(low) - 1);
+      const uint64_t free = span & ~eq.Pivots();
+      const unsigned k = static_cast<unsigned>(std::popcount(free));
+      size_t valid = 0;
+      if (k > kEnumerateBits) {
+        // Too many to check one by one: count them all, list the lowest few
+        // that the range really reaches.
+        out.count = k >= 63 ? (1ULL << 63) : out.count + (1ULL << k);
+        for (uint64_t sub = 0; valid < limit && sub < Bit(kEnumerateBits); ++sub) {
+          const uint64_t a = eq.Solve(Deposit(sub, free));
+          if (!CaughtEarlier(t, s, r, a)) {
+            found.push_back(a);
+            ++valid;
+          }
+        }
+        continue;
+      }
+      uint64_t sub = 0;
+      do {
+        const uint64_t a = eq.Solve(sub);
+        if (!CaughtEarlier(t, s, r, a)) {
+          found.push_back(a);
+          ++valid;
+        }
+        sub = (sub - free) & free;  // next subset of `free`
+      } while (sub != 0);
+      if (valid == 0)
+        reasons.push_back(
+            {cs, RangeName(r) + ": every such address matches an earlier chip select"});
+      out.count += valid;
+    }
+  }
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  if (found.size() > limit) found.resize(limit);
+  out.addresses = std::move(found);
+  out.offsetBits = lowestUsed == 64 ? 0 : lowestUsed;
+  if (out.count == 0) {
+    // Without chip-select hashes only the chip select asked for can match;
+    // the others' reasons (a chip-select bit that differs) say nothing.
+    const bool csHashed = ((t.csHashCtl[s][0] | t.csHashCtl[s][1]) & 1u) != 0;
+    const unsigned want = d.chipSelect;
+    if (!anyEnabled) {
+      out.reason = "no chip select of channel slot " + std::to_string(s) + " is enabled";
+    } else if (!csHashed && !Enabled(t, s, {false, want}) && !Enabled(t, s, {true, want})) {
+      out.reason = "chip select " + std::to_string(want) + " is not enabled in channel slot " +
+                   std::to_string(s);
+    } else {
+      std::string all;
+      for (const auto& [cs, why] : reasons)
+        if (csHashed || cs == want) all += (all.empty() ? "" : "; ") + why;
+      out.reason = all;
+    }
+  }
+  return out;
+}
+
+}  // namespace sim::dram
