@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
@@ -221,7 +222,7 @@ class Platform {
 
   void NotePostWrite(uint16_t port, uint8_t width, uint32_t value);
 
-  std::map<uint32_t, std::shared_ptr<PciFunction>> pci_;  // key bus<<16|dev<<8|fn
+  std::unordered_map<uint32_t, std::shared_ptr<PciFunction>> pci_;  // key bus<<16|dev<<8|fn
   std::vector<IoRange> io_;
   std::vector<MmioRange> mmio_;
 

@@ -60,11 +60,12 @@ void DataFabric::Set(const FabricRegKey& key, uint32_t value) {
   k.offset &= 0x3FC;
   AttachNode(k.node);
   regs_[k] = value;
+  index_[Pack(k)] = value;
 }
 
 uint32_t DataFabric::Get(const FabricRegKey& key) const {
-  auto it = regs_.find(key);
-  return it == regs_.end() ? 0 : it->second;
+  auto it = index_.find(Pack(key));
+  return it == index_.end() ? 0 : it->second;
 }
 
 std::vector<FabricRead> DecodeFabricReads(const std::vector<TraceEvent>& events) {

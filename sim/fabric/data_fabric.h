@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace sim::fabric {
@@ -50,8 +51,11 @@ class DataFabric {
   }
   // What a read of `key` returns: the stored value, else 0 (no such register).
   uint32_t Get(const FabricRegKey& key) const;
-  bool Has(const FabricRegKey& key) const { return regs_.count(key) != 0; }
-  void Clear() { regs_.clear(); }
+  bool Has(const FabricRegKey& key) const { return index_.count(Pack(key)) != 0; }
+  void Clear() {
+    regs_.clear();
+    index_.clear();
+  }
   const std::map<FabricRegKey, uint32_t>& Registers() const { return regs_; }
 
   // Access-data reads served so far (all nodes); benchmarks count with it.
@@ -61,7 +65,13 @@ class DataFabric {
 
  private:
   void AttachNode(uint8_t node);
+  static uint64_t Pack(const FabricRegKey& k) {
+    return uint64_t{k.node} << 40 | uint64_t{k.function} << 32 | uint64_t{k.offset} << 16 |
+           k.instance;
+  }
   std::map<FabricRegKey, uint32_t> regs_;
+  // The same registers by packed key: every translation reads a few dozen.
+  std::unordered_map<uint64_t, uint32_t> index_;
   std::vector<bool> attached_ = std::vector<bool>(32, false);
 };
 
