@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <vector>
 
 namespace sim::profile {
 
@@ -74,16 +76,66 @@ void Load(const Json& profile, Platform& platform) {
   }
 }
 
-void LoadFile(const std::string& file, Platform& platform) {
-  std::ifstream in(file);
-  if (!in) throw ProfileError(file, "cannot open the profile");
+Json Parse(const std::string& text, const std::string& name) {
+  // The parser reports every container and key as it goes; the keys seen in
+  // each open object are kept to find a second one with the same name.
+  struct Open {
+    bool array;
+    size_t index = 0;
+    std::string key;
+    std::set<std::string> keys;
+  };
+  std::vector<Open> open;
+  std::string duplicate;
+  auto where = [&] {
+    std::string path = "$";
+    for (size_t i = 0; i + 1 < open.size(); ++i)
+      path += open[i].array ? "[" + std::to_string(open[i].index) + "]" : "." + open[i].key;
+    return path;
+  };
+  auto elementDone = [&] {
+    if (!open.empty() && open.back().array) ++open.back().index;
+  };
+  using Event = nlohmann::json::parse_event_t;
+  auto seen = [&](int, Event event, Json& parsed) {
+    switch (event) {
+      case Event::object_start:
+      case Event::array_start:
+        open.push_back(Open{event == Event::array_start, 0, {}, {}});
+        break;
+      case Event::key: {
+        Open& o = open.back();
+        o.key = parsed.get<std::string>();
+        if (!o.keys.insert(o.key).second && duplicate.empty()) duplicate = where() + "." + o.key;
+        break;
+      }
+      case Event::object_end:
+      case Event::array_end:
+        open.pop_back();
+        elementDone();
+        break;
+      case Event::value:
+        elementDone();
+        break;
+    }
+    return true;
+  };
   Json j;
   try {
-    j = Json::parse(in);
+    j = Json::parse(text, seen);
   } catch (const nlohmann::json::parse_error& e) {
-    throw ProfileError(file, std::string("not valid JSON: ") + e.what());
+    throw ProfileError(name, std::string("not valid JSON: ") + e.what());
   }
-  Load(j, platform);
+  if (!duplicate.empty()) throw ProfileError(duplicate, "the key appears twice in its object");
+  return j;
+}
+
+void LoadFile(const std::string& file, Platform& platform) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw ProfileError(file, "cannot open the profile");
+  std::ostringstream text;
+  text << in.rdbuf();
+  Load(Parse(text.str(), file), platform);
 }
 
 Json Default() {

@@ -46,6 +46,11 @@ struct Section {
 const Section* Sections();
 size_t SectionCount();
 
+// Parses JSON text. Text that is not JSON, and an object that holds the same
+// key twice (where one of the two would be ignored), are ProfileErrors; `name`
+// names the input in them.
+Json Parse(const std::string& text, const std::string& name);
+
 // Loads a whole profile into `platform`.
 void Load(const Json& profile, Platform& platform);
 void LoadFile(const std::string& file, Platform& platform);

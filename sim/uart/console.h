@@ -39,6 +39,9 @@ class Console {
   const std::vector<std::string>& Frames() const { return post_->parser.Frames(); }
   Uart16550& Uart() { return *uart_; }
 
+  // Where later messages go (`out` must outlive its use).
+  void SetOutput(std::ostream& out) { out_ = &out; }
+
   // Prints what arrived since the last message was printed. Call once the
   // command is done; the messages before are printed as the next one starts.
   void Flush();
