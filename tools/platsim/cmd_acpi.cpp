@@ -11,6 +11,7 @@
 #include "sim/profile/profile.h"
 #include "tools/platsim/commands.h"
 #include "tools/platsim/input_file.h"
+#include "tools/platsim/platform_load.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -44,13 +45,6 @@ std::string ErrorsStatusName(uint64_t status) {
   for (const auto& n : kNames)
     if (n.status == status) return n.name;
   return sim::profile::Hex(status);
-}
-
-void LoadPlatform(const GlobalOptions& opts, sim::Platform& platform) {
-  if (opts.profile.empty())
-    sim::profile::Load(sim::profile::Default(), platform);
-  else
-    sim::profile::LoadFile(opts.profile, platform);
 }
 
 namespace {
@@ -196,6 +190,27 @@ void PrintSummary(const Json& bert, const Json& hest) {
   }
 }
 
+// Where a written BERT says its boot error region lies (BERT-region.bin).
+constexpr size_t kBertRegionField = 40;
+constexpr uint64_t kDumpedRegionAddress = 0x7F000000;
+
+// What the profile lacks when an append ends in a lookup failure: the two
+// ACPI protocols and the table, in the order the driver looks for them.
+std::string WhatTheProfileLacks(sim::Platform& platform, uint32_t signature) {
+  auto& store = sim::acpi::Store(platform);
+  if (!store.tableProtocolInstalled)
+    return "the profile installs no EFI_ACPI_TABLE_PROTOCOL (section \"acpi\", key "
+           "\"protocols\")";
+  if (!store.sdtProtocolInstalled)
+    return "the profile installs no EFI_ACPI_SDT_PROTOCOL (section \"acpi\", key "
+           "\"protocols\")";
+  if (store.Find(signature) == nullptr)
+    return "the profile has no " + sim::acpi::SignatureText(signature) +
+           " table (section \"acpi\", key \"" + (signature == kBertSignature ? "bert" : "hest") +
+           "\")";
+  return "";
+}
+
 // Writes each installed table as <SIGNATURE>.dat (a second table with the
 // same signature gets a number), and the boot error region as
 // BERT-region.bin.
@@ -214,11 +229,20 @@ std::vector<std::string> DumpTables(sim::Platform& platform, const std::string& 
     written.push_back(file.string());
   };
   for (auto& t : sim::acpi::Store(platform).tables) {
-    std::string sig = sim::acpi::SignatureText(U32(t->bytes, 0));
+    const uint32_t signature = U32(t->bytes, 0);
+    std::string sig = sim::acpi::SignatureText(signature);
     for (char& c : sig)
       if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     const int n = seen[sig]++;
-    write(sig + (n ? "-" + std::to_string(n) : "") + ".dat", t->bytes);
+    std::vector<uint8_t> bytes = t->bytes;
+    if (signature == kBertSignature && bytes.size() >= kBertRegionField + 8) {
+      // The simulated BERT points at its region with a host address, which
+      // changes from run to run; the file gets a fixed one instead, so the
+      // same tables give the same bytes.
+      std::memcpy(bytes.data() + kBertRegionField, &kDumpedRegionAddress, 8);
+      sim::acpi::SetChecksum(bytes);
+    }
+    write(sig + (n ? "-" + std::to_string(n) : "") + ".dat", bytes);
   }
   const auto region = sim::acpi::BootErrorRegion(platform);
   if (!region.empty()) write("BERT-region.bin", region);
@@ -228,6 +252,7 @@ std::vector<std::string> DumpTables(sim::Platform& platform, const std::string& 
 struct Outcome {
   const char* operation;
   EFI_STATUS status;
+  uint32_t signature;  // of the table the operation works on
 };
 
 void Report(const GlobalOptions& opts, sim::Platform& platform, const Outcome& o,
@@ -235,10 +260,13 @@ void Report(const GlobalOptions& opts, sim::Platform& platform, const Outcome& o
   std::vector<std::string> files;
   if (!dumpDir.empty()) files = DumpTables(platform, dumpDir);
   const Json bert = BertSummary(platform), hest = HestSummary(platform);
+  const std::string lacks =
+      o.status == EFI_NOT_FOUND ? WhatTheProfileLacks(platform, o.signature) : "";
   if (opts.json) {
     Json out = Json::object();
     out["operation"] = o.operation;
     out["status"] = ErrorsStatusName(o.status);
+    if (!lacks.empty()) out["error"] = lacks;
     out["bert"] = bert;
     out["hest"] = hest;
     if (!dumpDir.empty()) out["files"] = files;
@@ -255,7 +283,7 @@ void Report(const GlobalOptions& opts, sim::Platform& platform, const Outcome& o
     }
   }
   std::cout.flush();
-  if (o.status != EFI_SUCCESS) std::exit(1);
+  if (o.status != EFI_SUCCESS) throw Refusal(lacks);
 }
 
 struct AcpiArgs {
@@ -291,7 +319,7 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
         data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()),
         static_cast<uint8_t>(kind), static_cast<uint8_t>(severity));
     diag::gBS = nullptr;
-    Report(opts, platform, {"AppendBertRecord", s}, args->dump);
+    Report(opts, platform, {"AppendBertRecord", s, kBertSignature}, args->dump);
   });
 
   auto* hest = acpi->add_subcommand("add-hest", "append error source structures to the HEST");
@@ -314,7 +342,8 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
                              ? atd::AddHestErrorSources(p, size, static_cast<uint32_t>(count), 0)
                              : atd::AddHestErrorSource(p, size, 0, 0);
     diag::gBS = nullptr;
-    Report(opts, platform, {counted ? "AddHestErrorSources" : "AddHestErrorSource", s}, args->dump);
+    Report(opts, platform,
+           {counted ? "AddHestErrorSources" : "AddHestErrorSource", s, kHestSignature}, args->dump);
   });
 
   auto* dump = acpi->add_subcommand("dump", "write the ACPI tables as binary files");

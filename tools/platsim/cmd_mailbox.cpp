@@ -6,6 +6,7 @@
 #include "sim/profile/profile.h"
 #include "sim/smm/smm.h"
 #include "tools/platsim/commands.h"
+#include "tools/platsim/platform_load.h"
 
 #include <cctype>
 #include <cstdio>
@@ -198,10 +199,7 @@ struct Session {
   MemTuneMailbox* mailbox = nullptr;
 
   explicit Session(const GlobalOptions& opts) {
-    if (opts.profile.empty())
-      sim::profile::Load(sim::profile::Default(), platform);
-    else
-      sim::profile::LoadFile(opts.profile, platform);
+    LoadPlatform(opts, platform);
     auto& smm = sim::smm::Smm(platform);
     if (smm.arena == nullptr) throw UserError("the profile has no SMM (section \"smm\")");
     const EFI_STATUS s = mts::ImageEntry(platform.ImageHandle(), platform.SystemTable());
@@ -304,6 +302,15 @@ void PrintTrace(const sim::Platform& p) {
   for (auto& e : p.trace.Events()) std::cout << "  " << e.ToString() << "\n";
 }
 
+// The request's own status decides the exit code: whatever the driver did
+// not complete (EFI_NOT_FOUND included) is a refusal, exit code 1.
+void RefuseUnlessDone(const MemTuneMailbox* box) {
+  std::cout.flush();
+  if (box->Status != 0)
+    throw Refusal("MemTuneSmm answered " + StatusName(box->Status) + " (mailbox Status " +
+                  Hex(box->Status, 8) + ")");
+}
+
 void RunRead(const GlobalOptions& opts) {
   Session s(opts);
   s.Run(kMailboxCommandReadCurrent);
@@ -316,7 +323,7 @@ void RunRead(const GlobalOptions& opts) {
               {"fields", FieldsJson(box, true)}};
     if (opts.trace) j["trace"] = TraceJson(s.platform);
     std::cout << j.dump(2) << "\n";
-    return;
+    return RefuseUnlessDone(box);
   }
   std::cout << "MemTuneMailbox after read (command 0x80000000): " << StatusName(box->Status)
             << "\n";
@@ -329,6 +336,7 @@ void RunRead(const GlobalOptions& opts) {
                  "raw code)\n";
   std::cout << "POST codes: " << PostLine(s.platform) << "\n";
   if (opts.trace) PrintTrace(s.platform);
+  RefuseUnlessDone(box);
 }
 
 uint32_t ItemOfToken(uint32_t token) {
@@ -388,7 +396,7 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
               {"fields", FieldsJson(box, false)}};
     if (opts.trace) j["trace"] = TraceJson(s.platform);
     std::cout << j.dump(2) << "\n";
-    return;
+    return RefuseUnlessDone(box);
   }
   std::cout << "set " << (name.empty() ? Hex(command) : name + " (command " + Hex(command) + ")");
   if (field)
@@ -419,6 +427,7 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
   std::cout << "mailbox: " << Header(box) << "\n";
   if (field) std::cout << FieldLine(*field, Read(box, field->offset, field->width)) << "\n";
   if (opts.trace) PrintTrace(s.platform);
+  RefuseUnlessDone(box);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "sim/profile/profile.h"
 #include "sim/topology_double.h"
 #include "tools/platsim/commands.h"
+#include "tools/platsim/platform_load.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +18,7 @@
 
 namespace platsim {
 
-std::string ErrorsStatusName(uint64_t status);                          // cmd_acpi.cpp
-void LoadPlatform(const GlobalOptions& opts, sim::Platform& platform);  // cmd_acpi.cpp
+std::string ErrorsStatusName(uint64_t status);  // cmd_acpi.cpp
 
 namespace {
 
@@ -38,6 +38,23 @@ std::string JoinNames(const std::vector<std::string>& names) {
 }
 
 constexpr uint64_t kUnwritten = 0xFFFFFFFFFFFFFFFFULL;
+
+// Why the driver refused `cpu`, in terms of the profile's processor list
+// (the list CaptureMcaBanks searches).
+std::string WhatTheProfileLacks(const std::vector<ProcessorListEntry>& list, uint64_t cpu,
+                                EFI_STATUS status) {
+  if (list.empty())
+    return "the profile lists no processors (section \"processors\"), so there are no banks "
+           "to capture";
+  std::string numbers;
+  for (const auto& e : list)
+    numbers += (numbers.empty() ? "" : ", ") + std::to_string(e.processorNumber);
+  const std::string listed = " (section \"processors\" lists " + numbers + ")";
+  if (status == EFI_INVALID_PARAMETER)
+    return "processor " + std::to_string(cpu) + " is above the " + std::to_string(list.size()) +
+           " entries of the profile's processor list" + listed;
+  return "the profile's processor list has no processor " + std::to_string(cpu) + listed;
+}
 
 void RunMca(const GlobalOptions& opts, uint64_t cpu) {
   sim::Platform platform;
@@ -69,6 +86,8 @@ void RunMca(const GlobalOptions& opts, uint64_t cpu) {
   atd::gPlatformTopology = nullptr;
 
   const bool ok = status == EFI_SUCCESS;
+  const std::string lacks =
+      ok ? "" : WhatTheProfileLacks(sim::mca::Processors(platform).entries, cpu, status);
   const uint64_t count = ok && snapshot->bankCount != kUnwritten ? snapshot->bankCount : 0;
   Json banks = Json::array();
   for (uint64_t b = 0; b < count && b < kMaxMcaBanks; ++b) {
@@ -95,6 +114,7 @@ void RunMca(const GlobalOptions& opts, uint64_t cpu) {
     Json out = Json::object();
     out["status"] = ErrorsStatusName(status);
     out["processorNumber"] = cpu;
+    if (!ok) out["error"] = lacks;
     if (ok) {
       out["processorInfo"] =
           sim::acpi::HexBytes({snapshot->processorInfo, snapshot->processorInfo + 5});
@@ -147,7 +167,7 @@ void RunMca(const GlobalOptions& opts, uint64_t cpu) {
     }
   }
   std::cout.flush();
-  if (!ok) std::exit(1);
+  if (!ok) throw Refusal(lacks);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "sim/profile/profile.h"
 #include "sim/topology/topology_profile.h"
 #include "tools/platsim/commands.h"
+#include "tools/platsim/platform_load.h"
 
 #include <fstream>
 #include <iostream>
@@ -24,6 +25,24 @@ bool ParseBool(const std::string& text, const std::string& what) {
   if (text == "true" || text == "on" || text == "yes" || text == "1") return true;
   if (text == "false" || text == "off" || text == "no" || text == "0") return false;
   throw UserError(what + ": expected true or false, not '" + text + "'");
+}
+
+// A size in bytes: a number, or a number and K, M, G or T (powers of 1024;
+// "16G", "16GiB" and "16GB" alike).
+uint64_t ParseSize(const std::string& text, const std::string& what) {
+  static const std::pair<const char*, unsigned> kUnits[] = {
+      {"KiB", 10}, {"MiB", 20}, {"GiB", 30}, {"TiB", 40}, {"KB", 10}, {"MB", 20},
+      {"GB", 30},  {"TB", 40},  {"K", 10},   {"M", 20},   {"G", 30},  {"T", 40}};
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    return ParseNumber(text, what);
+  for (const auto& [unit, shift] : kUnits) {
+    const std::string u = unit;
+    if (text.size() <= u.size() || text.compare(text.size() - u.size(), u.size(), u) != 0) continue;
+    const uint64_t n = ParseNumber(text.substr(0, text.size() - u.size()), what);
+    if (n > (UINT64_MAX >> shift)) throw UserError(what + ": out of range: '" + text + "'");
+    return n << shift;
+  }
+  return ParseNumber(text, what);
 }
 
 void WriteNew(const NewOptions& o) {
@@ -52,9 +71,12 @@ void WriteNew(const NewOptions& o) {
   flag(o.dieInterleave, "dieInterleave", "--die-interleave");
   flag(o.socketInterleave, "socketInterleave", "--socket-interleave");
   num(o.intLvAddrSel, "intLvAddrSel", "--intlv-sel");
-  num(o.channelSize, "channelSize", "--channel-size");
-  num(o.holeBase, "holeBase", "--hole-base");
-  num(o.highChannelSize, "highChannelSize", "--high-channel-size");
+  auto size = [&](const std::string& text, const char* key, const char* opt) {
+    if (!text.empty()) t[key] = sim::profile::Hex(ParseSize(text, opt));
+  };
+  size(o.channelSize, "channelSize", "--channel-size");
+  size(o.holeBase, "holeBase", "--hole-base");
+  size(o.highChannelSize, "highChannelSize", "--high-channel-size");
   if (!o.logicalMap.empty()) {
     Json list = Json::array();
     std::stringstream ss(o.logicalMap);
@@ -90,10 +112,7 @@ void AddProfileCommands(CLI::App& app, GlobalOptions& opts) {
   auto* dump = profile->add_subcommand("dump", "write the expanded profile of the platform in use");
   dump->callback([&opts] {
     sim::Platform platform;
-    if (opts.profile.empty())
-      sim::profile::Load(sim::profile::Default(), platform);
-    else
-      sim::profile::LoadFile(opts.profile, platform);
+    LoadPlatform(opts, platform);
     std::cout << sim::profile::Dump(platform).dump(2) << "\n";
   });
 
@@ -113,10 +132,11 @@ void AddProfileCommands(CLI::App& app, GlobalOptions& opts) {
   make->add_option("--die-interleave", o->dieInterleave, "interleave over the dies of a socket");
   make->add_option("--socket-interleave", o->socketInterleave, "interleave over both sockets");
   make->add_option("--intlv-sel", o->intLvAddrSel, "intLvAddrSel 0-4: interleave from bit 8-12");
-  make->add_option("--channel-size", o->channelSize, "DRAM per channel, multiple of 256 MiB");
-  make->add_option("--hole-base", o->holeBase, "MMIO hole [base, 4 GiB), 0 for none");
+  make->add_option("--channel-size", o->channelSize,
+                   "DRAM per channel, a multiple of 256 MiB (bytes, or with K, M, G, T: 16G)");
+  make->add_option("--hole-base", o->holeBase, "MMIO hole [base, 4 GiB), 0 for none (e.g. 3G)");
   make->add_option("--high-channel-size", o->highChannelSize,
-                   "DRAM per channel in a second map above the first (0: none)");
+                   "DRAM per channel in a second map above the first (0: none; e.g. 1G)");
   make->add_option("--logical-map", o->logicalMap,
                    "six-channel mode: physical channel of logical 0-5, e.g. 0,1,2,3,4,5");
   make->add_option("--ccm", o->ccm, "whether the fabric has a CCM block (true/false)");

@@ -1,24 +1,24 @@
 // platsim translate: the drivers' own address translations on the simulated
-// platform, system -> normalized (sys) and normalized -> system (norm), made
-// through the TranslationProtocol that AddrTranslateDxe installs when it
-// starts on the platform (slot 2 for sys, slot 1 for norm).
-#include "addr_translate/dram/channel_config_table.h"
-#include "addr_translate/fabric/fabric_decode.h"
-#include "addr_translate/fabric/fabric_registers.h"
-#include "sim/driver_harness.h"
+// platform, made through the TranslationProtocol that AddrTranslateDxe
+// installs when it starts on the platform:
+//   sys ADDR      system -> normalized address and DRAM coordinates (slot 2)
+//   norm ADDR     normalized address of a channel -> system address (slot 1)
+//   dram          DRAM coordinates of a channel -> normalized address (worked
+//                 out from the channel's ChannelConfigTable entry) -> slot 1
+//   sys|norm - / --input FILE   one translation per line (translate_batch.h)
+#include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
-#include "sim/fabric/data_fabric.h"
-#include "sim/profile/profile.h"
-#include "sim/topology/topology_profile.h"
-#include "sim/uart/console.h"
+#include "sim/dram/dram_to_normalized.h"
 #include "tools/platsim/commands.h"
 #include "tools/platsim/dram_format.h"
+#include "tools/platsim/translate_batch.h"
+#include "tools/platsim/translate_output.h"
+#include "tools/platsim/translate_session.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <sstream>
 
 namespace platsim {
@@ -27,84 +27,18 @@ namespace {
 
 using sim::profile::Json;
 
-std::string Hex64(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
-std::string HexShort(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
-// The platform a command runs on: the profile loaded, the console on the
-// UART, and AddrTranslateDxe started on it.
-struct Session {
-  sim::Platform platform;
-  std::ostringstream messages;  // what the console printed, for --json
-  std::shared_ptr<sim::uart::Console> console;
-  std::optional<sim::AddrTranslateDriver> driver;
-  bool showMessages;
-
-  explicit Session(const GlobalOptions& opts) : showMessages(opts.trace || opts.diag) {
-    if (opts.profile.empty())
-      sim::profile::Load(sim::profile::Default(), platform);
-    else
-      sim::profile::LoadFile(opts.profile, platform);
-    // The drivers' messages as they reach the UART: straight to the terminal
-    // while translating, or kept for the JSON report.
-    console = sim::uart::InstallConsole(
-        platform, showMessages && !opts.json ? static_cast<std::ostream&>(std::cout) : messages);
-    driver.emplace(platform);
-    if (driver->Status() != EFI_SUCCESS || driver->Protocol() == nullptr)
-      throw UserError("AddrTranslateDxe did not start on this platform (status " +
-                      HexShort(driver->Status()) + ")");
-    // Only the translations' own messages from here on.
-    console->Flush();
-    messages.str("");
-  }
-
-  TranslationProtocol& Protocol() { return *driver->Protocol(); }
-
-  // The fabric-id description as the fabric holds it (no traced reads).
-  atd::FabricIdMasks Masks() {
-    const auto& f = sim::fabric::DataFabric::Of(platform);
-    const uint16_t bc = sim::fabric::kBroadcast;
-    return atd::decodeFabricIdMasks(f.Get({0, 1, 0x208, bc}), f.Get({0, 1, 0x20C, bc}),
-                                    f.Get({0, 0, 0x3F8, bc}));
-  }
-
-  // Runs `op` with the trace on; afterwards the trace holds only what `op`
-  // did. In text mode the drivers' messages appear under a heading as they
-  // arrive.
-  template <typename F>
-  void Traced(const GlobalOptions& opts, F op) {
-    if (showMessages && !opts.json) std::cout << "driver messages at the UART (0x3F8):\n";
-    platform.trace.Clear();
-    platform.trace.Enable(true);
-    try {
-      op();
-    } catch (const sim::FatalStopEnded& e) {
-      platform.trace.Enable(false);
-      console->Flush();
-      throw UserError("the driver stopped with fatal stop code " + HexShort(e.code));
-    }
-    platform.trace.Enable(false);
-    console->Flush();
-    if (showMessages && !opts.json) {
-      if (console->Text().empty())
-        std::cout << "  (none arrived: no diagnostic back-end wrote to the UART)\n";
-      std::cout << "\n";
-    }
-  }
-};
-
 struct Report {
   Json json = Json::object();
   std::ostringstream text;
 };
+
+void BeginMessages(TranslateSession& s, const GlobalOptions& opts) {
+  if (s.ShowMessages() && !opts.json) std::cout << "driver messages at the UART (0x3F8):\n";
+}
+
+void EndMessages(TranslateSession& s, const GlobalOptions& opts) {
+  if (s.ShowMessages() && !opts.json) std::cout << "\n";
+}
 
 // A channel the ChannelConfigTable has no slot for gets zeros from the DRAM
 // translation; say so next to the coordinates.
@@ -121,114 +55,60 @@ void AddDram(Report& r, const DramAddress& d, unsigned socket, unsigned die, uns
   }
 }
 
-void AddTrace(Session& s, const GlobalOptions& opts, Report& r) {
-  const auto reads = sim::fabric::DecodeFabricReads(s.platform.trace.Events());
-  if (opts.trace) {
-    Json list = Json::array();
-    r.text << "\nfabric register reads (" << reads.size() << "):\n";
-    int i = 0;
-    for (const auto& rd : reads) {
-      char idx[16];
-      std::snprintf(idx, sizeof idx, "%4d  ", ++i);
-      r.text << idx << sim::fabric::ToString(rd) << "\n";
-      Json e = Json::object();
-      e["node"] = rd.node;
-      e["function"] = rd.function;
-      e["offset"] = HexShort(rd.offset);
-      if (rd.instance == sim::fabric::kBroadcast)
-        e["instance"] = "broadcast";
-      else
-        e["instance"] = rd.instance;
-      e["value"] = HexShort(rd.value);
-      const std::string name = sim::fabric::FabricRegisterName(rd.function, rd.offset);
-      if (!name.empty()) e["register"] = name;
-      list.push_back(std::move(e));
-    }
-    r.json["fabricReads"] = std::move(list);
-  }
-  if (s.showMessages && opts.json) {
-    Json lines = Json::array();
-    std::istringstream in(s.messages.str());
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    r.json["messages"] = std::move(lines);
-  }
-}
-
-void Emit(const GlobalOptions& opts, Report& r) {
-  if (opts.json)
+// Prints the report (and what --trace and --diag add); refuses with `error`
+// when there is one.
+void Emit(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error) {
+  const auto reads = s.TakeFabricReads();
+  r.json["ok"] = error.empty();
+  if (!error.empty()) r.json["error"] = error;
+  if (opts.json) {
+    if (s.ShowMessages()) r.json["messages"] = s.TakeMessages();
+    if (opts.trace) r.json["fabricReads"] = FabricReadsJson(reads);
     std::cout << r.json.dump(2) << "\n";
-  else
+  } else {
     std::cout << r.text.str();
+    if (opts.trace) PrintFabricReads(std::cout, reads);
+  }
+  std::cout.flush();
+  if (!error.empty()) throw Refusal(error);
 }
 
 void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
   const uint64_t address = ParseNumber(addrText, "system address");
-  Session s(opts);
-  NormalizedAddress n{};
-  DramAddress dram{};
-  EFI_STATUS status = EFI_SUCCESS;
-  uint64_t back = kInvalidAddress;
-  DramAddress dramBack{};
-  s.Traced(opts, [&] {
-    status = s.Protocol().SystemToNormalized(&address, &n, &dram);
-    // And back through slot 1, which also gives the DRAM coordinates again.
-    if (status == EFI_SUCCESS) s.Protocol().NormalizedToSystem(&n, &back, &dramBack);
-  });
+  TranslateSession s(opts);
+  BeginMessages(s, opts);
+  const SysAnswer a = s.System(address);
+  EndMessages(s, opts);
 
   Report r;
   r.json["direction"] = "system-to-normalized";
   r.json["systemAddress"] = Hex64(address);
+  r.json["status"] = HexShort(a.status);
   r.text << "system address      " << Hex64(address) << "\n";
-  const bool isDram = status == EFI_SUCCESS;
-  // The fabric's maps cover the MMIO hole below 4 GiB too; the driver does
-  // not treat it specially, but the address is not DRAM.
-  const auto& topo = s.platform.Extension<sim::topology::TopologyState>();
-  const bool inHole = isDram && topo.expanded && !topo.expanded->IsDram(address);
-  if (isDram) {
-    const atd::FabricIdMasks m = s.Masks();
-    const uint32_t node = atd::nodeIdFrom(n.socketId, n.dieId, m);
-    // The owner's fabric id as its own register holds it (read untraced).
-    const uint32_t owner = atd::fabric_reg::BlockFabricId::FabricId::Get(
-        sim::fabric::DataFabric::Of(s.platform)
-            .Get({static_cast<uint8_t>(node), 0, 0x50, n.channelId}));
-    char who[128];
-    std::snprintf(who, sizeof who, "socket %u, die %u, channel %u (csFabricId 0x%X, node %u)",
-                  n.socketId, n.dieId, n.channelId, owner, node);
-    r.text << "owner               " << who << "\n";
-    r.text << "normalized address  " << Hex64(n.normalizedAddr) << "\n";
-    r.json["normalizedAddress"] = Hex64(n.normalizedAddr);
-    r.json["socket"] = n.socketId;
-    r.json["die"] = n.dieId;
-    r.json["channel"] = n.channelId;
-    r.json["csFabricId"] = HexShort(owner);
-    r.json["node"] = node;
-    AddDram(r, dram, n.socketId, n.dieId, n.channelId, "dram");
-    const bool sameDram = std::memcmp(&dram, &dramBack, sizeof dram) == 0;
-    r.text << "back to system      " << Hex64(back)
-           << (back == address ? "  (round trip ok)"
-               : inHole        ? "  (differs: the address is not DRAM)"
-                               : "  (differs: this map loses its die/socket interleave bits)")
-           << "\n";
-    if (!sameDram) r.text << "DRAM back           " << FormatDram(dramBack) << "  (differs)\n";
-    r.json["backToSystem"] = Hex64(back);
-    r.json["dramBack"] = DramJson(dramBack);
-  } else {
-    r.text << "normalized address  none: not DRAM\n";
-    r.json["normalizedAddress"] = nullptr;
-  }
-  r.json["status"] = HexShort(status);
-  if (inHole) {
-    r.text << "note                the address lies in the MMIO hole below 4 GiB\n";
-    r.json["inMmioHole"] = true;
-  }
-  AddTrace(s, opts, r);
-  Emit(opts, r);
-  if (!isDram)
-    throw UserError("system address " + Hex64(address) +
-                    " is not DRAM on this platform (no valid address map contains it)");
-  if (inHole)
-    throw UserError("system address " + Hex64(address) + " is in the MMIO hole [" +
-                    Hex64(topo.expanded->holeBase) + ", 4 GiB), not DRAM");
+  if (a.verdict != Verdict::Ok) return Emit(s, opts, r, SystemSubject(address) + " " + a.error);
+
+  const NormalizedAddress& n = a.norm;
+  char who[128];
+  std::snprintf(who, sizeof who, "socket %u, die %u, channel %u (csFabricId 0x%X, node %u)",
+                n.socketId, n.dieId, n.channelId, a.csFabricId, a.node);
+  r.text << "owner               " << who << "\n";
+  r.text << "normalized address  " << Hex64(n.normalizedAddr) << "\n";
+  r.json["normalizedAddress"] = Hex64(n.normalizedAddr);
+  r.json["socket"] = n.socketId;
+  r.json["die"] = n.dieId;
+  r.json["channel"] = n.channelId;
+  r.json["csFabricId"] = HexShort(a.csFabricId);
+  r.json["node"] = a.node;
+  AddDram(r, a.dram, n.socketId, n.dieId, n.channelId, "dram");
+  r.text << "back to system      " << Hex64(a.back)
+         << (a.lossyMap ? "  (differs: this map loses its die/socket interleave bits)"
+                        : "  (round trip ok)")
+         << "\n";
+  if (std::memcmp(&a.dram, &a.dramBack, sizeof a.dram) != 0)
+    r.text << "DRAM back           " << FormatDram(a.dramBack) << "  (differs)\n";
+  r.json["backToSystem"] = Hex64(a.back);
+  r.json["dramBack"] = DramJson(a.dramBack);
+  Emit(s, opts, r, "");
 }
 
 void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
@@ -237,37 +117,13 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
   const uint64_t norm = ParseNumber(addrText, "normalized address");
   const uint64_t socket = ParseNumber(socketText, "--socket");
   const uint64_t die = ParseNumber(dieText, "--die");
+  if (channelText.empty()) throw UserError("--channel is required");
   const uint64_t channel = ParseNumber(channelText, "--channel");
-  Session s(opts);
-
-  // The channel must exist: its socket and die fit the fabric's ids, and its
-  // coherent slave answers on that node.
-  const atd::FabricIdMasks m = s.Masks();
-  const uint64_t maxSocket = m.socketMask >> m.socketShift;
-  const uint64_t maxDie = m.dieMask >> m.dieShift;
-  if (socket > maxSocket)
-    throw UserError("no socket " + std::to_string(socket) + " on this platform (sockets 0-" +
-                    std::to_string(maxSocket) + ")");
-  if (die > maxDie)
-    throw UserError("no die " + std::to_string(die) + " on socket " + std::to_string(socket) +
-                    " (dies 0-" + std::to_string(maxDie) + ")");
-  const uint32_t node =
-      atd::nodeIdFrom(static_cast<uint32_t>(socket), static_cast<uint32_t>(die), m);
-  const auto& fabric = sim::fabric::DataFabric::Of(s.platform);
-  if (channel > 254 ||
-      !fabric.Has({static_cast<uint8_t>(node), 0, 0x50, static_cast<uint16_t>(channel)}))
-    throw UserError("no channel " + std::to_string(channel) + " on socket " +
-                    std::to_string(socket) + " die " + std::to_string(die));
-
-  NormalizedAddress in{};
-  in.normalizedAddr = norm;
-  in.socketId = static_cast<uint8_t>(socket);
-  in.dieId = static_cast<uint8_t>(die);
-  in.channelId = static_cast<uint8_t>(channel);
-  uint64_t sys = 0;
-  DramAddress dram{};
-  EFI_STATUS status = EFI_SUCCESS;
-  s.Traced(opts, [&] { status = s.Protocol().NormalizedToSystem(&in, &sys, &dram); });
+  TranslateSession s(opts);
+  const uint32_t node = s.CheckChannel(socket, die, channel);
+  BeginMessages(s, opts);
+  const NormAnswer a = s.Normalized(norm, socket, die, channel);
+  EndMessages(s, opts);
 
   Report r;
   r.json["direction"] = "normalized-to-system";
@@ -276,29 +132,132 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
   r.json["die"] = die;
   r.json["channel"] = channel;
   r.json["node"] = node;
+  r.json["status"] = HexShort(a.status);
   char where[96];
   std::snprintf(where, sizeof where, "socket %llu, die %llu, channel %llu (node %u)",
                 static_cast<unsigned long long>(socket), static_cast<unsigned long long>(die),
                 static_cast<unsigned long long>(channel), node);
   r.text << "normalized address  " << Hex64(norm) << "\n";
   r.text << "channel             " << where << "\n";
-  // Slot 1 writes the DRAM coordinates whether or not a system address
-  // comes back.
-  AddDram(r, dram, in.socketId, in.dieId, in.channelId, "dram");
-  const bool ok = status == EFI_SUCCESS;
-  if (ok) {
-    r.text << "system address      " << Hex64(sys) << "\n";
-    r.json["systemAddress"] = Hex64(sys);
-  } else {
-    r.text << "system address      none\n";
-    r.json["systemAddress"] = nullptr;
+  if (a.verdict != Verdict::Ok)
+    return Emit(s, opts, r, NormalizedSubject(norm, socket, die, channel) + " " + a.error);
+  AddDram(r, a.dram, a.socket, a.die, a.channel, "dram");
+  r.text << "system address      " << Hex64(a.system) << "\n";
+  r.json["systemAddress"] = Hex64(a.system);
+  Emit(s, opts, r, "");
+}
+
+struct DramArgs {
+  std::string socket = "0", die = "0", channel, cs, bank, row, col, rankMul = "0";
+};
+
+void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
+  const uint64_t socket = ParseNumber(args.socket, "--socket");
+  const uint64_t die = ParseNumber(args.die, "--die");
+  const uint64_t channel = ParseNumber(args.channel, "--channel");
+  struct Field {
+    const std::string& text;
+    const char* name;
+    uint64_t max;
+  };
+  const Field fields[] = {{args.cs, "--cs", 3},
+                          {args.bank, "--bank", 31},
+                          {args.row, "--row", UINT32_MAX},
+                          {args.col, "--col", 0xFFFF},
+                          {args.rankMul, "--rank-mul", 7}};
+  uint64_t v[5];
+  for (size_t i = 0; i < 5; ++i) {
+    v[i] = ParseNumber(fields[i].text, fields[i].name);
+    if (v[i] > fields[i].max)
+      throw UserError(std::string(fields[i].name) + ": " + std::to_string(v[i]) +
+                      " is more than a DRAM address holds (at most " +
+                      std::to_string(fields[i].max) + ")");
   }
-  r.json["status"] = HexShort(status);
-  AddTrace(s, opts, r);
-  Emit(opts, r);
-  if (!ok)
-    throw UserError("normalized address " + Hex64(norm) +
-                    " is outside that channel's DRAM (or the channel has none)");
+  DramAddress want{};
+  want.chipSelect = static_cast<uint8_t>(v[0]);
+  want.bank = static_cast<uint8_t>(v[1]);
+  want.row = static_cast<uint32_t>(v[2]);
+  want.col = static_cast<uint16_t>(v[3]);
+  want.rankMul = static_cast<uint8_t>(v[4]);
+
+  TranslateSession s(opts);
+  const uint32_t node = s.CheckChannel(socket, die, channel);
+  const unsigned slot = sim::dram::SlotOf(static_cast<unsigned>(socket), static_cast<unsigned>(die),
+                                          static_cast<unsigned>(channel));
+  char who[128];
+  std::snprintf(who, sizeof who, "socket %llu, die %llu, channel %llu (node %u, slot %u)",
+                static_cast<unsigned long long>(socket), static_cast<unsigned long long>(die),
+                static_cast<unsigned long long>(channel), node, slot);
+  Report r;
+  r.json["direction"] = "dram-to-system";
+  r.json["socket"] = socket;
+  r.json["die"] = die;
+  r.json["channel"] = channel;
+  r.json["node"] = node;
+  r.json["dram"] = DramJson(want);
+  r.text << "channel             " << who << "\n";
+  r.text << "DRAM                " << FormatDram(want) << "\n";
+  const std::string subject = "no normalized address of socket " + std::to_string(socket) +
+                              " die " + std::to_string(die) + " channel " +
+                              std::to_string(channel) + " has these coordinates: ";
+  if (slot >= atd::kChannelSlots)
+    return Emit(s, opts, r,
+                subject + "the channel has no slot in the channel configuration table (slot " +
+                    std::to_string(slot) + " of 16)");
+
+  // The reverse mapping works on a copy: nothing here may change the table
+  // the driver reads.
+  const atd::ChannelConfigTable table = sim::dram::ChannelConfigOf(s.Platform());
+  const sim::dram::DramToNormalized found = sim::dram::NormalizedFromDram(table, slot, want);
+  if (found.count == 0) return Emit(s, opts, r, subject + found.reason);
+
+  // Each address through slot 1, which checks it against the channel's size
+  // and translates the answer back.
+  BeginMessages(s, opts);
+  std::vector<NormAnswer> answers;
+  std::string firstRefusal;
+  for (uint64_t a : found.addresses) {
+    NormAnswer ans = s.Normalized(a, socket, die, channel);
+    if (ans.verdict == Verdict::Ok && std::memcmp(&ans.dram, &want, sizeof want) != 0) {
+      ans.verdict = Verdict::Refused;
+      ans.error = "decodes to " + FormatDram(ans.dram) + " in slot 1";
+    }
+    if (ans.verdict == Verdict::Ok)
+      answers.push_back(ans);
+    else if (firstRefusal.empty())
+      firstRefusal = NormalizedSubject(a, socket, die, channel) + " " + ans.error;
+  }
+  EndMessages(s, opts);
+  const unsigned off = found.offsetBits;
+  r.json["offsetBits"] = off;
+  if (answers.empty()) return Emit(s, opts, r, firstRefusal);
+
+  std::string offsetNote;
+  if (off > 0)
+    offsetNote = "  (bits " + std::to_string(off - 1) + ":0, the bytes of one access, are not " +
+                 "part of the coordinates: " + std::to_string(1ULL << off) +
+                 " addresses from this one share them)";
+  Json list = Json::array();
+  for (const NormAnswer& a : answers)
+    list.push_back(
+        {{"normalizedAddress", Hex64(a.normalized)}, {"systemAddress", Hex64(a.system)}});
+  r.json["addresses"] = list;
+  if (answers.size() == 1 && found.count == 1) {
+    r.text << "normalized address  " << Hex64(answers[0].normalized) << offsetNote << "\n";
+    r.text << "system address      " << Hex64(answers[0].system) << "\n";
+    r.json["normalizedAddress"] = Hex64(answers[0].normalized);
+    r.json["systemAddress"] = Hex64(answers[0].system);
+  } else {
+    r.text << "more than one normalized address maps there: " << found.count
+           << " in the table's view";
+    if (found.count > found.addresses.size())
+      r.text << ", the lowest " << found.addresses.size() << " checked";
+    r.text << ", " << answers.size() << " of those in the channel's DRAM" << offsetNote << "\n";
+    for (const NormAnswer& a : answers)
+      r.text << "  normalized " << Hex64(a.normalized) << "  system " << Hex64(a.system) << "\n";
+    r.json["count"] = found.count;
+  }
+  Emit(s, opts, r, "");
 }
 
 }  // namespace
@@ -307,39 +266,83 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
   auto* translate = app.add_subcommand(
       "translate", "translate addresses with the drivers' own code on the simulated platform");
   translate->require_subcommand(1);
-  translate->fallthrough();
   translate->footer(
       "Examples:\n"
       "  platsim translate sys 0x12345678\n"
       "  platsim translate norm 0x2468ACF --socket 0 --die 1 --channel 2\n"
-      "  platsim translate sys 0x140000000 --trace      (register reads and driver messages)\n"
-      "  platsim --diag translate sys 0x140000000       (driver messages as they reach the UART)\n"
-      "  platsim --profile my.json --json translate sys 0x1000");
+      "  platsim translate dram --socket 0 --die 1 --channel 2 --cs 1 --bank 14 --row 0x1C68 "
+      "--col 0x2B1\n"
+      "  platsim translate sys --input addresses.txt --json   (one JSON line per address)\n"
+      "  grep -o '0x[0-9a-f]*' memtest.log | platsim translate sys -\n"
+      "  platsim translate sys 0x140000000 --trace   (register reads and driver messages)\n"
+      "  platsim --profile my.json translate sys 0x1000");
 
   struct Args {
-    std::string address, socket = "0", die = "0", channel;
+    std::string address, input, socket = "0", die = "0", channel;
   };
   auto args = std::make_shared<Args>();
+  auto batchOrOne = [](const Args& a, const char* what) {
+    if (!a.input.empty() && !a.address.empty())
+      throw UserError("give either an address or --input, not both");
+    if (a.input.empty() && a.address.empty())
+      throw UserError(std::string(what) + " is required (or - or --input FILE for a list)");
+    return a.address == "-" ? std::string("-") : a.input;
+  };
 
   auto* sys = translate->add_subcommand(
       "sys",
       "system address -> normalized address, channel and DRAM coordinates (protocol slot 2)");
-  sys->add_option("ADDR", args->address, "system physical address (decimal or 0x hex)")->required();
-  sys->fallthrough();
-  sys->callback([&opts, args] { TranslateSys(opts, args->address); });
+  sys->add_option("ADDR", args->address,
+                  "system physical address (decimal or 0x hex); - reads one per line from "
+                  "standard input");
+  sys->add_option("--input", args->input, "file with one address per line (- standard input)");
+  sys->callback([&opts, args, batchOrOne] {
+    const std::string list = batchOrOne(*args, "ADDR");
+    if (list.empty()) return TranslateSys(opts, args->address);
+    const int code = TranslateBatch(opts, BatchDirection::System, list);
+    if (code == 1) throw Refusal("");
+    if (code == 2) throw UserError("");
+  });
 
   auto* norm = translate->add_subcommand(
       "norm",
       "normalized address of a channel -> system address and DRAM coordinates (protocol slot 1)");
-  norm->add_option("ADDR", args->address, "normalized address (decimal or 0x hex)")->required();
+  norm->add_option("ADDR", args->address,
+                   "normalized address (decimal or 0x hex); - reads lines 'ADDR SOCKET DIE "
+                   "CHANNEL' from standard input");
+  norm->add_option("--input", args->input,
+                   "file with one 'ADDR SOCKET DIE CHANNEL' per line (- standard input)");
   norm->add_option("--socket", args->socket, "socket id (default 0)");
   norm->add_option("--die", args->die, "die id within the socket (default 0)");
-  norm->add_option("--channel", args->channel, "channel: the coherent slave's instance id")
-      ->required();
-  norm->fallthrough();
-  norm->callback([&opts, args] {
-    TranslateNorm(opts, args->address, args->socket, args->die, args->channel);
+  norm->add_option("--channel", args->channel, "channel: the coherent slave's instance id");
+  norm->callback([&opts, args, batchOrOne] {
+    const std::string list = batchOrOne(*args, "ADDR");
+    if (list.empty())
+      return TranslateNorm(opts, args->address, args->socket, args->die, args->channel);
+    if (!args->channel.empty() || args->socket != "0" || args->die != "0")
+      throw UserError(
+          "--socket, --die and --channel name the channel of one address; the "
+          "lines of a list carry their own");
+    const int code = TranslateBatch(opts, BatchDirection::Normalized, list);
+    if (code == 1) throw Refusal("");
+    if (code == 2) throw UserError("");
   });
+
+  auto d = std::make_shared<DramArgs>();
+  auto* dram = translate->add_subcommand(
+      "dram",
+      "DRAM coordinates of a channel -> normalized address (from the channel's configuration "
+      "table) -> system address (protocol slot 1)");
+  dram->add_option("--socket", d->socket, "socket id (default 0)");
+  dram->add_option("--die", d->die, "die id within the socket (default 0)");
+  dram->add_option("--channel", d->channel, "channel: the coherent slave's instance id")
+      ->required();
+  dram->add_option("--cs", d->cs, "chip select, 0-3")->required();
+  dram->add_option("--bank", d->bank, "bank")->required();
+  dram->add_option("--row", d->row, "row")->required();
+  dram->add_option("--col", d->col, "column")->required();
+  dram->add_option("--rank-mul", d->rankMul, "rank multiplier (default 0)");
+  dram->callback([&opts, d] { TranslateDram(opts, *d); });
 }
 
 }  // namespace platsim

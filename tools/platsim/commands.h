@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace platsim {
 
@@ -16,15 +17,23 @@ struct GlobalOptions {
   bool diag = false;
 };
 
-// A mistake of the user (bad address, unknown channel...): printed as
-// "platsim: error: <what>" with exit code 2.
+// A mistake of the user (bad address, unknown channel, unreadable file...):
+// printed as "platsim: error: <what>" with exit code 2 (an empty message: the
+// command has already said what was wrong).
 struct UserError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The firmware refused, or what it answered does not hold: exit code 1. The
+// message, if any, is printed as "platsim: error: <what>"; an empty one means
+// the command has already said everything.
+struct Refusal : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
 // Parses an address or number: decimal, or hex with 0x. Throws UserError
 // naming `what` on anything else.
-uint64_t ParseNumber(const std::string& text, const std::string& what);
+uint64_t ParseNumber(std::string_view text, std::string_view what);
 
 void AddProfileCommands(CLI::App& app, GlobalOptions& opts);
 void AddTranslateCommands(CLI::App& app, GlobalOptions& opts);

@@ -1,0 +1,18 @@
+#include "tools/platsim/platform_load.h"
+
+#include "sim/profile/profile.h"
+#include "tools/platsim/input_file.h"
+
+namespace platsim {
+
+void LoadPlatform(const GlobalOptions& opts, sim::Platform& platform) {
+  if (opts.profile.empty()) {
+    sim::profile::Load(sim::profile::Default(), platform);
+    return;
+  }
+  const std::vector<uint8_t> bytes = ReadInputBytes(opts.profile, "profile");
+  const std::string name = opts.profile == "-" ? "<stdin>" : opts.profile;
+  sim::profile::Load(sim::profile::Parse(std::string(bytes.begin(), bytes.end()), name), platform);
+}
+
+}  // namespace platsim
