@@ -130,29 +130,39 @@ TEST_F(PlatsimTranslate, JsonAndTrace) {
   EXPECT_NE(r.out.find("\"messages\""), std::string::npos) << r.out;
 }
 
-TEST_F(PlatsimTranslate, BadInputEndsWithAMessageAndNonZeroExit) {
+// Exit code 2: the request is not usable; 1: the firmware refused, or its
+// answer does not hold (checked against the channel's size and the way back).
+TEST_F(PlatsimTranslate, BadInputAndWrongAnswersEndWithAMessageAndTheirExitCode) {
   struct Row {
     const char* args;
+    int exit;
     const char* message;
   };
   const Row rows[] = {
-      {"translate sys zz", "not a number"},
-      {"translate sys 0x1 --bogus", "--bogus"},
-      {"translate sys 0x1000000000000", "is not DRAM"},
-      {"translate sys 0xC0000000", "MMIO hole"},
-      {"translate norm 0x100 --channel 4", "no channel 4"},
-      {"translate norm 0x100 --socket 2 --channel 0", "no socket 2"},
-      {"translate norm 0x100 --die 7 --channel 0", "no die 7"},
-      {"translate norm 0x100", "--channel is required"},
-      {"translate norm 0x1000000000 --channel 1", "outside that channel's DRAM"},
-      {"translate norm 0x100 --channel 99999999999999999999", "out of range"},
+      {"translate sys zz", 2, "not a number"},
+      {"translate sys 0x1 --bogus", 2, "--bogus"},
+      {"translate sys 0x1000000000000", 1, "is not DRAM"},
+      {"translate sys 0xC0000000", 1, "MMIO hole"},
+      {"translate norm 0x100 --channel 4", 2, "no channel 4"},
+      {"translate norm 0x100 --socket 2 --channel 0", 2, "no socket 2"},
+      {"translate norm 0x100 --die 7 --channel 0", 2, "no die 7"},
+      {"translate norm 0x100", 2, "--channel is required"},
+      {"translate norm 0x100 --channel 99999999999999999999", 2, "out of range"},
+      // 4 GiB per channel: normalized addresses 0 to 0xFFFFFFFF.
+      {"translate norm 0x1000000000 --channel 1", 1,
+       "is beyond the channel's DRAM: its normalized addresses are "
+       "0x0000000000000000-0x00000000FFFFFFFF (4 GiB)"},
+      {"translate norm 0xFFFFFFFFFFFFFFFF --channel 0", 1, "is beyond the channel's DRAM"},
+      {"translate norm 0x8000000000000000 --channel 0", 1, "is beyond the channel's DRAM"},
+      {"translate norm 0x100000000 --channel 0", 1, "is beyond the channel's DRAM"},
   };
   for (const Row& r : rows) {
     const Outcome run = Exec(r.args);
-    EXPECT_NE(run.status, 0) << r.args;
-    EXPECT_LT(run.status, 128) << r.args;  // an exit, not a crash
+    EXPECT_EQ(run.status, r.exit) << r.args << "\n" << run.out;
     EXPECT_NE(run.out.find(r.message), std::string::npos) << r.args << "\n" << run.out;
   }
+  // The last normalized address of a channel is still answered.
+  EXPECT_EQ(Exec("translate norm 0xFFFFFFFF --channel 0").status, 0);
 }
 
 }  // namespace

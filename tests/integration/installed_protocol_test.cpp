@@ -6,6 +6,7 @@
 #include "addr_translate/dram/channel_config_table.h"
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
+#include "sim/dram/dram_to_normalized.h"
 #include "sim/driver_harness.h"
 #include "sim/mca/mca_banks.h"
 #include "sim/profile/profile.h"
@@ -137,6 +138,41 @@ TEST(InstalledProtocol, SlotTwoThenSlotOneRoundTripsWithinTheGeometry) {
   // without a slot, or this test stops covering them.
   EXPECT_GT(roundTripMachines, kSeeds / 2);
   EXPECT_GT(slotless, 0u);
+}
+
+// Slot 2 gives the DRAM coordinates of a system address; from those alone
+// the reverse of the channel's mapping finds the normalized address, and
+// slot 1 turns it back into the system address (less the bytes of one
+// access, bits 2:0, which no coordinate holds).
+TEST(InstalledProtocol, SlotTwoThenTheReverseMappingThenSlotOneGiveTheAddressBack) {
+  unsigned checked = 0;
+  for (uint64_t seed = 201; seed <= 200 + kSeeds / 2; ++seed) {
+    std::mt19937_64 rng(seed);
+    Machine m(fabric_test::RandomTopology(rng));
+    ASSERT_EQ(m.driver->Status(), EFI_SUCCESS) << "seed " << seed;
+    if (!fabric_test::RoundTrips(m.topology)) continue;
+    const atd::ChannelConfigTable& table = sim::dram::ChannelConfigOf(m.platform);
+    for (int i = 0; i < kAddressesPerMachine / 4; ++i) {
+      const uint64_t a = m.RandomDramAddress(rng);
+      const std::string where = Describe(seed, a);
+      NormalizedAddress n{};
+      DramAddress dram{};
+      ASSERT_EQ(m.P().SystemToNormalized(&a, &n, &dram), EFI_SUCCESS) << where;
+      const unsigned slot = sim::dram::SlotOf(n.socketId, n.dieId, n.channelId);
+      if (slot >= atd::kChannelSlots) continue;
+      const auto found = sim::dram::NormalizedFromDram(table, slot, dram);
+      ASSERT_EQ(found.count, 1u) << where << ": " << found.reason;
+      EXPECT_EQ(found.addresses[0], n.normalizedAddr & ~7ULL) << where;
+      NormalizedAddress back = n;
+      back.normalizedAddr = found.addresses[0];
+      uint64_t sys = 0;
+      DramAddress again{};
+      ASSERT_EQ(m.P().NormalizedToSystem(&back, &sys, &again), EFI_SUCCESS) << where;
+      EXPECT_EQ(sys, a & ~7ULL) << where;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 200u);  // enough machines with slots and round trips
 }
 
 TEST(InstalledProtocol, FailureRowsOfBothSlots) {

@@ -98,6 +98,30 @@ TEST(ProfileLoad, UnknownSectionsAndBadFilesAreErrors) {
   std::remove(file.c_str());
 }
 
+// A key twice in one object would leave one of its values unused: an error
+// naming where; the same key in different objects is fine.
+TEST(ProfileParse, ADuplicateKeyIsAnErrorAtItsPath) {
+  struct Row {
+    const char* text;
+    const char* path;  // "" when the text is fine
+  };
+  const Row rows[] = {
+      {R"({"a": 1, "a": 2})", "$.a"},
+      {R"({"s": {"x": 1, "y": {"x": 2}, "x": 3}})", "$.s.x"},
+      {R"({"f": [{"n": 0}, {"n": 1, "v": 2, "n": 3}]})", "$.f[1].n"},
+      {R"({"f": [[1, 2], {"k": 1}, {"k": 1, "k": 1}]})", "$.f[2].k"},
+      {R"({"f": [{"n": 0}, {"n": 1}], "g": {"n": 2}})", ""},
+  };
+  for (const Row& r : rows) {
+    try {
+      sim::profile::Parse(r.text, "test");
+      EXPECT_STREQ(r.path, "") << r.text;
+    } catch (const ProfileError& e) {
+      EXPECT_EQ(e.path, r.path) << r.text;
+    }
+  }
+}
+
 TEST(ProfileLoad, EverySectionOfTheDefaultIsKnownAndLoads) {
   sim::Platform p;
   const Json d = sim::profile::Default();

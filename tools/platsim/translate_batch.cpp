@@ -8,7 +8,8 @@
 
 #include <cstdio>
 #include <iostream>
-#include <limits>
+#include <cstring>
+#include <vector>
 #include <string_view>
 
 namespace platsim {
@@ -41,6 +42,34 @@ size_t Split(std::string_view s, std::string_view* fields, size_t max) {
     fields[n++] = s.substr(from, i - from);
   }
   return n;
+}
+
+enum class LineRead { Line, TooLong, Binary, End };
+
+// One line into `line` (`length` characters, line feed dropped). A longer
+// line keeps its first part and is read to its end in pieces, each checked
+// for the NUL bytes that show the input is not text.
+LineRead ReadLine(std::istream& in, char* line, size_t size, size_t& length) {
+  in.getline(line, static_cast<std::streamsize>(size));
+  const auto got = static_cast<size_t>(in.gcount());
+  if (in.bad()) throw UserError("address list: read error");
+  if (!in.fail()) {
+    length = in.eof() ? got : got - 1;
+    return std::memchr(line, 0, length) ? LineRead::Binary : LineRead::Line;
+  }
+  if (got == 0) return LineRead::End;
+  length = got;
+  if (std::memchr(line, 0, length)) return LineRead::Binary;
+  std::vector<char> rest(size);
+  for (;;) {
+    in.clear();
+    in.getline(rest.data(), static_cast<std::streamsize>(size));
+    const auto n = static_cast<size_t>(in.gcount());
+    if (in.bad()) throw UserError("address list: read error");
+    const size_t stored = !in.fail() && !in.eof() ? n - 1 : n;  // less the line feed
+    if (std::memchr(rest.data(), 0, stored)) return LineRead::Binary;
+    if (!in.fail() || n == 0) return LineRead::TooLong;
+  }
 }
 
 struct Request {
@@ -104,7 +133,7 @@ class Batch {
     if (failed == 0) return 0;
     std::fflush(stdout);
     std::cerr << "platsim: " << failed << " of " << lines_ << " lines failed (" << refused_
-              << " refused, " << unreadable_ << " unreadable); the first is line " << firstFailed_
+              << " refused, " << unreadable_ << " bad input); the first is line " << firstFailed_
               << "\n";
     return unreadable_ != 0 ? 2 : 1;
   }
@@ -304,35 +333,22 @@ int TranslateBatch(const GlobalOptions& opts, BatchDirection direction, const st
   std::istream& in = input.get();
   char line[kMaxLine + 1];
   for (uint64_t number = 1;; ++number) {
-    in.getline(line, sizeof line);
-    const auto got = static_cast<size_t>(in.gcount());
-    if (in.bad()) throw UserError("address list '" + input.name() + "': read error");
-    bool tooLong = false;
-    size_t length = got;
-    if (in.fail()) {
-      if (got == 0) break;  // the end
-      // The buffer filled up before the line ended: skip the rest of it.
-      tooLong = true;
-      in.clear();
-      in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    } else if (!in.eof()) {
-      --length;  // the line feed
-    }
-    const std::string_view raw(line, length);
-    if (raw.find('\0') != std::string_view::npos) {
+    size_t length = 0;
+    const LineRead got = ReadLine(in, line, sizeof line, length);
+    if (got == LineRead::End) break;
+    if (got == LineRead::Binary) {
       batch.Bad(number, "", "a NUL byte: this is not a list of addresses; stopped reading");
       break;
     }
-    const std::string_view text = Trim(raw);
+    const std::string_view text = Trim(std::string_view(line, length));
     if (text.empty() || text.front() == '#') continue;
-    if (tooLong) {
+    if (got == LineRead::TooLong) {
       batch.Bad(number, text.substr(0, 40),
                 "longer than " + std::to_string(kMaxLine) + " characters");
       continue;
     }
     batch.Sync();
     batch.Line(number, text);
-    if (in.eof()) break;
   }
   return batch.Finish();
 }
