@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -131,6 +132,43 @@ TEST(PlatsimBatch, DiagShowsEachLinesMessages) {
     const Json j = Json::parse(line);
     ASSERT_TRUE(j["messages"].is_array()) << line;
     EXPECT_EQ(j["messages"][1], "calcNormAddr: csFabricId = 00000012");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The shipped example profiles: every DRAM address translates, with DRAM
+// coordinates, and comes back. DRAM of both: [0, 3 GiB) and from 4 GiB up,
+// 4 GiB per channel.
+TEST(PlatsimExamples, EveryDramAddressOfTheExampleProfilesTranslates) {
+  struct Example {
+    const char* file;
+    uint64_t dramAbove4G;  // bytes of DRAM above the hole
+  };
+  for (const Example& e : {Example{"raw-registers.json", (16ULL - 3) << 30},
+                           Example{"one-socket-eight-channels.json", (32ULL - 3) << 30}}) {
+    TempDir dir;
+    std::mt19937_64 rng(7);
+    std::ostringstream list;
+    const uint64_t top = (4ULL << 30) + e.dramAbove4G;
+    for (uint64_t a : {uint64_t{0}, uint64_t{(3ULL << 30) - 1}, uint64_t{4ULL << 30}, top - 1})
+      list << a << "\n";
+    for (int i = 0; i < 500; ++i) {
+      const uint64_t a = rng() % ((3ULL << 30) + e.dramAbove4G);
+      list << (a < (3ULL << 30) ? a : a + (1ULL << 30)) << "\n";
+    }
+    const std::string profile = platsim_test::Examples() + "/" + e.file;
+    const auto r = Exec("--profile " + profile + " --json translate sys --input " +
+                        dir.Write("list.txt", list.str()));
+    EXPECT_EQ(r.exit, 0) << e.file << ": " << r.err;
+    for (const auto& line : Lines(r.out)) {
+      const Json j = Json::parse(line);
+      ASSERT_EQ(j["ok"], true) << e.file << ": " << line;
+      ASSERT_TRUE(j["dram"].is_object()) << e.file << ": " << line;
+    }
+    EXPECT_EQ(Exec("--profile " + profile + " translate sys " + std::to_string(top)).exit, 1);
   }
 }
 
