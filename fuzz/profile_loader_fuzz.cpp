@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   sim::profile::Json j;
   try {
-    j = sim::profile::Json::parse(text);
-  } catch (const nlohmann::json::exception&) {
+    j = sim::profile::Parse(text, "input");  // not JSON, or a key twice: ProfileError
+  } catch (const sim::profile::ProfileError&) {
     return 0;
   }
   sim::Platform platform;

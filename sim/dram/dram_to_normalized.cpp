@@ -124,6 +124,20 @@ bool CaughtEarlier(const ChannelConfigTable& t, unsigned s, Range r, uint64_t a)
   return false;
 }
 
+// The address bits the ranges searched before `r` compare.
+uint64_t EarlierComparedBits(const ChannelConfigTable& t, unsigned s, Range r) {
+  uint64_t bits = 0;
+  for (unsigned c = 0; c <= r.cs; ++c) {
+    for (bool sec : {false, true}) {
+      const Range e{sec, c};
+      if (c == r.cs && sec == r.secondary) return bits;
+      if (Enabled(t, s, e))
+        bits |= static_cast<uint64_t>(~(sec ? t.csMaskSec : t.csMask)[s][c / 2]) << 8;
+    }
+  }
+  return bits;
+}
+
 std::string Hex(uint64_t v) {
   std::ostringstream os;
   os << "0x" << std::uppercase << std::hex << v;
@@ -289,9 +303,11 @@ DramToNormalized NormalizedFromDram(const ChannelConfigTable& t, unsigned s, con
       const unsigned high = 63 - static_cast<unsigned>(std::countl_zero(used));
       lowestUsed = std::min(lowestUsed, low);
       // Free bits between the lowest and highest bit read: each doubles the
-      // addresses that give these coordinates.
+      // addresses that give these coordinates. So do the bits an earlier
+      // range compares (whether the search reaches this range depends on
+      // them), wherever they lie.
       const uint64_t span = (high == 63 ? ~0ULL : Bit(high + 1) - 1) & ~(Bit(low) - 1);
-      const uint64_t free = span & ~eq.Pivots();
+      const uint64_t free = (span | EarlierComparedBits(t, s, r)) & ~eq.Pivots();
       const unsigned k = static_cast<unsigned>(std::popcount(free));
       size_t valid = 0;
       if (k > kEnumerateBits) {
