@@ -20,7 +20,10 @@ build-asan: deps
 	$(CMAKE) --preset asan
 	$(CMAKE) --build --preset asan -j $(JOBS)
 
-run: build
+# Builds only platsim (and platsim-diag, which it hands --trace to).
+run: deps
+	$(CMAKE) --preset host
+	$(CMAKE) --build --preset host -j $(JOBS) --target platsim
 	@scripts/run-demo.sh $(PLATSIM)
 
 test: test-host test-asan test-fuzz

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the built-in platform, as `make run` shows it: the drivers'
-# own address translations, both ways, with the register reads behind them.
+# own address translations, both ways, with the register reads behind them,
+# then from DRAM coordinates back to an address, and a list of addresses.
 set -euo pipefail
 platsim="$1"
 addr=0x723456789
@@ -13,3 +14,12 @@ die=$("$platsim" --json translate sys "$addr" | sed -n 's/.*"die": \([0-9]*\).*/
 chan=$("$platsim" --json translate sys "$addr" | sed -n 's/.*"channel": \([0-9]*\).*/\1/p')
 echo "== platsim translate norm $norm --socket $sock --die $die --channel $chan"
 "$platsim" translate norm "$norm" --socket "$sock" --die "$die" --channel "$chan"
+echo
+echo "== platsim translate dram --socket $sock --die $die --channel $chan ...   (the DRAM coordinates of $addr, back to an address)"
+dram=$("$platsim" --json translate sys "$addr" | tr -d ' \n' | sed -n 's/.*"dram":{\([^}]*\)}.*/\1/p')
+field() { echo "$dram" | sed -n "s/.*\"$1\":\([0-9]*\).*/\1/p"; }
+"$platsim" translate dram --socket "$sock" --die "$die" --channel "$chan" --cs "$(field chipSelect)" \
+  --bank "$(field bank)" --row "$(field row)" --col "$(field col)" --rank-mul "$(field rankMul)"
+echo
+echo "== printf '...' | platsim translate sys -   (a list: one boot, one line each)"
+printf '0x723456789\n0xC0000000\n0x12345678\n0x1000000000000\n' | "$platsim" translate sys - || true
