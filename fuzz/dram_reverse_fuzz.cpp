@@ -64,8 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
       for (unsigned cs = 0; cs < 4; ++cs) {
         const uint32_t cfg = table->addrCfg[channel][cs / 2];
         for (unsigned sec : {0u, 24u}) {
-          const uint32_t keep = ~(sec ? table->csMaskSec : table->csMask)[channel][cs / 2];
-          const uint32_t base = (sec ? table->csBaseSec : table->csBase)[channel][cs];
+          const uint32_t keep =
+              ~(sec ? table->csMaskSec[channel][cs / 2] : table->csMask[channel][cs / 2]);
+          const uint32_t base = sec ? table->csBaseSec[channel][cs] : table->csBase[channel][cs];
           matched = matched || (((cfg >> (sec + (cs & 1))) & 1) &&
                                 (static_cast<uint32_t>(a >> 8) & keep) == (base & keep));
         }

@@ -106,9 +106,17 @@ bool Enabled(const ChannelConfigTable& t, unsigned s, Range r) {
   return ((cfg >> ((r.secondary ? 24 : 0) + (r.cs & 1u))) & 1u) != 0;
 }
 
+// The mask (set bits take no part) and base of range `r`.
+uint32_t MaskOf(const ChannelConfigTable& t, unsigned s, Range r) {
+  return r.secondary ? t.csMaskSec[s][r.cs / 2] : t.csMask[s][r.cs / 2];
+}
+uint32_t BaseOf(const ChannelConfigTable& t, unsigned s, Range r) {
+  return r.secondary ? t.csBaseSec[s][r.cs] : t.csBase[s][r.cs];
+}
+
 bool Matches(const ChannelConfigTable& t, unsigned s, Range r, uint64_t a) {
-  const uint32_t keep = ~(r.secondary ? t.csMaskSec : t.csMask)[s][r.cs / 2];
-  const uint32_t base = (r.secondary ? t.csBaseSec : t.csBase)[s][r.cs];
+  const uint32_t keep = ~MaskOf(t, s, r);
+  const uint32_t base = BaseOf(t, s, r);
   return (static_cast<uint32_t>(a >> 8) & keep) == (base & keep);
 }
 
@@ -131,8 +139,7 @@ uint64_t EarlierComparedBits(const ChannelConfigTable& t, unsigned s, Range r) {
     for (bool sec : {false, true}) {
       const Range e{sec, c};
       if (c == r.cs && sec == r.secondary) return bits;
-      if (Enabled(t, s, e))
-        bits |= static_cast<uint64_t>(~(sec ? t.csMaskSec : t.csMask)[s][c / 2]) << 8;
+      if (Enabled(t, s, e)) bits |= static_cast<uint64_t>(~MaskOf(t, s, e)) << 8;
     }
   }
   return bits;
@@ -152,8 +159,8 @@ bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const Dram
   const uint32_t cfg = t.addrCfg[s][p];
 
   // The range match: the bits the mask keeps equal the base.
-  const uint32_t keep = ~(r.secondary ? t.csMaskSec : t.csMask)[s][p];
-  const uint32_t base = (r.secondary ? t.csBaseSec : t.csBase)[s][r.cs];
+  const uint32_t keep = ~MaskOf(t, s, r);
+  const uint32_t base = BaseOf(t, s, r);
   for (unsigned i = 0; i < 32; ++i)
     if ((keep >> i) & 1u) eq.Fix(i + 8, (base >> i) & 1u);
 
@@ -211,7 +218,7 @@ bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const Dram
     uint64_t row = d.row;
     // Inversion only where the primary range is enabled (an even chip select
     // matched by its secondary range alone keeps its row as read).
-    const uint32_t rm = (kind == 0 ? t.rmAddrSel : t.rmAddrSelSec)[s][p];
+    const uint32_t rm = kind == 0 ? t.rmAddrSel[s][p] : t.rmAddrSelSec[s][p];
     const unsigned inv =
         kind == 2 ? 0 : (rm >> (odd ? atd::kRowInvOddShift : atd::kRowInvEvenShift)) & 3u;
     if ((inv & 2u) && width >= 1 && width - 1 < 32) row ^= Bit(width - 1);
@@ -246,7 +253,7 @@ bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const Dram
           std::to_string(rmBits) + " rank-multiplier bits";
     return false;
   }
-  const uint32_t rmSel = (kind == 0 ? t.rmAddrSel : t.rmAddrSelSec)[s][p];
+  const uint32_t rmSel = kind == 0 ? t.rmAddrSel[s][p] : t.rmAddrSelSec[s][p];
   for (unsigned k = 0; k < rmBits; ++k) {
     uint64_t mask = Bit(Field4(rmSel, k) + 12);
     const uint32_t word = t.rmHashCtl[s][k];

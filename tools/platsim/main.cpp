@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -123,6 +124,10 @@ int Run(int argc, char** argv) {
               << "Run with --help for more information.\n";
     return 2;
   }
+  // Output that could not be written (a full disk, /dev/full) is a failure.
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout))
+    throw UserError("cannot write the output: " + std::string(std::strerror(errno)));
   return 0;
 }
 

@@ -224,7 +224,9 @@ SysAnswer TranslateSession::System(uint64_t address) {
   r.node = atd::nodeIdFrom(r.norm.socketId, r.norm.dieId, masks_);
   const ChannelRegisters& ch = Channel(r.node, r.norm.channelId);
   r.csFabricId = ch.fabricId;
-  if (!ch.hasFabricId || !ch.map[0].valid) {
+  // The map calcNormAddr takes: map 1 from its base up when it is valid.
+  const unsigned m = ch.map[1].valid && address >= ch.map[1].dramBaseAddr ? 1 : 0;
+  if (!ch.hasFabricId || !ch.map[m].valid) {
     r.verdict = Verdict::Refused;
     r.error = "is sent by the address maps to " +
               ChannelName(r.norm.socketId, r.norm.dieId, r.norm.channelId) + ", but " +
@@ -232,9 +234,8 @@ SysAnswer TranslateSession::System(uint64_t address) {
               ", so the driver's normalized address for it means nothing";
     return r;
   }
-  // The hole as the driver's own reads describe it: the owner's map (the one
-  // calcNormAddr picks) has holeEn, and F0x104 places the hole.
-  const unsigned m = ch.map[1].valid && address >= ch.map[1].dramBaseAddr ? 1 : 0;
+  // The hole as the driver's own reads describe it: the owner's map has
+  // holeEn, and F0x104 places the hole.
   if (ch.map[m].holeEn && address >= ch.holeBase && address < k4G) {
     r.verdict = Verdict::Refused;
     r.error = "is in the MMIO hole [" + Hex64(ch.holeBase) + ", 4 GiB), not DRAM";
