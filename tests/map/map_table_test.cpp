@@ -104,6 +104,21 @@ TEST_F(PlatsimMap, SecondMapOfEachChannelStartsAtItsOffset) {
   }
 }
 
+TEST_F(PlatsimMap, BadRequestsAreUsageErrors) {
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"map --svg x.svg --strip-map 9", "--strip-map 9: no such valid map"},
+      {"map --svg /nonexistent-dir/x.svg", "cannot write /nonexistent-dir/x.svg"},
+  };
+  for (const auto& c : cases) {
+    const auto r = Exec(c.args);
+    EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+  }
+}
+
 // ---- consistency check on raw registers ----
 
 // A DRAM map of the Combined layout: base register bit 0 valid, bits 7:4 the

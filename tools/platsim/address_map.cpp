@@ -365,7 +365,8 @@ AddressMap Read(sim::Platform& p, TranslationProtocol& protocol) {
            std::tie(b.socket, b.die, b.channel, b.node);
   });
 
-  // Which channels each map feeds, and the normalized addresses of the first
+  // Which channels each map feeds, whether it is their second map, and the
+  // normalized addresses of the first
   // and last byte each of them gets.
   for (DramMap& m : am.maps) {
     if (m.Granule() == 0) continue;
@@ -373,6 +374,16 @@ AddressMap Read(sim::Platform& p, TranslationProtocol& protocol) {
     const uint64_t top = LastDramByte(am, m);
     const auto last = Scan(am, m, top - (top - m.map.dramBaseAddr) % m.Granule(), true);
     for (const auto& [target, addr] : first) m.targets.push_back(target);
+    std::set<uint64_t> offsets;
+    m.secondMap = true;
+    for (uint32_t t : m.targets) {
+      const Channel* c = am.ChannelById(t);
+      if (c == nullptr) continue;
+      m.secondMap = m.secondMap && c->own[1].ccmMap == static_cast<int>(m.index);
+      offsets.insert(c->hiAddrOffset);
+    }
+    m.secondMap = m.secondMap && !offsets.empty();
+    if (m.secondMap) m.hiAddrOffsets.assign(offsets.begin(), offsets.end());
     for (const auto& [target, addr] : first) {
       const auto owner = std::find_if(am.channels.begin(), am.channels.end(),
                                       [&](const Channel& c) { return c.fabricId == target; });

@@ -37,6 +37,10 @@ struct DramMap {
   // csFabricIds the fabric sends the map's addresses to, ascending; a
   // six-channel logical id that names no channel shows as atd::kNoOwner.
   std::vector<uint32_t> targets;
+  // When its channels hold the map as their own map 1 (the second map): the
+  // distinct hiAddrOffset values they subtract from its normalized addresses.
+  bool secondMap;
+  std::vector<uint64_t> hiAddrOffsets;
 
   uint64_t Size() const { return map.dramLimitAddr - map.dramBaseAddr + 1; }
   uint64_t Granule() const { return intLvAddrBit < 64 ? 1ULL << intLvAddrBit : 0; }

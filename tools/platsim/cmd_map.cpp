@@ -92,6 +92,12 @@ std::string Targets(const AddressMap& am, const DramMap& m) {
   return s;
 }
 
+// hiAddrOffset of a map its channels hold as their second map.
+std::string SecondMapOffset(const DramMap& m) {
+  if (!m.secondMap) return "-";
+  return m.hiAddrOffsets.size() == 1 ? Hex(m.hiAddrOffsets[0]) : "varies";
+}
+
 // Channels whose ChannelConfigTable slot another channel shares.
 std::string SharedSlot(const AddressMap& am, const Channel& c) {
   std::string s;
@@ -127,18 +133,20 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
 
   out << "DRAM address maps, in the order checkDramHit searches them\n";
   out << "map  " << Pad("system addresses", 29) << "  " << Pad("size", 9) << " " << Pad("hole", 8)
-      << " " << Pad("chan", 5) << " " << Pad("code", 5) << " " << Pad("hashed", 7) << " "
+      << " " << Pad("channels", 8) << " " << Pad("code", 5) << " " << Pad("hashed", 7) << " "
       << Pad("dies", 5) << " " << Pad("sockets", 8) << " " << Pad("start bit", 10) << " "
-      << Pad("interleave bits", 16) << " channels (socket, die, channel)\n";
+      << Pad("interleave bits", 16) << " " << Pad("2nd-map offset", 15)
+      << " served by (socket, die, channel)\n";
   for (const DramMap& m : am.maps) {
     out << Pad(std::to_string(m.index), 3) << "  "
         << Addr(m.map.dramBaseAddr) + "-" + Addr(m.map.dramLimitAddr) << "  "
         << Pad(SizeText(m.Size()), 9) << " " << Pad(m.map.holeEn ? SizeText(m.holeBytes) : "-", 8)
-        << " " << Pad(std::to_string(m.routing.channels) + (m.routing.sixChannel ? "*" : ""), 5)
+        << " " << Pad(std::to_string(m.routing.channels) + (m.routing.sixChannel ? "*" : ""), 8)
         << " " << Pad(std::to_string(m.map.chanIntlvCode), 5) << " "
         << Pad(m.routing.hashed ? "yes" : "no", 7) << " " << Pad(std::to_string(m.dies), 5) << " "
         << Pad(std::to_string(m.sockets), 8) << " " << Pad(std::to_string(m.intLvAddrBit), 10)
-        << " " << Pad(Interleave(m), 16) << " " << Targets(am, m) << "\n";
+        << " " << Pad(Interleave(m), 16) << " " << Pad(SecondMapOffset(m), 15) << " "
+        << Targets(am, m) << "\n";
   }
   bool note = false;
   for (const DramMap& m : am.maps) {
@@ -152,8 +160,8 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
   for (const DramMap& m : am.maps) {
     if (m.map.holeEn)
       out << "  map " << m.index << ": holeEn, the MMIO hole lies inside; addresses from "
-          << Addr(am.holeBase) << " up are lowered by " << Hex(atd::holeAdjust(am.holeBase))
-          << " before the interleave is removed\n";
+          << Addr(am.holeBase) << " up (in effect those from 4 GiB) are lowered by "
+          << Hex(atd::holeAdjust(am.holeBase)) << " before the interleave is removed\n";
     if (m.routing.bits != m.normalizing.bits)
       out << "  map " << m.index << ": code " << unsigned{m.map.chanIntlvCode}
           << " sends every address to one channel, but calcNormAddr removes "
@@ -232,6 +240,8 @@ Json ToJson(const AddressMap& am, const std::string& title) {
   for (const DramMap& m : am.maps) {
     Json t = Json::array();
     for (uint32_t id : m.targets) t.push_back(Hex(id));
+    Json offsets = Json::array();
+    for (uint64_t o : m.hiAddrOffsets) offsets.push_back(Hex(o));
     maps.push_back({{"map", m.index},
                     {"base", Hex(m.map.dramBaseAddr)},
                     {"limit", Hex(m.map.dramLimitAddr)},
@@ -250,6 +260,8 @@ Json ToJson(const AddressMap& am, const std::string& title) {
                     {"numInterleaveBits", m.numInterleaveBits},
                     {"interleaveBits", m.interleaveBits},
                     {"dstFabricId", Hex(m.map.dstFabricId)},
+                    {"secondMap", m.secondMap},
+                    {"hiAddrOffsets", offsets},
                     {"owner", OwnerText(am, m)},
                     {"targets", t}});
   }
@@ -349,6 +361,8 @@ struct MapArgs {
 
 void Map(const GlobalOptions& opts, const MapArgs& args) {
   sim::Platform platform;
+  // Hundreds of translations: nothing here reads the access trace.
+  platform.trace.Enable(false);
   LoadPlatform(opts, platform);
   // The driver's diagnostic messages are not part of this view.
   std::ostringstream discard;

@@ -386,6 +386,10 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
     l.lines.push_back({Addr(m.map.dramBaseAddr) + " - " + Addr(m.map.dramLimitAddr),
                        Font(11, kMuted, false, true)});
     l.lines.push_back({InterleaveText(m), Font(11.5, kInk)});
+    if (m.secondMap)
+      l.lines.push_back({"2nd map of its channels: hiAddrOffset " +
+                             (m.hiAddrOffsets.size() == 1 ? Hex(m.hiAddrOffsets[0]) : "(varies)"),
+                         Font(11.5, kMuted)});
     if (m.map.holeEn)
       l.lines.push_back(
           {"holeEn: addresses from 4 GiB up are lowered by " + Hex(atd::holeAdjust(am.holeBase)),
