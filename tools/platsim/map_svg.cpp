@@ -240,7 +240,7 @@ std::string InterleaveText(const DramMap& m) {
   s += m.routing.sixChannel ? " by the six-channel rule" : m.routing.hashed ? ", hashed" : "";
   s += " (code " + std::to_string(m.map.chanIntlvCode) + ")";
   if (!m.interleaveBits.empty()) {
-    s += ", bits ";
+    s += ", interleave bits ";
     for (size_t i = 0; i < m.interleaveBits.size(); ++i)
       s += (i ? ", " : "") + std::to_string(m.interleaveBits[i]);
   } else {
