@@ -328,7 +328,7 @@ Strip MakeStrip(const AddressMap& am, TranslationProtocol& protocol, unsigned in
   for (unsigned k = 0; k < kStripGranules; ++k) {
     uint64_t a = s.base + s.granule * k;
     if (a > m->map.dramLimitAddr) break;
-    StripCell c{a, StripCell::Kind::None, 0, 0, 0, 0};
+    StripCell c{a, StripCell::Kind::None, 0, 0, 0, 0, false};
     if (am.InHole(a)) {
       c.kind = StripCell::Kind::Hole;
     } else {
@@ -344,9 +344,12 @@ Strip MakeStrip(const AddressMap& am, TranslationProtocol& protocol, unsigned in
         c.socket = n.socketId;
         c.die = n.dieId;
         c.channel = n.channelId;
-        for (const Channel& ch : am.channels)
-          if (ch.socket == n.socketId && ch.die == n.dieId && ch.channel == n.channelId)
-            c.fabricId = ch.fabricId;
+        c.fabricId = 1u << 24 | n.socketId << 16 | n.dieId << 8 | n.channelId;
+        for (const Channel& ch : am.channels) {
+          if (ch.socket != n.socketId || ch.die != n.dieId || ch.channel != n.channelId) continue;
+          c.fabricId = ch.fabricId;
+          c.listed = true;
+        }
       }
     }
     s.cells.push_back(c);

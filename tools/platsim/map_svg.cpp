@@ -407,8 +407,11 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
         {Addr(am.holeBase) + " - " + Addr(k4G - 1) + ", not DRAM", Font(11, kMuted, false, true)});
     labels.push_back(l);
   }
+  // One label per range: several maps that overlap there share it.
+  std::set<std::pair<uint64_t, uint64_t>> marked;
   for (const Finding& f : am.findings) {
     if (f.kind != FindingKind::Gap && f.kind != FindingKind::Overlap) continue;
+    if (!marked.insert({f.from, f.to}).second) continue;
     Label l;
     l.fromY = YOf(pieces, f.from);
     l.toY = f.to + 1 >= top ? barBottom : YOf(pieces, f.to + 1);
@@ -515,8 +518,12 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
     for (const auto& [id, idx] : colour) {
       const StripCell& c = *owners[id];
       char name[112];
-      std::snprintf(name, sizeof name, "%s = socket %u, die %u, channel %u (csFabricId 0x%X)",
-                    shortName(c).c_str(), c.socket, c.die, c.channel, id);
+      if (c.listed)
+        std::snprintf(name, sizeof name, "%s = socket %u, die %u, channel %u (csFabricId 0x%X)",
+                      shortName(c).c_str(), c.socket, c.die, c.channel, id);
+      else
+        std::snprintf(name, sizeof name, "%s = socket %u, die %u, channel %u (no such channel)",
+                      shortName(c).c_str(), c.socket, c.die, c.channel);
       char sid[48];
       std::snprintf(sid, sizeof sid, "id=\"legend-channel-%X\"", id);
       svg.Rect(tx, ly - 10, 12, 12, kChannelColours[idx % 8], sid);
@@ -569,8 +576,17 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
                  (am.findings.size() == 1 ? " finding" : " findings"),
              Font(12.5, kProblem, true));
     y += 26;
-    for (const Finding& f : am.findings) {
+    constexpr size_t kShown = 12;  // the table lists them all
+    for (size_t i = 0; i < am.findings.size() && i < kShown; ++i) {
+      const Finding& f = am.findings[i];
       svg.Text(56, y, std::string(FindingName(f.kind)) + ": " + f.text, Font(11, kProblem));
+      y += 16;
+    }
+    if (am.findings.size() > kShown) {
+      svg.Text(56, y,
+               "... and " + std::to_string(am.findings.size() - kShown) +
+                   " more: platsim map lists them all",
+               Font(11, kProblem));
       y += 16;
     }
   } else {

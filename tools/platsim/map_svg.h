@@ -24,8 +24,12 @@ struct StripCell {
   enum class Kind { Channel, Hole, None };
   uint64_t address;
   Kind kind;
-  uint32_t fabricId;  // Kind::Channel: the owner's csFabricId
+  // Kind::Channel: the owner's csFabricId, if the fabric lists a channel with
+  // the socket, die and channel the driver named (`listed`); otherwise a key
+  // of its own above 16 bits.
+  uint32_t fabricId;
   unsigned socket, die, channel;
+  bool listed;
 };
 
 struct Strip {
