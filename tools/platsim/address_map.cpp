@@ -27,12 +27,6 @@ constexpr uint32_t kNoCcm = 0xFFFFFFFFu;
 // from address bits within the first 2^12 granules above the start bit.
 constexpr unsigned kScanGranules = 4096;
 
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
 std::string Range(uint64_t from, uint64_t to) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "[0x%016llX, 0x%016llX]", static_cast<unsigned long long>(from),
@@ -413,6 +407,18 @@ std::string OwnerText(const AddressMap& am, const DramMap& m) {
   if (sockets.empty()) return "no channel";
   return (sockets.size() > 1 ? "sockets " : "socket ") + IdList(sockets) +
          (dies.size() > 1 ? " dies " : " die ") + IdList(dies);
+}
+
+std::string Hex(uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+std::string Addr(uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%012llX", static_cast<unsigned long long>(v));
+  return buf;
 }
 
 std::string SizeText(uint64_t bytes) {

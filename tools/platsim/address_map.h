@@ -132,6 +132,10 @@ uint64_t LastDramByte(const AddressMap& am, const DramMap& m);
 // targets belong to.
 std::string OwnerText(const AddressMap& am, const DramMap& m);
 
+// "0x1F"; and "0x00043FFFFFFF", a 48-bit system address as the fabric has them.
+std::string Hex(uint64_t v);
+std::string Addr(uint64_t v);
+
 // "16 GiB", "256 MiB", "1.5 GiB", "100 B"; "~4.01 KiB" where two decimals are not exact.
 std::string SizeText(uint64_t bytes);
 

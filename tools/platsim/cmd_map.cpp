@@ -26,18 +26,6 @@ namespace {
 using namespace addrmap;
 using sim::profile::Json;
 
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
-std::string Addr(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%012llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
 std::string Pad(const std::string& s, size_t w) {
   return s.size() >= w ? s + " " : s + std::string(w - s.size(), ' ');
 }

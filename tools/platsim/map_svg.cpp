@@ -80,19 +80,6 @@ std::string Num(double v) {
   return s;
 }
 
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
-// 48-bit system addresses, as the fabric has them.
-std::string Addr(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%012llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
 // ---- the bar ----
 
 struct Piece {
