@@ -123,14 +123,7 @@ std::map<uint32_t, uint64_t> Scan(const AddressMap& am, const DramMap& m, uint64
 // driver gives it to channel `c`.
 bool NormalizeOn(TranslationProtocol& protocol, const Channel& c, uint64_t a, uint64_t* out) {
   NormalizedAddress n{};
-  DramAddress dram{};
-  EFI_STATUS status = EFI_SUCCESS;
-  try {
-    status = protocol.SystemToNormalized(&a, &n, &dram);
-  } catch (const sim::FatalStopEnded&) {
-    return false;
-  }
-  if (status != EFI_SUCCESS || n.socketId != c.socket || n.dieId != c.die ||
+  if (!SystemToNormalized(protocol, a, &n) || n.socketId != c.socket || n.dieId != c.die ||
       n.channelId != c.channel)
     return false;
   *out = n.normalizedAddr;
@@ -291,6 +284,15 @@ uint32_t Route(const AddressMap& am, const DramMap& m, uint64_t a) {
   if (comp >= 8) return atd::kNoOwner;
   const uint32_t lcm = am.logicalChannelMap[(socketBits >> am.masks.socketShift) != 0 ? 1 : 0];
   return ((lcm >> (4 * comp)) & 0xF) + socketBits;
+}
+
+bool SystemToNormalized(TranslationProtocol& protocol, uint64_t a, NormalizedAddress* out) {
+  DramAddress dram{};
+  try {
+    return protocol.SystemToNormalized(&a, out, &dram) == EFI_SUCCESS;
+  } catch (const sim::FatalStopEnded&) {
+    return false;  // the translation stopped (six-channel map, address in the hole)
+  }
 }
 
 uint64_t LastDramByte(const AddressMap& am, const DramMap& m) {

@@ -125,6 +125,10 @@ AddressMap Read(sim::Platform& p, TranslationProtocol& protocol);
 // selection, without its map search), or atd::kNoOwner.
 uint32_t Route(const AddressMap& am, const DramMap& m, uint64_t a);
 
+// Slot 2 of the driver for system address `a`: true and *out filled when it
+// succeeds; false when it fails or the driver ends in a fatal stop.
+bool SystemToNormalized(TranslationProtocol& protocol, uint64_t a, NormalizedAddress* out);
+
 // The same map's last DRAM byte (below the hole if the map ends inside it).
 uint64_t LastDramByte(const AddressMap& am, const DramMap& m);
 

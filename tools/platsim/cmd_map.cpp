@@ -314,20 +314,14 @@ Strip MakeStrip(const AddressMap& am, TranslationProtocol& protocol, unsigned in
   if (m == nullptr) throw UserError("--strip-map " + std::to_string(index) + ": no such valid map");
   Strip s{index, m->map.dramBaseAddr, m->Granule(), {}};
   for (unsigned k = 0; k < kStripGranules; ++k) {
-    uint64_t a = s.base + s.granule * k;
+    const uint64_t a = s.base + s.granule * k;
     if (a > m->map.dramLimitAddr) break;
     StripCell c{a, StripCell::Kind::None, 0, 0, 0, 0, false};
     if (am.InHole(a)) {
       c.kind = StripCell::Kind::Hole;
     } else {
       NormalizedAddress n{};
-      DramAddress d{};
-      EFI_STATUS st = EFI_NOT_FOUND;
-      try {
-        st = protocol.SystemToNormalized(&a, &n, &d);
-      } catch (const sim::FatalStopEnded&) {
-      }
-      if (st == EFI_SUCCESS) {
+      if (SystemToNormalized(protocol, a, &n)) {
         c.kind = StripCell::Kind::Channel;
         c.socket = n.socketId;
         c.die = n.dieId;
