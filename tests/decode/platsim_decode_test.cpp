@@ -165,3 +165,42 @@ TEST_F(PlatsimDecode, DamagedRecordsExitOneUsageErrorsTwo) {
 }
 
 }  // namespace
+
+// One error source structure of each type the walk knows, appended by
+// platsim acpi; acpica's iasl disassembles the table on its own, and its
+// subtable offsets are the ones the decoder and the acpi summary must find.
+TEST_F(PlatsimDecode, HestWalkAgreesWithAcpica) {
+  const struct {
+    uint16_t type;
+    size_t length, banksAt;
+  } kinds[] = {{0, 40, 32}, {1, 48, 44}, {2, 20, 0},  {6, 48, 0},  {7, 44, 0},
+               {8, 56, 0},  {9, 64, 0},  {10, 92, 0}, {11, 48, 44}};
+  Bytes sources;
+  for (const auto& k : kinds) {
+    Bytes s(k.length + (k.banksAt ? 28 : 0), 0);
+    record_bytes::Put(s, 0, k.type, 2);
+    record_bytes::Put(s, 2, k.type + 100, 2);
+    if (k.banksAt) s[k.banksAt] = 1;
+    sources.insert(sources.end(), s.begin(), s.end());
+  }
+  const std::string out = (dir_ / "hest").string();
+  const ToolRun add =
+      Platsim("acpi add-hest " + Write("sources.bin", sources) + " --count 9 --dump " + out);
+  ASSERT_EQ(add.code, 0) << add.out;
+  EXPECT_NE(add.out.find("structures by type: 0 1 2 6 7 8 9 10 11\n"), std::string::npos)
+      << add.out;
+
+  ASSERT_EQ(std::system(("cd " + out + " && iasl -d HEST.dat >/dev/null 2>&1").c_str()), 0);
+  std::ifstream dsl(out + "/HEST.dsl");
+  std::vector<unsigned> acpica;
+  for (std::string line; std::getline(dsl, line);)
+    if (line.find("Subtable Type :") != std::string::npos)
+      acpica.push_back(static_cast<unsigned>(std::stoul(line.substr(1, 3), nullptr, 16)));
+  const ToolRun decoded = Platsim("--json decode " + out + "/HEST.dat", true);
+  ASSERT_EQ(decoded.code, 0) << decoded.out;
+  const Json j = Json::parse(decoded.out);
+  std::vector<unsigned> ours;
+  for (const auto& s : j["hest"]["sources"]) ours.push_back(s["offset"]);
+  EXPECT_EQ(ours, acpica);
+  EXPECT_EQ(ours.size(), 9u);
+}
