@@ -110,6 +110,7 @@ void AddDecodeCommands(CLI::App& app, GlobalOptions& opts) {
       "  platsim decode BERT.dat --region BERT-region.bin\n"
       "  platsim mca --cpu 0 --json > mca.json && platsim decode mca.json\n"
       "  platsim --profile my.json --json decode region.bin");
+  decode->fallthrough();  // --profile, --json... after the subcommand too
   decode->callback([&opts, args] { RunDecode(opts, *args); });
 }
 
