@@ -32,5 +32,6 @@ void AddMcaCommands(CLI::App& app, GlobalOptions& opts);
 void AddAcpiCommands(CLI::App& app, GlobalOptions& opts);
 void AddMailboxCommands(CLI::App& app, GlobalOptions& opts);
 void AddMapCommands(CLI::App& app, GlobalOptions& opts);
+void AddDecodeCommands(CLI::App& app, GlobalOptions& opts);
 
 }  // namespace platsim

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   platsim::AddAcpiCommands(app, opts);
   platsim::AddMailboxCommands(app, opts);
   platsim::AddMapCommands(app, opts);
+  platsim::AddDecodeCommands(app, opts);
 
   try {
     app.parse(argc, argv);
