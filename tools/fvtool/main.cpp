@@ -118,12 +118,18 @@ int main(int argc, char** argv) {
   auto* insert = app.add_subcommand("insert", "insert drivers into the DXE volume");
   insert->add_option("FLASH", in, "flash image to start from")->required();
   insert->add_option("-o,--output", out, "the new flash image")->required();
-  insert->add_option("--dec", decs, "DEC file declaring GUID names (repeatable)");
+  insert->add_option("--dec", decs, "DEC file declaring GUID names (repeatable)")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   insert
       ->add_option("--add", adds,
                    "TYPE:PATH.efi[,inf=FILE.inf][,guid=GUID][,name=UI][,depex=EXPR], TYPE smm "
                    "or dxe (repeatable; all go in with one recompression)")
-      ->required();
+      ->required()
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   insert->add_option("--level", level, "LZMA preset for the recompressed volume (0-9)")
       ->check(CLI::Range(0, 9));
   insert->callback([&] { rc = fvtool::Insert(in, out, decs, adds, level); });
@@ -134,7 +140,10 @@ int main(int argc, char** argv) {
   auto* infOpt = depex->add_option("--inf", inf, "take the [Depex] section of this INF");
   auto* exprOpt = depex->add_option("--expr", expr, "expression in INF [Depex] syntax");
   infOpt->excludes(exprOpt);
-  depex->add_option("--dec", decs, "DEC file declaring GUID names (repeatable)");
+  depex->add_option("--dec", decs, "DEC file declaring GUID names (repeatable)")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   auto* smmFlag = depex->add_flag("--smm", smm, "SMM dependency section (0x1C)");
   depex->add_flag("--dxe", dxe, "DXE dependency section (0x13)")->excludes(smmFlag);
   depex->add_option("-o,--output", rawOut,
