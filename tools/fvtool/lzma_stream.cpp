@@ -37,6 +37,15 @@ bool SplitProperties(uint8_t props, lzma_options_lzma& opt) {
   return true;
 }
 
+// The dictionary liblzma works with: the one the header announces, but no
+// larger than the data (neither side ever looks further back than that, so a
+// larger one only costs memory) and no smaller than liblzma's minimum. The
+// header keeps the announced size.
+uint32_t DictionaryFor(uint32_t announced, uint64_t dataSize) {
+  const uint64_t dict = announced < dataSize ? announced : dataSize;
+  return dict < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : static_cast<uint32_t>(dict);
+}
+
 }  // namespace
 
 LzmaHeader ReadLzmaHeader(ByteView stream) {
@@ -60,11 +69,7 @@ Bytes LzmaDecompress(ByteView stream, std::size_t maxOutput, const std::string& 
   if (header.uncompressedSize > maxOutput)
     throw Refusal(where + ": LZMA header announces " + Hex(header.uncompressedSize) +
                   " decompressed bytes, more than the " + Hex(maxOutput) + " fvtool accepts");
-  // The decoder never looks further back than the data it has written, so a
-  // dictionary larger than the output is not allocated.
-  uint64_t dict = header.dictionarySize;
-  if (dict > header.uncompressedSize) dict = header.uncompressedSize;
-  opt.dict_size = dict < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : static_cast<uint32_t>(dict);
+  opt.dict_size = DictionaryFor(header.dictionarySize, header.uncompressedSize);
   opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
   lzma_set_ext_size(opt, header.uncompressedSize);
   const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
@@ -90,8 +95,7 @@ Bytes LzmaCompress(ByteView data, const LzmaHeader& like, int level) {
     throw InputError("LZMA level " + std::to_string(level) + " is not 0-9");
   if (!SplitProperties(like.properties, opt))
     throw Refusal("LZMA properties byte " + Hex(like.properties) + " is not valid");
-  opt.dict_size =
-      like.dictionarySize < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : like.dictionarySize;
+  opt.dict_size = DictionaryFor(like.dictionarySize, data.size());
   opt.ext_flags = 0;  // no end marker: the header carries the size
   const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
 
