@@ -103,7 +103,8 @@ Bytes PlaceFile(ByteView buf, const Volume& v, std::size_t index, const Bytes& b
   const std::size_t newEnd = f.offset + file.size();
   const uint8_t erase = v.EraseByte();
   if (last && newEnd > v.freeOffset) {
-    const std::size_t used = std::min(v.End(), v.offset + AlignUp(newEnd - v.offset, 8));
+    const std::size_t used =
+        std::min(v.End(), v.offset + AlignUp(newEnd - v.offset, ffs::kFileAlignment));
     if (!Erased(buf, v.freeOffset, used, erase))
       throw Refusal("file " + f.name.Text() + " at " + Location(v.where, f.offset) +
                     " grows into free space that is not erased at " +
