@@ -32,7 +32,9 @@ struct Channel {
 };
 
 bool FindChannel(uint32_t signature, Channel* found) {
-  const uint32_t lastChannel = (signature == kSignatureB || signature == kSignatureC) ? 7 : 1;
+  const uint32_t lastChannel =
+      (signature == kSignatureEightChannels || signature == kSignatureEightChannelsOtherDies) ? 7
+                                                                                              : 1;
   for (uint32_t n = 0; n <= lastChannel; ++n) {
     const uint32_t block = kChannelBlockBase + n * kChannelBlockStride;
     if (ChannelInUse(0, block)) {
@@ -40,7 +42,8 @@ bool FindChannel(uint32_t signature, Channel* found) {
       return true;
     }
   }
-  if (signature != kSignatureD && signature != kSignatureC) return false;
+  if (signature != kSignatureUnservedOtherDies && signature != kSignatureEightChannelsOtherDies)
+    return false;
   // The other dies: devices 0x19-0x1F of bus 0 name their buses.
   for (uint8_t j = 1; j <= 7; ++j) {
     const uint8_t device = static_cast<uint8_t>(0x18 + j);

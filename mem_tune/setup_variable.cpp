@@ -65,7 +65,7 @@ EFI_STATUS UpdateSetupVariable(const MemTuneMailbox& request) {
       gSmst->SmmLocateProtocol(uefi::GuidArg(kSmmVariableProtocolGuid), nullptr, &iface);
   if (!EFI_ERROR(status) && iface == nullptr) status = EFI_NOT_FOUND;
   if (EFI_ERROR(status)) {
-    Post(kPostNoVariableProtocol);
+    Post(kPostHoldOrNoVariableService);
     return status;
   }
   auto* variables = static_cast<EFI_SMM_VARIABLE_PROTOCOL*>(iface);
@@ -77,7 +77,7 @@ EFI_STATUS UpdateSetupVariable(const MemTuneMailbox& request) {
                                      uefi::GuidArg(kTivSetupGuid), &attributes, &dataSize, buffer);
   if (!EFI_ERROR(status) && dataSize > sizeof buffer) status = EFI_BUFFER_TOO_SMALL;
   if (EFI_ERROR(status)) {
-    Post(kPostVariableUnreadable);
+    Post(kPostReleaseOrVariableUnreadable);
     return status;
   }
 

@@ -84,10 +84,10 @@ EFI_STATUS EFIAPI MemTuneSmiHandler(EFI_HANDLE, const VOID*, VOID*, UINTN*) {
         status = ReadControllerConfig(gMailbox, request);
         break;
       case kMailboxCommandHoldSetup:
-        Post(kPostHoldSetup);
+        Post(kPostHoldOrNoVariableService);
         break;
       case kMailboxCommandReleaseSetup:
-        Post(kPostReleaseSetup);
+        Post(kPostReleaseOrVariableUnreadable);
         break;
       default:
         status = RunCommand(request);
