@@ -41,7 +41,7 @@ EFI_STATUS EnsureWorkingCopy(UINTN size) {
 // table lacks (nothing changed then).
 EFI_STATUS ApplyCommand(const MemTuneMailbox& request, uint8_t* data) {
   const SetupCommandRow* row = FindSetupCommand(request.Command);
-  if (row == nullptr || row->valueWidth == 0) return EFI_SUCCESS;
+  if (row == nullptr || row->value.width == 0) return EFI_SUCCESS;
   if (row->command == kMailboxCommandSetMemClock) {
     const MemClockRow* clock = FindMemClockByValue(request.MemClock);
     if (clock == nullptr) return EFI_NOT_FOUND;
@@ -49,7 +49,7 @@ EFI_STATUS ApplyCommand(const MemTuneMailbox& request, uint8_t* data) {
     return EFI_SUCCESS;
   }
   if (row->enableOffset != kNoEnableByte) data[row->enableOffset] = 1;
-  const uint32_t value = MailboxField(request, row->valueOffset, row->valueWidth);
+  const uint32_t value = ReadMailboxField(request, row->value);
   for (uint8_t i = 0; i < row->setupWidth; ++i)
     data[row->setupOffset + i] = static_cast<uint8_t>(value >> (8 * i));
   return EFI_SUCCESS;
