@@ -21,8 +21,45 @@ constexpr UINT64 ConfigOffset(uint8_t bus, uint8_t device, uint8_t function, uin
 constexpr uint16_t kClockRegister = 0x200;
 using ClockCode = hw::Bits<6, 0>;
 
-bool ChannelInUse(uint8_t bus, uint32_t block) {
-  return ClockCode::Get(ReadIndirectReg(bus, block + kClockRegister)) != 0;
+// The index register of a bus is shared with every other agent that reads the
+// controller, and an SMI can land between such an agent's index write and its
+// data read. The readout reads through this keeper: it saves a bus's index
+// register before its first index write there and puts every saved value
+// back, in the order saved, when the readout returns (on every path).
+class IndexRegisterKeeper {
+ public:
+  IndexRegisterKeeper() = default;
+  IndexRegisterKeeper(const IndexRegisterKeeper&) = delete;
+  IndexRegisterKeeper& operator=(const IndexRegisterKeeper&) = delete;
+  ~IndexRegisterKeeper() {
+    for (unsigned i = 0; i < count_; ++i)
+      PciExpressWrite32(ConfigOffset(saved_[i].bus, 0, 0, kIndexRegister), saved_[i].index);
+  }
+
+  uint32_t Read(uint8_t bus, uint32_t address) {
+    Save(bus);
+    return ReadIndirectReg(bus, address);
+  }
+
+ private:
+  void Save(uint8_t bus) {
+    for (unsigned i = 0; i < count_; ++i)
+      if (saved_[i].bus == bus) return;
+    if (count_ == kMaxBuses) return;  // cannot happen: bus 0 and seven other dies
+    saved_[count_++] = {bus, PciExpressRead32(ConfigOffset(bus, 0, 0, kIndexRegister))};
+  }
+
+  static constexpr unsigned kMaxBuses = 8;
+  struct Saved {
+    uint8_t bus;
+    uint32_t index;
+  };
+  Saved saved_[kMaxBuses];
+  unsigned count_ = 0;
+};
+
+bool ChannelInUse(IndexRegisterKeeper& regs, uint8_t bus, uint32_t block) {
+  return ClockCode::Get(regs.Read(bus, block + kClockRegister)) != 0;
 }
 
 struct Channel {
@@ -30,13 +67,13 @@ struct Channel {
   uint32_t block;
 };
 
-bool FindChannel(uint32_t signature, Channel* found) {
+bool FindChannel(IndexRegisterKeeper& regs, uint32_t signature, Channel* found) {
   const uint32_t lastChannel =
       (signature == kSignatureEightChannels || signature == kSignatureEightChannelsOtherDies) ? 7
                                                                                               : 1;
   for (uint32_t n = 0; n <= lastChannel; ++n) {
     const uint32_t block = kChannelBlockBase + n * kChannelBlockStride;
-    if (ChannelInUse(0, block)) {
+    if (ChannelInUse(regs, 0, block)) {
       *found = {0, block};
       return true;
     }
@@ -51,7 +88,7 @@ bool FindChannel(uint32_t signature, Channel* found) {
         static_cast<uint8_t>(PciExpressRead32(ConfigOffset(0, device, 0, kBusNumberRegister)));
     for (uint32_t n = 0; n <= 1; ++n) {
       const uint32_t block = kChannelBlockBase + n * kChannelBlockStride;
-      if (ChannelInUse(bus, block)) {
+      if (ChannelInUse(regs, bus, block)) {
         *found = {bus, block};
         return true;
       }
@@ -174,12 +211,13 @@ uint32_t ReadIndirectReg(uint8_t bus, uint32_t address) {
 }
 
 EFI_STATUS ReadControllerConfig(MemTuneMailbox* mailbox, const MemTuneMailbox& request) {
+  IndexRegisterKeeper regs;  // restores the index registers when this returns
   Channel ch{};
-  if (!FindChannel(ProcessorSignature(), &ch)) return EFI_NOT_FOUND;
+  if (!FindChannel(regs, ProcessorSignature(), &ch)) return EFI_NOT_FOUND;
 
   EFI_STATUS result = EFI_SUCCESS;
   const uint16_t code =
-      static_cast<uint16_t>(ClockCode::Get(ReadIndirectReg(ch.bus, ch.block + kClockRegister)));
+      static_cast<uint16_t>(ClockCode::Get(regs.Read(ch.bus, ch.block + kClockRegister)));
   if (const MemClockRow* row = FindMemClockByCode(code)) {
     mailbox->MemClock = row->value;
   } else {
@@ -194,7 +232,7 @@ EFI_STATUS ReadControllerConfig(MemTuneMailbox* mailbox, const MemTuneMailbox& r
       CopySettings(mailbox, row);
       continue;
     }
-    if (row.from != lastRegister) value = ReadIndirectReg(ch.bus, ch.block + row.from);
+    if (row.from != lastRegister) value = regs.Read(ch.bus, ch.block + row.from);
     lastRegister = row.from;
     WriteMailboxField(mailbox, row.to, (value >> row.low) & row.mask);
   }
