@@ -1,6 +1,7 @@
 // ReadControllerConfig through the read command: channel search (other buses
 // included), field extraction, register order, settings copy.
 #include "fixture.h"
+#include "interface_tables.h"
 #include "mem_tune/controller_readout.h"
 
 namespace mttest {
@@ -9,31 +10,6 @@ namespace {
 using sim::MmioR;
 using sim::MmioW;
 
-struct RegField {
-  uint8_t offset, width;
-  uint32_t reg;
-  unsigned hi, lo;
-};
-const RegField kRegFields[] = {
-    {0x16, 1, 0x204, 5, 0},   {0x17, 1, 0x204, 21, 16}, {0x18, 1, 0x204, 29, 24},
-    {0x19, 1, 0x204, 14, 8},  {0x1A, 1, 0x208, 21, 16}, {0x23, 2, 0x21C, 31, 20},
-    {0x25, 1, 0x208, 7, 0},   {0x26, 2, 0x260, 10, 0},  {0x28, 2, 0x260, 21, 11},
-    {0x2A, 2, 0x260, 31, 22}, {0x2C, 1, 0x210, 6, 0},   {0x2D, 1, 0x20C, 4, 0},
-    {0x2E, 1, 0x20C, 12, 8},  {0x2F, 1, 0x218, 6, 0},   {0x30, 1, 0x214, 12, 8},
-    {0x31, 1, 0x214, 22, 16}, {0x32, 1, 0x254, 28, 24}, {0x33, 1, 0x214, 5, 0},
-    {0x34, 1, 0x20C, 28, 24}, {0x35, 1, 0x220, 19, 16}, {0x36, 1, 0x220, 27, 24},
-    {0x37, 1, 0x220, 11, 8},  {0x38, 1, 0x220, 3, 0},   {0x39, 1, 0x224, 19, 16},
-    {0x3A, 1, 0x224, 27, 24}, {0x3B, 1, 0x224, 11, 8},  {0x3C, 1, 0x224, 3, 0},
-    {0x3D, 1, 0x228, 12, 8},  {0x3E, 1, 0x228, 3, 0},   {0x3F, 1, 0x200, 11, 11},
-    {0x40, 1, 0x200, 10, 10}, {0x44, 1, 0x12C, 28, 28},
-};
-// settings offset, width, mailbox offset
-const uint8_t kSettingFields[][3] = {
-    {0x08, 1, 0x45}, {0x09, 4, 0x46}, {0x0D, 4, 0x4A}, {0x11, 1, 0x4E}, {0x12, 2, 0x54},
-    {0x14, 4, 0x4F}, {0x18, 1, 0x53}, {0x19, 7, 0x56}, {0x20, 2, 0x5D}, {0x22, 1, 0x41},
-    {0x23, 1, 0x42}, {0x24, 1, 0x43}, {0x25, 2, 0x21}, {0x27, 1, 0x5F}, {0x28, 4, 0x60},
-    {0x2C, 4, 0x64}, {0x30, 4, 0x68}, {0x34, 4, 0x6C}, {0x38, 4, 0x70}, {0x3C, 4, 0x74},
-};
 // Registers in the order the readout reads them.
 const uint32_t kReadOrder[] = {0x200, 0x204, 0x208, 0x21C, 0x208, 0x260, 0x210, 0x20C,
                                0x218, 0x214, 0x254, 0x220, 0x224, 0x228, 0x200, 0x12C};
@@ -74,11 +50,12 @@ class Readout : public MemTuneTest {
     return MmioW(IndexRegister(bus), 4, v);
   }
   void ExpectFieldsFrom(uint8_t bus, uint32_t block) {
-    for (const RegField& f : kRegFields) {
-      const uint32_t v = Reg(bus, block, f.reg);
-      const uint32_t want = (v >> f.lo) & ((1u << (f.hi - f.lo + 1)) - 1);
-      EXPECT_EQ(Field(BoxBytes(), f.offset, f.width), want)
-          << std::hex << "field 0x" << int(f.offset);
+    for (const ValueField& f : ValueFields()) {
+      if (f.source != ValueField::Source::Register) continue;
+      const uint64_t v = Reg(bus, block, f.from);
+      const uint32_t want = uint32_t((v >> f.lo) & ((1ull << (f.hi - f.lo + 1)) - 1));
+      EXPECT_EQ(Field(BoxBytes(), f.field.offset, f.field.width), want)
+          << std::hex << "field 0x" << int(f.field.offset);
     }
   }
 };
@@ -105,24 +82,41 @@ TEST_F(Readout, FieldsAndSettingsLandAtTheirOffsetsInRegisterOrder) {
   SetRegs(0, 0, 7);
   sim::smm::SetChannelRegister(p, 0, 0, 0x200, (Reg(0, 0x50000, 0x200) & ~0x7Fu) | 45);
   for (size_t i = 0; i < 0x40; ++i) Settings()[i] = uint8_t(0x80 + i * 3);
+  std::fill(BoxBytes() + 0x14, BoxBytes() + 0x87, 0xEE);
   Box()->CallerC8 = 0x5A;
   Box()->CallerC9 = 0xC3;
-  std::fill(BoxBytes() + 0x1B, BoxBytes() + 0x21, 0xEE);
-  std::fill(BoxBytes() + 0x7A, BoxBytes() + 0x87, 0xEE);
   sim::smm::MemoryController(p, 0).index = 0x00ABC123;  // another agent's selection
   Send(0x80000000);
   EXPECT_EQ(Box()->Status, 0u);
   EXPECT_EQ(Box()->MemClock, 1500);
   ExpectFieldsFrom(0, 0x50000);
-  for (auto& s : kSettingFields)
-    for (uint8_t i = 0; i < s[1]; ++i)
-      EXPECT_EQ(BoxBytes()[s[2] + i], Settings()[s[0] + i]) << std::hex << int(s[2] + i);
+  // Every byte of the value fields that is not a register field.
+  for (const ValueField& f : ValueFields()) {
+    for (uint8_t i = 0; i < f.field.width; ++i) {
+      const uint8_t* bytes = BoxBytes();
+      std::optional<uint8_t> want;
+      switch (f.source) {
+        case ValueField::Source::Settings:
+          want = Settings()[f.from + i];
+          break;
+        case ValueField::Source::CopyOfByte:
+          want = bytes[f.from + i];
+          break;
+        case ValueField::Source::Zero:
+          want = 0;
+          break;
+        case ValueField::Source::Untouched:
+          want = 0xEE;
+          break;
+        default:
+          break;
+      }
+      if (want) {
+        EXPECT_EQ(bytes[f.field.offset + i], *want) << std::hex << "byte 0x" << f.field.offset + i;
+      }
+    }
+  }
   EXPECT_EQ(Box()->EchoC8, 0x5A);
-  EXPECT_EQ(Box()->EchoC9, 0xC3);
-  EXPECT_EQ(Box()->Reserved7A, 0);
-  EXPECT_EQ(Box()->Option7C, 0);
-  for (size_t i = 0x1B; i < 0x21; ++i) EXPECT_EQ(BoxBytes()[i], 0xEE);  // never touched
-  for (size_t i = 0x7D; i < 0x87; ++i) EXPECT_EQ(BoxBytes()[i], 0xEE);
 
   std::vector<sim::TraceEvent> want = {SaveIndex(0, 0x00ABC123)};
   auto search = Indirect(0, 0x50200, Reg(0, 0x50000, 0x200));
@@ -321,8 +315,10 @@ TEST_F(MemTuneTest, NullSettingsRecordLeavesThoseFieldsAsTheCallerPutThem) {
   Send(0x80000000);
   EXPECT_EQ(Box()->Status, 0u);
   EXPECT_EQ(Box()->MemClock, 1600);
-  for (auto& s : kSettingFields)
-    for (uint8_t i = 0; i < s[1]; ++i) EXPECT_EQ(BoxBytes()[s[2] + i], 0x6B);
+  for (const ValueField& f : ValueFields()) {
+    if (f.source != ValueField::Source::Settings) continue;
+    for (uint8_t i = 0; i < f.field.width; ++i) EXPECT_EQ(BoxBytes()[f.field.offset + i], 0x6B);
+  }
   EXPECT_EQ(Box()->Option7C, 0);
 }
 
