@@ -73,12 +73,15 @@ uint64_t calcSysAddr(uint64_t normalizedAddress, uint32_t socket, uint32_t die, 
   if (n != 0 && !ch.sixChannel) {
     const uint32_t firstDieIdBit = log2Count(ch.channels);
     const uint32_t firstSocketIdBit = firstDieIdBit + log2Count(numDie);
-    const uint32_t csId =
-        computeCsId(csFabricId, map.dstFabricId, ch.channels, numDie, numSockets, n, masks);
     DiagPrint(DiagLevelTranslation,
               "calcSysAddr: numDieInterleaved = %d, numChanInterleaved = %d, csId = 0x%x, "
               "firstSocketIdBit = %d, firstDieIdBit = %d\n",
-              numDie, ch.channels, csId, firstSocketIdBit, firstDieIdBit);
+              numDie, ch.channels,
+              formCsId(csFabricId, map.dstFabricId, ch.channels, numDie, numSockets, masks),
+              firstSocketIdBit, firstDieIdBit);
+    // Only the interleave field's bits of csId reach the address.
+    const uint32_t csId =
+        computeCsId(csFabricId, map.dstFabricId, ch.channels, numDie, numSockets, n, masks);
 
     s = spreadAddress(preNormAddr, b, n, ch.split) + map.dramBaseAddr;
     if (map.holeEn && s >= holeBase) {

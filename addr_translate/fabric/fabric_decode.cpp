@@ -248,19 +248,43 @@ uint32_t log2Count(uint32_t count) {
   return k;
 }
 
+namespace {
+
+// The channel's position in the interleave: the difference of the low
+// fabric-id bits, in 32 bits (it wraps when the channel's bits are below those
+// of the map's first channel).
+uint32_t channelDifference(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan) {
+  if (numChan <= 1) return 0;
+  const uint32_t k = (1u << log2Count(numChan)) - 1;
+  return (csFabricId & k) - (dstFabricId & k);
+}
+
+// The die and socket ids placed above the channel bits.
+uint32_t dieAndSocketBits(uint32_t csFabricId, uint32_t numChan, uint32_t numDie,
+                          uint32_t numSockets, const FabricIdMasks& m) {
+  const uint32_t firstDieIdBit = log2Count(numChan);
+  const uint32_t firstSocketIdBit = firstDieIdBit + log2Count(numDie);
+  uint32_t bits = 0;
+  if (numDie > 1) bits |= ((csFabricId & m.dieMask) >> m.dieShift) << firstDieIdBit;
+  if (numSockets > 1) bits |= ((csFabricId & m.socketMask) >> m.socketShift) << firstSocketIdBit;
+  return bits;
+}
+
+}  // namespace
+
+uint32_t formCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
+                  uint32_t numSockets, const FabricIdMasks& m) {
+  return channelDifference(csFabricId, dstFabricId, numChan) |
+         dieAndSocketBits(csFabricId, numChan, numDie, numSockets, m);
+}
+
 uint32_t computeCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
                      uint32_t numSockets, uint32_t n, const FabricIdMasks& m) {
-  const uint32_t firstDieIdBit = log2Count(numChan);
-  uint32_t csId = 0;
-  if (numChan > 1) {
-    const uint32_t k = (1u << firstDieIdBit) - 1;
-    // The difference wraps when the channel's low id bits are below those of
-    // the map's first channel; only its channel bits are the position.
-    csId = ((csFabricId & k) - (dstFabricId & k)) & k;
-  }
-  const uint32_t firstSocketIdBit = firstDieIdBit + log2Count(numDie);
-  if (numDie > 1) csId |= ((csFabricId & m.dieMask) >> m.dieShift) << firstDieIdBit;
-  if (numSockets > 1) csId |= ((csFabricId & m.socketMask) >> m.socketShift) << firstSocketIdBit;
+  // Only the channel bits of the difference are the position, so a wrapped
+  // difference cannot spill into the die and socket bits.
+  const uint32_t k = numChan > 1 ? (1u << log2Count(numChan)) - 1 : 0;
+  const uint32_t csId = (channelDifference(csFabricId, dstFabricId, numChan) & k) |
+                        dieAndSocketBits(csFabricId, numChan, numDie, numSockets, m);
   return static_cast<uint32_t>(csId & lowMask(n));
 }
 

@@ -127,8 +127,14 @@ uint64_t removeInterleaveBits(uint64_t a, uint32_t b, uint32_t n, bool split, ui
 
 // ---- calcSysAddr arithmetic -------------------------------------------------
 
-// csId: the position of the channel within the interleave, channel part
-// first, then die and socket ids; only the n bits of the interleave field.
+// csId as calcSysAddr forms and reports it, in 32 bits: the channel-bit
+// difference (which wraps when the channel's bits are below the map's first
+// channel's), ORed with the die and socket ids above the channel bits.
+uint32_t formCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
+                  uint32_t numSockets, const FabricIdMasks& m);
+// The part of csId that goes into the address: the position of the channel
+// within the interleave, channel part first (the difference cut to the channel
+// bits), then die and socket ids; only the n bits of the interleave field.
 uint32_t computeCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
                      uint32_t numSockets, uint32_t numInterleaveBits, const FabricIdMasks& m);
 uint32_t log2Count(uint32_t count);  // 1->0, 2->1, 4->2, 8->3

@@ -232,23 +232,30 @@ TEST(SixChannelMarker, OnlyWhereTheFieldFitsAboveTheStartBit) {
             (~0ULL << 8) >> 28);
 }
 
-TEST(CsId, WrappedChannelDifferenceKeepsOnlyTheInterleaveBits) {
+// csId as formed (32-bit difference, die and socket ids ORed in) is what is
+// reported; only its interleave-field bits, with the difference cut to the
+// channel bits, go into the address.
+TEST(CsId, FormedInThirtyTwoBitsInsertedAsTheInterleaveBits) {
   const auto m = atd::decodeFabricIdMasks(0x75806000, 0, 0);  // die at 5, socket at 7
   struct Row {
-    uint32_t cs, dst, chans, dies, sockets, n, csId;
+    uint32_t cs, dst, chans, dies, sockets, n, formed, inserted;
   };
   const Row rows[] = {
-      {0x13, 0x10, 4, 1, 1, 2, 3},   // the documented example
-      {0x14, 0x11, 4, 1, 1, 2, 3},   // 0 - 1 wraps: channel 3 of the map
-      {0x12, 0x13, 4, 1, 1, 2, 3},   // 2 - 3 wraps
-      {0x34, 0x11, 4, 2, 1, 3, 7},   // wrapped channel part, die 1 above it
-      {0xB2, 0x13, 4, 2, 2, 4, 15},  // socket 1, die 1, channel 3
-      {0x92, 0x13, 4, 1, 2, 3, 7},   // socket 1 directly above the channel bits
-      {0x15, 0x15, 1, 1, 1, 0, 0},   // no interleave
+      {0x13, 0x10, 4, 1, 1, 2, 3, 3},            // the documented example
+      {0x14, 0x11, 4, 1, 1, 2, 0xFFFFFFFF, 3},   // 0 - 1 wraps: channel 3 of the map
+      {0x12, 0x13, 4, 1, 1, 2, 0xFFFFFFFF, 3},   // 2 - 3 wraps
+      {0x34, 0x11, 4, 2, 1, 3, 0xFFFFFFFF, 7},   // wrapped channel part, die 1 above it
+      {0xB2, 0x13, 4, 2, 2, 4, 0xFFFFFFFF, 15},  // socket 1, die 1, channel 3
+      {0x92, 0x13, 4, 1, 2, 3, 0xFFFFFFFF, 7},   // socket 1 directly above the channel bits
+      {0x71, 0x10, 4, 2, 1, 3, 0xD, 5},          // die id 3 reaches beyond the one die bit
+      {0x15, 0x15, 1, 1, 1, 0, 0, 0},            // no interleave
   };
-  for (const Row& r : rows)
-    EXPECT_EQ(atd::computeCsId(r.cs, r.dst, r.chans, r.dies, r.sockets, r.n, m), r.csId)
+  for (const Row& r : rows) {
+    EXPECT_EQ(atd::formCsId(r.cs, r.dst, r.chans, r.dies, r.sockets, m), r.formed)
         << std::hex << r.cs << " " << r.dst;
+    EXPECT_EQ(atd::computeCsId(r.cs, r.dst, r.chans, r.dies, r.sockets, r.n, m), r.inserted)
+        << std::hex << r.cs << " " << r.dst;
+  }
 }
 
 TEST(LogicalChannelMap, FirstMatchingNibbleOrEight) {
