@@ -225,9 +225,13 @@ int32_t sixWayMsbLowBit(uint32_t p, uint32_t n, uint32_t b) {
   return low;
 }
 
-uint64_t sixWayMarker(uint32_t p, uint32_t n, uint32_t b) {
-  const int32_t low = sixWayMsbLowBit(p, n, b);
-  return low < 0 ? 0 : 3ULL << low;
+uint64_t sixWayMarker(uint32_t p, uint32_t n, uint32_t /*b*/) {
+  const int32_t low = static_cast<int32_t>(p) - static_cast<int32_t>(n) + 14;
+  // A shift count the type cannot take leaves no marker; every other position
+  // is the fabric's own: below the start bit it lands among the low bits, and
+  // at 63 only the field's low bit remains.
+  if (low < 0 || low > 63) return 0;
+  return 3ULL << low;
 }
 
 uint64_t removeInterleaveBits(uint64_t a, uint32_t b, uint32_t n, bool split, uint64_t marker) {

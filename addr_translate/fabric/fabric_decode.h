@@ -115,10 +115,13 @@ uint32_t selectTarget(uint64_t a, const DramAddressMap& map, const ChannelInterl
 
 // ---- calcNormAddr arithmetic ------------------------------------------------
 
-// The two-bit SixWayMsb marker 3 << (p - n + 14), or 0 where that field would
-// not lie inside the address above the interleave start bit.
+// The two-bit SixWayMsb marker 3 << (p - n + 14) at every position from 0 to
+// 63 (at 63 only its low bit remains), 0 where the shift count would be
+// negative or 64 or more. The start bit b does not limit it.
 uint64_t sixWayMarker(uint32_t nonPow2SizeBits, uint32_t n, uint32_t b);
-// Low bit of the SixWayMsb field, or -1 when there is none (see sixWayMarker).
+// Low bit of the SixWayMsb field that the way back reads, or -1 when the
+// field does not lie between the start bit and bit 63 (its arithmetic needs
+// the field above the start bit).
 int32_t sixWayMsbLowBit(uint32_t nonPow2SizeBits, uint32_t n, uint32_t b);
 
 // Address `a` (base and hole removed) with its n interleave bits from b

@@ -210,22 +210,27 @@ TEST(SplitRule, StartBitAtOrAbove11LeavesTheMiddleFieldEmpty) {
   EXPECT_EQ(atd::spreadAddress(norm, 11, 3, true), a & ~0x3800ULL);
 }
 
-TEST(SixChannelMarker, OnlyWhereTheFieldFitsAboveTheStartBit) {
+TEST(SixChannelMarker, ThreeShiftedByPMinusNPlus14WhereverTheShiftIsDefined) {
   struct Row {
     uint32_t p, n, b;
     uint64_t marker;
   };
   const Row rows[] = {
-      {20, 3, 8, 3ULL << 31},  // the usual case
-      {0, 3, 8, 3ULL << 11},   // 0 - 3 + 14 = 11, above the start bit
-      {0, 7, 8, 0},            // 7: would land in the low bits below b
-      {0, 20, 8, 0},           // negative shift count
-      {51, 3, 8, 3ULL << 62},  // both bits still inside 64
-      {52, 3, 8, 0},           // 63: the upper bit would fall off
-      {63, 3, 8, 0},           // 74: beyond the type
+      {20, 3, 8, 3ULL << 31},             // the usual case
+      {0, 3, 8, 3ULL << 11},              // 0 - 3 + 14 = 11
+      {0, 7, 8, 3ULL << 7},               // 7: below the start bit, among the low bits
+      {0, 14, 8, 3},                      // 0: the lowest position
+      {0, 15, 8, 0},                      // -1: no shift by a negative count
+      {51, 3, 8, 3ULL << 62},             // 62: both bits inside 64
+      {52, 3, 8, 0x8000000000000000ULL},  // 63: only the low bit of 3 remains
+      {53, 3, 8, 0},                      // 64: beyond the type
+      {63, 3, 12, 0},                     // 74
   };
   for (const Row& r : rows)
     EXPECT_EQ(atd::sixWayMarker(r.p, r.n, r.b), r.marker) << r.p << " " << r.n << " " << r.b;
+  // The marker is ORed into the normalized address wherever it lies.
+  EXPECT_EQ(atd::removeInterleaveBits(0x1234, 8, 3, false, atd::sixWayMarker(0, 7, 8)),
+            0x34u | (0x1234u >> 11 << 8) | 0x180u);
   // Without a field the way back reads no marker either, whatever the address holds.
   EXPECT_EQ(atd::sixWayMsbLowBit(0, 20, 8), -1);
   EXPECT_EQ(atd::sixChannelDeinterleave(~0ULL << 8, 8, 20, 0, 3, {0, 0, 0}) >> 28,
