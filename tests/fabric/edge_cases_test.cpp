@@ -171,6 +171,8 @@ TEST(CalcNormAddrEdges, HoleAndSecondMap) {
   EXPECT_EQ(atd::calcNormAddr(0xC0000000).normalizedAddr, 0x80000000u);  // in the hole: lowered
   EXPECT_EQ(atd::calcNormAddr(0x100000000).normalizedAddr, 0xC0000000u);
   EXPECT_EQ(atd::calcNormAddr(0x140000010).normalizedAddr, 0x40000010u);  // map 1 + offset
+  EXPECT_EQ(atd::calcNormAddr(0x140000000).normalizedAddr, 0x40000000u);  // map 1's base
+  EXPECT_EQ(atd::calcNormAddr(0x13FFFFFFF).normalizedAddr, 0xFFFFFFFFu);  // map 0's last
 }
 
 // Where p - n + 14 puts the SixWayMsb field (n = 3): bits 29:28 for p = 17,
@@ -216,6 +218,7 @@ TEST(CalcSysAddrEdges, HoleAndOffset) {
       {"at the hole base: above 4 GiB", 0, 0xC0000000, 0x100000000},
       {"offset enabled but above the address: map 0", 0x00400001, 0x3FFFFFFF, 0x3FFFFFFF},
       {"offset enabled: map 1, offset removed", 0x00400001, 0x40000010, 0x140000010},
+      {"at the offset: map 1's first address", 0x00400001, 0x40000000, 0x140000000},
       {"map 0 share exhausted", 0, 0x100000000, kInvalidAddress},
   };
   for (const Row& r : rows) {
