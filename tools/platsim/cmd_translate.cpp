@@ -11,6 +11,7 @@
 #include "sim/dram/dram_to_normalized.h"
 #include "tools/platsim/commands.h"
 #include "tools/platsim/dram_format.h"
+#include "tools/platsim/sys_translator.h"
 #include "tools/platsim/translate_batch.h"
 #include "tools/platsim/translate_output.h"
 #include "tools/platsim/translate_session.h"
@@ -57,35 +58,42 @@ void AddDram(Report& r, const DramAddress& d, unsigned socket, unsigned die, uns
 
 // Prints the report (and what --trace and --diag add); refuses with `error`
 // when there is one.
-void Emit(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error) {
+// Completes the report: whether it stands, and what --diag and --trace add.
+void Finish(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error) {
   const auto reads = s.TakeFabricReads();
   r.json["ok"] = error.empty();
   if (!error.empty()) r.json["error"] = error;
-  if (opts.json) {
-    if (s.ShowMessages()) r.json["messages"] = s.TakeMessages();
-    if (opts.trace) r.json["fabricReads"] = FabricReadsJson(reads);
-    std::cout << r.json.dump(2) << "\n";
-  } else {
-    std::cout << r.text.str();
-    if (opts.trace) PrintFabricReads(std::cout, reads);
+  if (s.ShowMessages() && opts.json) r.json["messages"] = s.TakeMessages();
+  if (opts.trace) {
+    r.json["fabricReads"] = FabricReadsJson(reads);
+    PrintFabricReads(r.text, reads);
   }
+}
+
+// Prints the report; refuses with `error` when there is one.
+void Emit(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error) {
+  Finish(s, opts, r, error);
+  if (opts.json)
+    std::cout << r.json.dump(2) << "\n";
+  else
+    std::cout << r.text.str();
   std::cout.flush();
   if (!error.empty()) throw Refusal(error);
 }
 
-void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
-  const uint64_t address = ParseNumber(addrText, "system address");
-  TranslateSession s(opts);
+// One system address through slot 2 and back through slot 1, into `r`.
+// Returns why there is no answer, empty when there is one.
+std::string ReportSys(TranslateSession& s, const GlobalOptions& opts, uint64_t address,
+                      Report& r) {
   BeginMessages(s, opts);
   const SysAnswer a = s.System(address);
   EndMessages(s, opts);
 
-  Report r;
   r.json["direction"] = "system-to-normalized";
   r.json["systemAddress"] = Hex64(address);
   r.json["status"] = HexShort(a.status);
   r.text << "system address      " << Hex64(address) << "\n";
-  if (a.verdict != Verdict::Ok) return Emit(s, opts, r, SystemSubject(address) + " " + a.error);
+  if (a.verdict != Verdict::Ok) return SystemSubject(address) + " " + a.error;
 
   const NormalizedAddress& n = a.norm;
   char who[128];
@@ -108,7 +116,15 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
     r.text << "DRAM back           " << FormatDram(a.dramBack) << "  (differs)\n";
   r.json["backToSystem"] = Hex64(a.back);
   r.json["dramBack"] = DramJson(a.dramBack);
-  Emit(s, opts, r, "");
+  return "";
+}
+
+void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
+  const uint64_t address = ParseNumber(addrText, "system address");
+  TranslateSession s(opts);
+  Report r;
+  const std::string error = ReportSys(s, opts, address, r);
+  Emit(s, opts, r, error);
 }
 
 void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
@@ -261,6 +277,34 @@ void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
 }
 
 }  // namespace
+
+// For decode: the platform started once, then `translate sys` for each
+// address found in a record.
+struct SysTranslator::Impl {
+  GlobalOptions opts;
+  TranslateSession session;
+  explicit Impl(const GlobalOptions& o) : opts(o), session(opts) {}
+};
+
+SysTranslator::SysTranslator(const GlobalOptions& opts) {
+  try {
+    impl_ = std::make_unique<Impl>(opts);
+  } catch (const Refusal& e) {
+    throw UserError(e.what());  // the driver did not start: no translations
+  }
+}
+SysTranslator::~SysTranslator() = default;
+
+SysTranslation SysTranslator::Translate(uint64_t address) {
+  impl_->session.TakeMessages();  // only this address's messages
+  Report r;
+  SysTranslation t;
+  t.refusal = ReportSys(impl_->session, impl_->opts, address, r);
+  Finish(impl_->session, impl_->opts, r, t.refusal);
+  t.text = r.text.str();
+  t.json = std::move(r.json);
+  return t;
+}
 
 void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
   auto* translate = app.add_subcommand(

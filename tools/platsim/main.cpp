@@ -112,6 +112,8 @@ int Run(int argc, char** argv) {
   AddMcaCommands(app, opts);
   AddAcpiCommands(app, opts);
   AddMailboxCommands(app, opts);
+  AddMapCommands(app, opts);
+  AddDecodeCommands(app, opts);
   AddToSubcommands(app, opts);
 
   try {
