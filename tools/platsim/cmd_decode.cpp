@@ -79,7 +79,7 @@ void RunDecode(const GlobalOptions& opts, const DecodeArgs& a) {
   else
     records::RenderText(d, translate, std::cout);
   std::cout.flush();
-  if (!d.damage.empty() || untranslated) std::exit(1);
+  if (!d.damage.empty() || untranslated) throw Refusal("");  // all said above: exit code 1
 }
 
 }  // namespace

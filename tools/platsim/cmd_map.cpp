@@ -7,6 +7,7 @@
 #include "sim/uart/console.h"
 #include "tools/platsim/address_map.h"
 #include "tools/platsim/commands.h"
+#include "tools/platsim/platform_load.h"
 #include "tools/platsim/map_svg.h"
 
 #include <algorithm>
@@ -19,7 +20,6 @@
 
 namespace platsim {
 
-void LoadPlatform(const GlobalOptions& opts, sim::Platform& platform);  // cmd_acpi.cpp
 
 namespace {
 
@@ -388,7 +388,7 @@ void Map(const GlobalOptions& opts, const MapArgs& args) {
     }
   }
   std::cout.flush();
-  if (!am.findings.empty()) std::exit(1);
+  if (!am.findings.empty()) throw Refusal("");  // all said above: exit code 1
 }
 
 }  // namespace
