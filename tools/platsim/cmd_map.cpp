@@ -20,7 +20,6 @@
 
 namespace platsim {
 
-
 namespace {
 
 using namespace addrmap;

@@ -83,11 +83,12 @@ void Emit(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::
 
 // One system address through slot 2 and back through slot 1, into `r`.
 // Returns why there is no answer, empty when there is one.
-std::string ReportSys(TranslateSession& s, const GlobalOptions& opts, uint64_t address,
-                      Report& r) {
+std::string ReportSys(TranslateSession& s, const GlobalOptions& opts, uint64_t address, Report& r,
+                      uint32_t* fatalStop = nullptr) {
   BeginMessages(s, opts);
   const SysAnswer a = s.System(address);
   EndMessages(s, opts);
+  if (fatalStop) *fatalStop = a.fatalStop;
 
   r.json["direction"] = "system-to-normalized";
   r.json["systemAddress"] = Hex64(address);
@@ -299,7 +300,10 @@ SysTranslation SysTranslator::Translate(uint64_t address) {
   impl_->session.TakeMessages();  // only this address's messages
   Report r;
   SysTranslation t;
-  t.refusal = ReportSys(impl_->session, impl_->opts, address, r);
+  uint32_t stop = 0;
+  t.refusal = ReportSys(impl_->session, impl_->opts, address, r, &stop);
+  if (stop != 0) throw UserError(t.refusal);  // the driver stopped: no translation
+  if (!t.refusal.empty()) r.text << "no answer           " << t.refusal << "\n";
   Finish(impl_->session, impl_->opts, r, t.refusal);
   t.text = r.text.str();
   t.json = std::move(r.json);

@@ -213,6 +213,7 @@ SysAnswer TranslateSession::System(uint64_t address) {
   uint32_t stop = 0;
   if (!Run([&] { r.status = p.SystemToNormalized(&address, &r.norm, &r.dram); }, stop)) {
     r.verdict = Verdict::Refused;
+    r.fatalStop = stop;
     r.error = "could not be translated: " + StopText(stop, "slot 2");
     return r;
   }
@@ -243,6 +244,7 @@ SysAnswer TranslateSession::System(uint64_t address) {
   }
   if (!Run([&] { p.NormalizedToSystem(&r.norm, &r.back, &r.dramBack); }, stop)) {
     r.verdict = Verdict::Refused;
+    r.fatalStop = stop;
     r.error =
         "could not be checked: " + StopText(stop, "slot 1, translating its normalized address " +
                                                       Hex64(r.norm.normalizedAddr) + " back");

@@ -40,7 +40,8 @@ struct SysAnswer {
   uint32_t node = 0;
   uint64_t back = kInvalidAddress;  // slot 1 of the normalized address
   DramAddress dramBack{};
-  bool lossyMap = false;  // back differs: the map loses its die/socket interleave bits
+  bool lossyMap = false;   // back differs: the map loses its die/socket interleave bits
+  uint32_t fatalStop = 0;  // the code of a fatal stop the driver took, or 0
 };
 
 struct NormAnswer {
