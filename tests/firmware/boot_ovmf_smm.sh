@@ -7,6 +7,9 @@
 #               a signature MemTuneSmm serves: every request is checked.
 #   idle        the same firmware on a CPU whose signature it does not serve:
 #               nothing registers for SMI 0x9D, the request stays pending.
+#   unmapped    CODE.fd carries SmmPlatformDoubleUnmapped (mailbox and settings
+#               record in boot-services data, which SMM may unmap once locked)
+#               and MemTuneSmm: the handler refuses them; POST 0xD1 only.
 #   no-provider unpatched firmware: the probe finds no MemTuneProvider.
 # The probe reports on the debug console (port 0x402 -> OUTDIR/debug.log);
 # a second debug console on port 0x80 captures the POST codes
@@ -23,6 +26,7 @@ register_value=0xB35A9CB0
 case $scenario in
   served) cpu=qemu64,vendor=AuthenticAMD,family=23,model=49 ;;  # 0x00830F1x
   idle) cpu=qemu64,vendor=AuthenticAMD,family=23,model=0 ;;     # 0x00800F0x
+  unmapped) cpu=qemu64,vendor=AuthenticAMD,family=23,model=49 ;;
   no-provider) cpu=qemu64,vendor=AuthenticAMD,family=23,model=49 ;;
   *) echo "FAIL: unknown scenario $scenario"; exit 1 ;;
 esac
@@ -80,6 +84,11 @@ case $scenario in
     need "SmmPlatformDouble: ready"
     refuse "SwSmiDispatchDouble: registered"
     need "SMMPROBE service idle: PASS"
+    ;;
+  unmapped)
+    need "MemTuneProviderDouble: memory type 0x04"
+    need "SwSmiDispatchDouble: registered SMI 0x9D flags 0x80"
+    need "SMMPROBE service refused: PASS"
     ;;
   no-provider)
     refuse "SmmPlatformDouble"

@@ -57,7 +57,7 @@ EFI_STATUS EFIAPI WrongSlot(void*, UINT8 selector, UINT32 token, UINT32 value) {
 }  // namespace
 
 EFI_STATUS InstallConfigTokenDouble() {
-  const UINT64 page = AllocateReservedPage();
+  const UINT64 page = AllocatePage(EfiReservedMemoryType);
   if (page == 0) {
     DebugText("ConfigTokenDouble: no reserved page\n");
     return EFI_OUT_OF_RESOURCES;

@@ -24,8 +24,8 @@ EFI_STATUS InstallMemTuneProviderDouble();
 EFI_STATUS InstallConfigTokenDouble();
 EFI_STATUS InstallSwSmiDispatchDouble();
 
-// One page of reserved memory (stays mapped in SMM after it is locked),
-// zero-filled; 0 on failure.
-UINT64 AllocateReservedPage();
+// One zero-filled page of `type` (reserved memory stays mapped in SMM after
+// it is locked); 0 on failure.
+UINT64 AllocatePage(EFI_MEMORY_TYPE type);
 
 }  // namespace fwtest

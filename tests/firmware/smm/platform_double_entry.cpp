@@ -10,10 +10,9 @@ namespace fwtest {
 EFI_BOOT_SERVICES* gDoubleBS = nullptr;
 EFI_SMM_SYSTEM_TABLE2* gDoubleSmst = nullptr;
 
-UINT64 AllocateReservedPage() {
+UINT64 AllocatePage(EFI_MEMORY_TYPE type) {
   EFI_PHYSICAL_ADDRESS page = 0;
-  if (EFI_ERROR(gDoubleBS->AllocatePages(AllocateAnyPages, EfiReservedMemoryType, 1, &page)))
-    return 0;
+  if (EFI_ERROR(gDoubleBS->AllocatePages(AllocateAnyPages, type, 1, &page))) return 0;
   auto* bytes = reinterpret_cast<volatile uint8_t*>(page);
   for (unsigned i = 0; i < 0x1000; ++i) bytes[i] = 0;
   return page;

@@ -11,6 +11,7 @@ namespace smmprobe {
 // Mailbox header.
 constexpr unsigned kBusy = 0x00, kStatus = 0x02, kSequence = 0x06, kRequest = 0x0C, kCommand = 0x10;
 constexpr unsigned kMailboxBytes = 0xCA;
+constexpr unsigned kSettingsRecordBytes = 0x40;
 constexpr uint32_t kRequestPending = 4;
 constexpr uint32_t kReadCommand = 0x80000000;
 

@@ -126,10 +126,53 @@ struct World {
   const volatile uint8_t* settings;
   fwtest::TokenLog* log;
   bool windowReady;
+  bool staysMapped;  // both records lie in memory SMM keeps mapped after locking
 };
 
+// Reserved, runtime services code and data, and ACPI NVS memory stay mapped
+// in SMM once it is locked; other memory may not.
+bool StaysMapped(UINT32 type) {
+  return type == EfiReservedMemoryType || type == EfiRuntimeServicesCode ||
+         type == EfiRuntimeServicesData || type == EfiACPIMemoryNVS;
+}
+
+// The memory type of the one descriptor of the memory map that holds all of
+// [address, address + length); false when none does.
+bool MemoryTypeOf(uint64_t address, uint64_t length, UINT32* type) {
+  UINTN size = 0, key = 0, descriptorSize = 0;
+  UINT32 version = 0;
+  gBS->GetMemoryMap(&size, nullptr, &key, &descriptorSize, &version);
+  size += 8 * descriptorSize;  // the pool block itself may add descriptors
+  void* buffer = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiLoaderData, size, &buffer))) return false;
+  const auto* map = static_cast<const uint8_t*>(buffer);
+  bool found = false;
+  if (!EFI_ERROR(gBS->GetMemoryMap(&size, static_cast<EFI_MEMORY_DESCRIPTOR*>(buffer), &key,
+                                   &descriptorSize, &version)) &&
+      descriptorSize >= sizeof(EFI_MEMORY_DESCRIPTOR)) {
+    for (UINTN off = 0; off + descriptorSize <= size && !found; off += descriptorSize) {
+      const auto* d = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR*>(map + off);
+      if (address >= d->PhysicalStart &&
+          address + length <= d->PhysicalStart + d->NumberOfPages * 0x1000) {
+        *type = d->Type;
+        found = true;
+      }
+    }
+  }
+  gBS->FreePool(buffer);
+  return found;
+}
+
 // Sends one request and checks what it did.
-void RunRequest(const World& w, const RequestCase& c, unsigned index, bool served) {
+// What the driver is expected to do with a request.
+enum class Service {
+  kServed,   // served as the request says
+  kIdle,     // no handler registered: nothing happens at all
+  kRefused,  // the handler runs but refuses the mailbox: POST 0xD1, nothing else
+};
+
+void RunRequest(const World& w, const RequestCase& c, unsigned index, Service service) {
+  const bool served = service == Service::kServed;
   const Mailbox& box = w.box;
   if (c.command == kReadCommand) {
     // Every value field filled by the caller, so untouched bytes show.
@@ -169,6 +212,8 @@ void RunRequest(const World& w, const RequestCase& c, unsigned index, bool serve
     if (c.command == kReadCommand && c.request == kRequestPending)
       ExpectReadout(expected, w.settings);
     ExpectPost(c.post, c.postCount);
+  } else if (service == Service::kRefused) {
+    ExpectPost(c.post, 1);  // the entry code 0xD1 only
   }
 
   // Header fields one by one, then every byte of the record.
@@ -294,7 +339,18 @@ EFI_STATUS Run() {
   World w{{reinterpret_cast<volatile uint8_t*>(mailbox)},
           reinterpret_cast<const volatile uint8_t*>(settings),
           static_cast<fwtest::TokenLog*>(log),
+          false,
           false};
+  UINT32 mailboxType = 0, settingsType = 0;
+  const bool typesKnown = MemoryTypeOf(mailbox, kMailboxBytes, &mailboxType) &&
+                          MemoryTypeOf(settings, kSettingsRecordBytes, &settingsType);
+  w.staysMapped = typesKnown && StaysMapped(mailboxType) && StaysMapped(settingsType);
+  fwtest::DebugText("SMMPROBE shared-memory: mailbox type ");
+  fwtest::DebugDecimal(mailboxType);
+  fwtest::DebugText(", settings type ");
+  fwtest::DebugDecimal(settingsType);
+  fwtest::DebugText(w.staysMapped ? " (stays mapped in SMM)\n"
+                                  : " (SMM may unmap it: the driver must refuse it)\n");
   uint32_t readBack = 0;
   const WindowResult window = MoveControllerWindow(kRegisterValue, &readBack);
   w.windowReady = window == WindowResult::kMoved;
@@ -312,18 +368,19 @@ EFI_STATUS Run() {
   gReport.Check("setup-variable", "created", !EFI_ERROR(created)).Hex(created, 16).End();
 
   for (uint8_t b : kStartMarker) Mark(b);
-  if (!served) {
-    // Idle: nothing registered for the SMI, so a pending request stays
+  if (!served || !w.staysMapped) {
+    // Idle (nothing registered for the SMI) or refused (the handler will not
+    // touch a mailbox SMM may not keep mapped): a pending request stays
     // pending past the bound; the probe reports it and goes on.
-    RunRequest(w, kRequests[1], 1, false);
-    const bool idle = w.box.Get(kRequest, 4) == kRequestPending;
-    gReport.Check("service", "idle", idle)
-        .Text(idle ? "Request still 4 after the poll bound" : "the request was served")
+    RunRequest(w, kRequests[1], 1, served ? Service::kRefused : Service::kIdle);
+    const bool pending = w.box.Get(kRequest, 4) == kRequestPending;
+    gReport.Check("service", served ? "refused" : "idle", pending)
+        .Text(pending ? "Request still 4 after the poll bound" : "the request was served")
         .End();
   } else {
     for (unsigned i = 0; i < sizeof kRequests / sizeof kRequests[0]; ++i) {
       if (kRequests[i].command == kReadCommand && !w.windowReady) continue;
-      RunRequest(w, kRequests[i], i, true);
+      RunRequest(w, kRequests[i], i, Service::kServed);
     }
     gReport.Fact("service", "served");
   }
