@@ -104,12 +104,16 @@ unsigned FirstDifference(const uint8_t* a, const uint8_t* b, unsigned n) {
   return n;
 }
 
+void ReportDifference(Report& line, unsigned at, uint8_t is, uint8_t want) {
+  line.Text("first difference at").Hex(at, 3).Text("is").Hex(is, 2).Text("want").Hex(want, 2);
+}
+
 // The value fields of a readout, from the register value every controller
 // register returns and from the settings record.
 void ExpectReadout(uint8_t* mailbox, const volatile uint8_t* settings) {
   PutBytes(mailbox, 0x14, 2, kExpectedMemClock);  // code 48 in MemClockTable
-  for (const RegisterField& f : kRegisterFields)
-    PutBytes(mailbox, f.mailbox, f.width, Bits(kRegisterValue, f.hi, f.lo));
+  for (const expected::ReadoutRegisterField& f : expected::kReadoutRegisterFields)
+    PutBytes(mailbox, f.offset, f.width, Bits(kRegisterValue, f.hi, f.lo));
   for (const SettingsField& f : kSettingsFields) {
     uint32_t v = 0;
     for (unsigned i = 0; i < f.width; ++i) v |= uint32_t(settings[f.settings + i]) << (8 * i);
@@ -241,12 +245,7 @@ void RunRequest(const World& w, const RequestCase& c, unsigned index, Service se
   const unsigned diff = FirstDifference(after, expected, kMailboxBytes);
   auto& fields = gReport.Check(c.name, "mailbox", diff == kMailboxBytes);
   if (diff != kMailboxBytes)
-    fields.Text("first difference at")
-        .Hex(diff, 2)
-        .Text("is")
-        .Hex(after[diff], 2)
-        .Text("want")
-        .Hex(expected[diff], 2);
+    ReportDifference(fields, diff, after[diff], expected[diff]);
   else
     fields.Text(c.command == kReadCommand ? "all 0xCA bytes as computed" : "value fields kept");
   fields.End();
@@ -285,12 +284,7 @@ void RunRequest(const World& w, const RequestCase& c, unsigned index, Service se
   if (EFI_ERROR(readBefore) || EFI_ERROR(readAfter))
     setup.Text("GetVariable").Hex(readBefore, 16).Hex(readAfter, 16);
   else if (setupDiff != kSetupBytes)
-    setup.Text("first difference at")
-        .Hex(setupDiff, 3)
-        .Text("is")
-        .Hex(setupAfter[setupDiff], 2)
-        .Text("want")
-        .Hex(setupExpected[setupDiff], 2);
+    ReportDifference(setup, setupDiff, setupAfter[setupDiff], setupExpected[setupDiff]);
   else
     setup.Text("changed bytes").Decimal(served ? c.setupCount : 0);
   setup.End();
