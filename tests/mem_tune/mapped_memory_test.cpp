@@ -154,24 +154,21 @@ constexpr size_t kPage = sim::smm::kPageBytes;
 
 INSTANTIATE_TEST_SUITE_P(
     MemTune, Placement,
-    ::testing::Values(
-        PlacementCase{"Reserved", 0, 0x100, std::nullopt, std::nullopt, true},
-        PlacementCase{"RuntimeServicesData", 0, 0x100, EfiRuntimeServicesData, std::nullopt, true},
-        PlacementCase{"AcpiNvs", 0, 0x100, EfiACPIMemoryNVS, std::nullopt, true},
-        PlacementCase{"BootServicesData", 0, 0x100, EfiBootServicesData, std::nullopt, false},
-        PlacementCase{"Conventional", 0, 0x100, EfiConventionalMemory, std::nullopt, false},
-        // The mailbox runs from the reserved page into the next one.
-        PlacementCase{"MailboxIntoUndescribedPage", kPage - 0x10, 0x100, std::nullopt, std::nullopt,
-                      false},
-        PlacementCase{"MailboxIntoBootServicesPage", kPage - 0x10, 0x100, std::nullopt,
-                      EfiBootServicesData, false},
-        PlacementCase{"MailboxIntoRuntimePage", kPage - 0x10, 0x100, std::nullopt,
-                      EfiRuntimeServicesCode, true},
-        // The settings record alone runs into the next page.
-        PlacementCase{"SettingsIntoUndescribedPage", 0, kPage - 0x20, std::nullopt, std::nullopt,
-                      false},
-        PlacementCase{"SettingsIntoAcpiNvsPage", 0, kPage - 0x20, std::nullopt, EfiACPIMemoryNVS,
-                      true}),
+    ::testing::Values(PlacementCase{"Reserved", 0, 0x100, std::nullopt, std::nullopt, true},
+                      PlacementCase{"BootServicesData", 0, 0x100, EfiBootServicesData, std::nullopt,
+                                    false},
+                      // The mailbox runs from the reserved page into the next one.
+                      PlacementCase{"MailboxIntoUndescribedPage", kPage - 0x10, 0x100, std::nullopt,
+                                    std::nullopt, false},
+                      PlacementCase{"MailboxIntoBootServicesPage", kPage - 0x10, 0x100,
+                                    std::nullopt, EfiBootServicesData, false},
+                      PlacementCase{"MailboxIntoRuntimePage", kPage - 0x10, 0x100, std::nullopt,
+                                    EfiRuntimeServicesCode, true},
+                      // The settings record alone runs into the next page.
+                      PlacementCase{"SettingsIntoUndescribedPage", 0, kPage - 0x20, std::nullopt,
+                                    std::nullopt, false},
+                      PlacementCase{"SettingsIntoAcpiNvsPage", 0, kPage - 0x20, std::nullopt,
+                                    EfiACPIMemoryNVS, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MemTuneTest, NoMemoryMapAtEntryMeansNoRecordIsServed) {
