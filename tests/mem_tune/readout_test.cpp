@@ -2,7 +2,6 @@
 // included), field extraction, register order, settings copy.
 #include "fixture.h"
 #include "mem_tune/controller_readout.h"
-#include "tests/mem_tune/expected_readout_fields.h"
 
 namespace mttest {
 namespace {
@@ -10,8 +9,24 @@ namespace {
 using sim::MmioR;
 using sim::MmioW;
 
-using RegField = expected::ReadoutRegisterField;
-constexpr auto& kRegFields = expected::kReadoutRegisterFields;
+struct RegField {
+  uint8_t offset, width;
+  uint32_t reg;
+  unsigned hi, lo;
+};
+const RegField kRegFields[] = {
+    {0x16, 1, 0x204, 5, 0},   {0x17, 1, 0x204, 21, 16}, {0x18, 1, 0x204, 29, 24},
+    {0x19, 1, 0x204, 14, 8},  {0x1A, 1, 0x208, 21, 16}, {0x23, 2, 0x21C, 31, 20},
+    {0x25, 1, 0x208, 7, 0},   {0x26, 2, 0x260, 10, 0},  {0x28, 2, 0x260, 21, 11},
+    {0x2A, 2, 0x260, 31, 22}, {0x2C, 1, 0x210, 6, 0},   {0x2D, 1, 0x20C, 4, 0},
+    {0x2E, 1, 0x20C, 12, 8},  {0x2F, 1, 0x218, 6, 0},   {0x30, 1, 0x214, 12, 8},
+    {0x31, 1, 0x214, 22, 16}, {0x32, 1, 0x254, 28, 24}, {0x33, 1, 0x214, 5, 0},
+    {0x34, 1, 0x20C, 28, 24}, {0x35, 1, 0x220, 19, 16}, {0x36, 1, 0x220, 27, 24},
+    {0x37, 1, 0x220, 11, 8},  {0x38, 1, 0x220, 3, 0},   {0x39, 1, 0x224, 19, 16},
+    {0x3A, 1, 0x224, 27, 24}, {0x3B, 1, 0x224, 11, 8},  {0x3C, 1, 0x224, 3, 0},
+    {0x3D, 1, 0x228, 12, 8},  {0x3E, 1, 0x228, 3, 0},   {0x3F, 1, 0x200, 11, 11},
+    {0x40, 1, 0x200, 10, 10}, {0x44, 1, 0x12C, 28, 28},
+};
 // settings offset, width, mailbox offset
 const uint8_t kSettingFields[][3] = {
     {0x08, 1, 0x45}, {0x09, 4, 0x46}, {0x0D, 4, 0x4A}, {0x11, 1, 0x4E}, {0x12, 2, 0x54},

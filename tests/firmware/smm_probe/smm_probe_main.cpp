@@ -112,7 +112,7 @@ void ReportDifference(Report& line, unsigned at, uint8_t is, uint8_t want) {
 // register returns and from the settings record.
 void ExpectReadout(uint8_t* mailbox, const volatile uint8_t* settings) {
   PutBytes(mailbox, 0x14, 2, kExpectedMemClock);  // code 48 in MemClockTable
-  for (const expected::ReadoutRegisterField& f : expected::kReadoutRegisterFields)
+  for (const RegisterField& f : kRegisterFields)
     PutBytes(mailbox, f.offset, f.width, Bits(kRegisterValue, f.hi, f.lo));
   for (const SettingsField& f : kSettingsFields) {
     uint32_t v = 0;
