@@ -10,6 +10,7 @@
 // no boot-services pool block was obtained.
 #include "mem_tune/driver_entry.h"
 #include "mem_tune/driver_globals.h"
+#include "mem_tune/mapped_memory_check.h"
 #include "mem_tune/setup_variable.h"
 #include "mem_tune/smi_handler.h"
 #include "sim/platform.h"
@@ -115,6 +116,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
     if (!s.empty()) std::memcpy(settings, s.data(), s.size());
   }
 
+  // Now and then the memory map gives the shared page a type SMM may not
+  // keep mapped: every SMI must then be refused.
+  bool sharedMapped = true;
+  if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+    const auto page = reinterpret_cast<uint64_t>(sim::smm::SharedMemory(p));
+    const auto type = in.ConsumeIntegralInRange<uint32_t>(0, EfiMaxMemoryType - 1);
+    for (auto& d : p.memoryMap)
+      if (d.PhysicalStart == page) d.Type = type;
+    sharedMapped = mts::StaysMappedInSmm(type);
+  }
+
   if (mts::ImageEntry(p.ImageHandle(), p.SystemTable()) != EFI_SUCCESS) return 0;
   if (smm.registrations.empty()) return 0;
   const size_t smramAfterBoot = sim::smm::SmramOutstandingBlocks(p);
@@ -152,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
 
     Check(smm.smiResults.size() == results + 1);
     const EFI_STATUS result = smm.smiResults.back();
+    if (!sharedMapped) Check(result == EFI_ACCESS_DENIED);
     if (result != EFI_ACCESS_DENIED) {
       const bool pending = before.Request == kMailboxRequestPending;
       Check(box->Request == 0 && box->Command == 0 && box->Busy == 0);

@@ -3,6 +3,7 @@
 #include "hw/hw.h"
 #include "mem_tune/driver_globals.h"
 #include "mem_tune/library_constructor.h"
+#include "mem_tune/mapped_memory_check.h"
 #include "mem_tune/mem_tune_provider.h"
 #include "mem_tune/smi_handler.h"
 
@@ -32,6 +33,11 @@ EFI_STATUS DriverEntry() {
     gMailbox = reinterpret_cast<MemTuneMailbox*>(static_cast<uintptr_t>(p->MailboxAddress));
     gSettingsRecord =
         reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(p->SettingsRecordAddress));
+    // Only now, while boot services exist, can the memory map tell whether
+    // SMM will still reach these records after the platform locks it.
+    if (gMailbox != nullptr)
+      gSharedMemoryMapped = SharedRecordsStayMapped(p->MailboxAddress, sizeof(MemTuneMailbox),
+                                                    p->SettingsRecordAddress, kSettingsRecordSize);
   }
 
   void* tokens = nullptr;

@@ -12,6 +12,7 @@ UINT64 gEcamSize = 0;
 BOOLEAN gEcamReady = FALSE;
 MemTuneMailbox* gMailbox = nullptr;
 const uint8_t* gSettingsRecord = nullptr;
+BOOLEAN gSharedMemoryMapped = FALSE;
 ConfigTokenService* gTokenService = nullptr;
 uint8_t* gSetupWorkingCopy = nullptr;
 UINTN gSetupWorkingCopySize = 0;

@@ -29,6 +29,10 @@ extern BOOLEAN gEcamReady;
 // From MemTuneProvider; null when the provider was not found.
 extern MemTuneMailbox* gMailbox;
 extern const uint8_t* gSettingsRecord;
+// Whether the mailbox and the settings record lie wholly in memory that stays
+// mapped in SMM, by the memory map taken at entry (false when it could not be
+// taken).
+extern BOOLEAN gSharedMemoryMapped;
 // From SmmLocateProtocol; null when the service was not found.
 extern ConfigTokenService* gTokenService;
 

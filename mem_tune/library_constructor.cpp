@@ -1,7 +1,6 @@
 #include "mem_tune/library_constructor.h"
 
 #include "mem_tune/driver_globals.h"
-#include "mem_tune/smram_check.h"
 #include "pi/smm_access2.h"
 #include "pi/smm_base2.h"
 
@@ -21,6 +20,7 @@ void ResetDriverState() {
   gEcamReady = FALSE;
   gMailbox = nullptr;
   gSettingsRecord = nullptr;
+  gSharedMemoryMapped = FALSE;
   gTokenService = nullptr;
   gSetupWorkingCopy = nullptr;
   gSetupWorkingCopySize = 0;
@@ -78,15 +78,12 @@ EFI_STATUS RunLibraryConstructors(EFI_SYSTEM_TABLE* systemTable) {
 
 void RunLibraryDestructor() {
   if (gSmramRanges == nullptr) return;
+  // The list always comes from SmmAllocatePool (it exists only when the SMM
+  // system table was found), so it goes back there, whatever the map says.
   void* list = gSmramRanges;
-  // Decide before freeing: the test reads the list itself.
-  const bool inSmram = InsideSmram(reinterpret_cast<UINT64>(list));
   gSmramRanges = nullptr;
   gSmramRangeCount = 0;
-  if (inSmram && gSmst != nullptr)
-    gSmst->SmmFreePool(list);
-  else
-    gBS->FreePool(list);
+  gSmst->SmmFreePool(list);
 }
 
 }  // namespace mts

@@ -14,8 +14,7 @@ constexpr UINT64 kEcamSize = 0x10000000ULL;
 // there is no SMM system table (nothing else could work without it).
 EFI_STATUS RunLibraryConstructors(EFI_SYSTEM_TABLE* systemTable);
 
-// Frees the SMRAM range list: through SmmFreePool when the list lies in
-// SMRAM, else through the boot-services FreePool.
+// Frees the SMRAM range list through SmmFreePool, where it came from.
 void RunLibraryDestructor();
 
 }  // namespace mts

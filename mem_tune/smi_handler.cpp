@@ -21,9 +21,11 @@ void SnapshotMailbox(const MemTuneMailbox* shared, MemTuneMailbox* copy) {
   for (size_t i = 0; i < sizeof(MemTuneMailbox); ++i) dst[i] = src[i];
 }
 
-// The memory the handler may touch on behalf of the caller must lie outside
-// SMRAM: the mailbox, and the settings record the readout copies from.
+// The memory the handler may touch on behalf of the caller (the mailbox, and
+// the settings record the readout copies from) must lie outside SMRAM, and
+// in memory that stays mapped in SMM (decided at entry).
 bool SharedMemoryUsable() {
+  if (!gSharedMemoryMapped) return false;
   if (OverlapsSmram(reinterpret_cast<uintptr_t>(gMailbox), sizeof(MemTuneMailbox))) return false;
   if (gSettingsRecord != nullptr &&
       OverlapsSmram(reinterpret_cast<uintptr_t>(gSettingsRecord), kSettingsRecordSize))
@@ -58,8 +60,8 @@ EFI_STATUS EFIAPI MemTuneSmiHandler(EFI_HANDLE, const VOID*, VOID*, UINTN*) {
   Post(kPostSmiEntry);
   // Without a mailbox there is never a request to serve.
   if (gMailbox == nullptr) return EFI_SUCCESS;
-  // Addresses that point into SMRAM are refused outright: the SMI then
-  // changes nothing.
+  // Addresses that point into SMRAM, or into memory SMM may not map, are
+  // refused outright: the SMI then changes nothing.
   if (!SharedMemoryUsable()) return EFI_ACCESS_DENIED;
 
   MemTuneMailbox request;

@@ -55,6 +55,33 @@ EFI_STATUS EFIAPI SimUninstallProtocolInterface(EFI_HANDLE handle, EFI_GUID* pro
   return p.Uninstall(handle, *protocol, iface);
 }
 
+EFI_STATUS EFIAPI SimGetMemoryMap(UINTN* mapSize, EFI_MEMORY_DESCRIPTOR* map, UINTN* mapKey,
+                                  UINTN* descriptorSize, UINT32* descriptorVersion) {
+  auto& p = Platform::Current();
+  p.calls.push_back("GetMemoryMap");
+  if (auto s = p.Inject("GetMemoryMap")) return *s;
+  if (mapSize == nullptr) return EFI_INVALID_PARAMETER;
+  const UINTN need = p.memoryMap.size() * Platform::kMemoryDescriptorSize;
+  if (descriptorSize) *descriptorSize = Platform::kMemoryDescriptorSize;
+  if (descriptorVersion) *descriptorVersion = EFI_MEMORY_DESCRIPTOR_VERSION;
+  if (*mapSize < need) {
+    *mapSize = need;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (map == nullptr || mapKey == nullptr || descriptorSize == nullptr ||
+      descriptorVersion == nullptr)
+    return EFI_INVALID_PARAMETER;
+  *mapSize = need;
+  auto* out = reinterpret_cast<uint8_t*>(map);
+  for (const EFI_MEMORY_DESCRIPTOR& d : p.memoryMap) {
+    std::memset(out, 0xA5, Platform::kMemoryDescriptorSize);  // the padding is not zeroed
+    std::memcpy(out, &d, sizeof d);
+    out += Platform::kMemoryDescriptorSize;
+  }
+  *mapKey = p.memoryMapKey;
+  return EFI_SUCCESS;
+}
+
 VOID EFIAPI SimCopyMem(VOID* dst, VOID* src, UINTN len) {
   Platform::Current().calls.push_back("CopyMem");
   if (len) std::memmove(dst, src, len);
@@ -131,6 +158,7 @@ Platform::Platform(unsigned cpuCount) : cpus(cpuCount ? cpuCount : 1) {
   bootServices_.LocateProtocol = SimLocateProtocol;
   bootServices_.InstallProtocolInterface = SimInstallProtocolInterface;
   bootServices_.UninstallProtocolInterface = SimUninstallProtocolInterface;
+  bootServices_.GetMemoryMap = SimGetMemoryMap;
   bootServices_.CopyMem = SimCopyMem;
   bootServices_.SetMem = SimSetMem;
 
@@ -449,6 +477,19 @@ void Platform::SetConfigurationTable(const EFI_GUID& guid, void* table) {
   configTables_.push_back(t);
   systemTable_.NumberOfTableEntries = configTables_.size();
   systemTable_.ConfigurationTable = configTables_.data();
+}
+
+void Platform::DescribeMemory(uint64_t start, uint64_t bytes, EFI_MEMORY_TYPE type) {
+  constexpr uint64_t kPage = 0x1000;
+  const uint64_t first = start & ~(kPage - 1);
+  const uint64_t end = (start + bytes + kPage - 1) & ~(kPage - 1);
+  EFI_MEMORY_DESCRIPTOR d{};
+  d.Type = type;
+  d.PhysicalStart = first;
+  d.VirtualStart = 0;
+  d.NumberOfPages = (end - first) / kPage;
+  d.Attribute = EFI_MEMORY_WB;
+  memoryMap.push_back(d);
 }
 
 void Platform::InstallMpServices() {

@@ -175,6 +175,17 @@ class Platform {
   // Configuration table (the HOB list lives here under kHobListGuid).
   void SetConfigurationTable(const EFI_GUID& guid, void* table);
 
+  // Memory map served by GetMemoryMap, in this order: the regions that parts
+  // of the simulator (SMRAM, the SMM shared memory) and tests describe. Each
+  // descriptor is returned in a slot of kMemoryDescriptorSize bytes, larger
+  // than the record as in real firmware, so callers must step by the size
+  // they are given.
+  static constexpr UINTN kMemoryDescriptorSize = 48;
+  std::vector<EFI_MEMORY_DESCRIPTOR> memoryMap;
+  UINTN memoryMapKey = 1;
+  // Adds a descriptor for [start, start + bytes) rounded out to whole pages.
+  void DescribeMemory(uint64_t start, uint64_t bytes, EFI_MEMORY_TYPE type);
+
   // MP services: processors are `cpus`; processor 0 is the boot processor.
   EFI_MP_SERVICES_PROTOCOL* MpServices() { return &mpServices_; }
   void InstallMpServices();

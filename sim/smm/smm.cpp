@@ -18,7 +18,7 @@ std::optional<EFI_STATUS> Called(const char* name) {
 
 std::vector<EFI_SMRAM_DESCRIPTOR> ArenaRanges(const SmmState& s) {
   std::vector<EFI_SMRAM_DESCRIPTOR> out;
-  uint64_t at = reinterpret_cast<uint64_t>(s.arena.get());
+  uint64_t at = reinterpret_cast<uint64_t>(s.arena);
   for (uint64_t size : s.rangeSizes) {
     out.push_back({at, at, size, s.rangeState});
     at += size;
@@ -40,8 +40,8 @@ EFI_STATUS EFIAPI SmmAllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID** buffe
   }
   if (s.arena == nullptr || at + need > s.arenaSize) return EFI_OUT_OF_RESOURCES;
   s.blocks[at] = {type, size};
-  std::memset(s.arena.get() + at, 0xA5, size);  // never zeroed for the caller
-  *buffer = s.arena.get() + at;
+  std::memset(s.arena + at, 0xA5, size);  // never zeroed for the caller
+  *buffer = s.arena + at;
   return EFI_SUCCESS;
 }
 
@@ -49,9 +49,8 @@ EFI_STATUS EFIAPI SmmFreePool(VOID* buffer) {
   if (auto f = Called("SmmFreePool")) return *f;
   SmmState& s = Current();
   const auto* b = static_cast<const uint8_t*>(buffer);
-  if (s.arena == nullptr || b < s.arena.get() || b >= s.arena.get() + s.arenaSize)
-    return EFI_INVALID_PARAMETER;
-  auto it = s.blocks.find(static_cast<size_t>(b - s.arena.get()));
+  if (s.arena == nullptr || b < s.arena || b >= s.arena + s.arenaSize) return EFI_INVALID_PARAMETER;
+  auto it = s.blocks.find(static_cast<size_t>(b - s.arena));
   if (it == s.blocks.end()) return EFI_INVALID_PARAMETER;
   s.blocks.erase(it);
   return EFI_SUCCESS;
@@ -259,6 +258,15 @@ EFI_STATUS EFIAPI TokenWrite32(mts::ConfigTokenService*, UINT8 sel, UINT32 token
 
 }  // namespace
 
+PageBlock AllocatePages(size_t bytes) {
+  const size_t rounded = (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
+  auto* block =
+      static_cast<uint8_t*>(std::aligned_alloc(kPageBytes, rounded ? rounded : kPageBytes));
+  if (block == nullptr) std::abort();
+  std::memset(block, 0, rounded ? rounded : kPageBytes);
+  return PageBlock(block);
+}
+
 SmmState& Smm(Platform& p) {
   SmmState& s = p.Extension<SmmState>();
   if (s.ready) return s;
@@ -287,8 +295,8 @@ SmmState& Smm(Platform& p) {
   s.tokens.Write8 = TokenWrite8;
   s.tokens.Write16 = TokenWrite16;
   s.tokens.Write32 = TokenWrite32;
-  s.shared = std::make_unique<uint8_t[]>(kMailboxBytes + kSettingsBytes);
-  std::memset(s.shared.get(), 0, kMailboxBytes + kSettingsBytes);
+  s.shared = AllocatePages(kSharedBytes);
+  p.DescribeMemory(reinterpret_cast<uint64_t>(s.shared.get()), kPageBytes, EfiReservedMemoryType);
   return s;
 }
 
@@ -297,8 +305,16 @@ void InstallSmm(Platform& p, const std::vector<uint64_t>& rangeSizes) {
   const bool first = s.arena == nullptr;
   size_t total = 0;
   for (uint64_t r : rangeSizes) total += r;
-  s.arena = std::make_unique<uint8_t[]>(total ? total : 1);
+  if (!first) {
+    const uint64_t old = reinterpret_cast<uint64_t>(s.smramBlock.get());
+    std::erase_if(p.memoryMap,
+                  [old](const EFI_MEMORY_DESCRIPTOR& d) { return d.PhysicalStart == old; });
+  }
+  s.smramBlock = AllocatePages(kSmramLeadInBytes + total);
+  s.arena = s.smramBlock.get() + kSmramLeadInBytes;
   s.arenaSize = total;
+  p.DescribeMemory(reinterpret_cast<uint64_t>(s.smramBlock.get()), kSmramLeadInBytes + total,
+                   EfiReservedMemoryType);
   s.rangeSizes = rangeSizes;
   s.blocks.clear();
   if (!first) return;
@@ -358,15 +374,14 @@ size_t SmramOutstandingBlocks(Platform& p) {
 std::optional<SmramBlock> SmramBlockOf(Platform& p, const void* ptr) {
   SmmState& s = Smm(p);
   const auto* b = static_cast<const uint8_t*>(ptr);
-  if (s.arena == nullptr || b < s.arena.get() || b >= s.arena.get() + s.arenaSize)
-    return std::nullopt;
-  auto it = s.blocks.find(static_cast<size_t>(b - s.arena.get()));
+  if (s.arena == nullptr || b < s.arena || b >= s.arena + s.arenaSize) return std::nullopt;
+  auto it = s.blocks.find(static_cast<size_t>(b - s.arena));
   if (it == s.blocks.end()) return std::nullopt;
   return it->second;
 }
 
 uint8_t* SmramBase(Platform& p) {
-  return Smm(p).arena.get();
+  return Smm(p).arena;
 }
 
 void RaiseSwSmi(Platform& p, uint8_t value) {
@@ -378,6 +393,9 @@ MemTuneMailbox* Mailbox(Platform& p) {
 }
 uint8_t* SettingsRecord(Platform& p) {
   return Smm(p).shared.get() + kMailboxBytes;
+}
+uint8_t* SharedMemory(Platform& p) {
+  return Smm(p).shared.get();
 }
 
 Variable* FindVariable(Platform& p, const std::u16string& name, const EFI_GUID& guid) {

@@ -23,6 +23,7 @@
 #include "sim/platform.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -35,6 +36,20 @@ namespace sim::smm {
 inline constexpr uint16_t kSmiCommandPort = 0xB2;
 inline constexpr size_t kMailboxBytes = 0x100;
 inline constexpr size_t kSettingsBytes = 0x100;
+inline constexpr size_t kPageBytes = 0x1000;
+// Reserved memory right below SMRAM, part of the same host block.
+inline constexpr size_t kSmramLeadInBytes = kPageBytes;
+// The shared memory: two pages; the mailbox and the settings record sit in
+// the first, which the memory map describes as reserved memory. The second
+// is host memory the map does not describe until a test does.
+inline constexpr size_t kSharedBytes = 2 * kPageBytes;
+
+struct PageBlockFree {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using PageBlock = std::unique_ptr<uint8_t[], PageBlockFree>;
+// A zero-filled, page-aligned host block.
+PageBlock AllocatePages(size_t bytes);
 
 struct TokenWrite {
   uint8_t width;  // bytes: 1, 2 or 4
@@ -76,8 +91,12 @@ struct SmmState {
   mts::ConfigTokenService tokens{};
   mts::MemTuneProvider provider{};
 
-  // SMRAM: one host arena, described as consecutive ranges.
-  std::unique_ptr<uint8_t[]> arena;
+  // SMRAM: one host arena, described as consecutive ranges, after a lead-in
+  // page of reserved memory in the same host block (records that start below
+  // SMRAM and reach into it stay in host memory). Both are reserved memory
+  // in the memory map.
+  PageBlock smramBlock;
+  uint8_t* arena = nullptr;  // the start of SMRAM
   size_t arenaSize = 0;
   std::vector<uint64_t> rangeSizes;
   uint64_t rangeState = kSmramClosed | kSmramLocked | kSmramCacheable;
@@ -104,13 +123,14 @@ struct SmmState {
   std::function<void(const TokenWrite&)> onTokenWrite;
 
   // Shared memory outside SMRAM: the mailbox and the settings record.
-  std::unique_ptr<uint8_t[]> shared;
+  PageBlock shared;
 };
 
 // The platform's SMM state, its tables set up on first use.
 SmmState& Smm(Platform& p);
 
-// SMRAM of the given range sizes (replaces any earlier arena); installs
+// SMRAM of the given range sizes (replaces any earlier arena, and its
+// reserved-memory descriptor in the memory map); installs
 // EFI_SMM_BASE2_PROTOCOL and EFI_SMM_ACCESS2_PROTOCOL in the boot-services
 // protocol database and attaches the SMI command port.
 void InstallSmm(Platform& p, const std::vector<uint64_t>& rangeSizes = {0x100000});
@@ -118,7 +138,8 @@ void InstallSwSmiDispatch(Platform& p);
 void InstallVariableProtocol(Platform& p);
 void InstallConfigTokenService(Platform& p);
 // Publishes MemTuneProvider with the simulator's mailbox and settings record
-// (both zero-filled, outside SMRAM).
+// (both zero-filled, outside SMRAM, in the first shared page, which the
+// memory map describes as reserved memory).
 void InstallMemTuneProvider(Platform& p);
 
 // Protocols in the SMM database.
@@ -136,6 +157,8 @@ void RaiseSwSmi(Platform& p, uint8_t value);
 
 MemTuneMailbox* Mailbox(Platform& p);
 uint8_t* SettingsRecord(Platform& p);
+// The two shared pages (the first holds the mailbox and the settings record).
+uint8_t* SharedMemory(Platform& p);
 
 // Variable store.
 Variable* FindVariable(Platform& p, const std::u16string& name, const EFI_GUID& guid);

@@ -3,6 +3,9 @@
 #include "fixture.h"
 #include "mem_tune/smi_handler.h"
 
+#include <functional>
+#include <string>
+
 namespace mttest {
 namespace {
 
@@ -10,9 +13,11 @@ using sim::smm::SmramOutstandingBlocks;
 
 TEST_F(MemTuneTest, EntryRunsConstructorsThenLookupsInOrderAndRegistersFor9D) {
   ASSERT_EQ(Boot(), EFI_SUCCESS);
+  // After the provider: the memory map, into a temporary SMM pool buffer.
   const std::vector<std::string> expected = {
       "LocateProtocol",    "GetSmstLocation", "LocateProtocol",    "GetCapabilities",
       "SmmAllocatePool",   "GetCapabilities", "SmmLocateProtocol", "LocateProtocol",
+      "GetMemoryMap",      "SmmAllocatePool", "GetMemoryMap",      "SmmFreePool",
       "SmmLocateProtocol", "SwSmiRegister"};
   EXPECT_EQ(p.calls, expected);
   // The SMRAM map: two ranges of the default profile, in an SMRAM pool of
@@ -35,6 +40,8 @@ TEST_F(MemTuneTest, EntryRunsConstructorsThenLookupsInOrderAndRegistersFor9D) {
   EXPECT_EQ(mts::gMailbox, Box());
   EXPECT_EQ(mts::gSettingsRecord, Settings());
   EXPECT_EQ(mts::gTokenService, &Smm().tokens);
+  EXPECT_TRUE(mts::gSharedMemoryMapped);
+  EXPECT_EQ(SmramOutstandingBlocks(p), 1u);  // the map buffer went back
   // The signature is read once, before the lookups.
   ASSERT_EQ(p.trace.Of(sim::Access::Cpuid).size(), 1u);
   EXPECT_EQ(p.trace.Of(sim::Access::Cpuid)[0].address, 0x80000001u);
@@ -85,17 +92,41 @@ TEST_F(MemTuneTest, FailingRegisterIsTheImageStatusAndFreesTheMap) {
   EXPECT_EQ(Smm().registrations.size(), 0u);
 }
 
-TEST_F(MemTuneTest, MapOutsideTheReportedSmramIsFreedThroughBootServices) {
-  // SMRAM reported elsewhere than where the SMM pool put the list: the list
-  // is not inside SMRAM, so the boot-services FreePool gets it.
+// The SMRAM range list always comes from SmmAllocatePool, so every failed
+// image returns it there: also when the map it holds does not cover the list
+// itself, or could not be read into it.
+struct RangeListCase {
+  const char* name;
+  bool smramElsewhere;  // SMRAM reported away from where the SMM pool put the list
+  std::function<void(sim::Platform&)> fail;
+};
+class RangeListRelease : public MemTuneTest, public ::testing::WithParamInterface<RangeListCase> {};
+
+TEST_P(RangeListRelease, FailedImageFreesTheListThroughSmmFreePool) {
   std::vector<uint8_t> elsewhere(0x1000);
   const uint64_t at = reinterpret_cast<uint64_t>(elsewhere.data());
-  Smm().reportedRanges = std::vector<EFI_SMRAM_DESCRIPTOR>{{at, at, 0x1000, 0xE}};
-  p.Fail("SwSmiRegister", EFI_DEVICE_ERROR);
-  EXPECT_EQ(Boot(), EFI_DEVICE_ERROR);
-  EXPECT_EQ(CallCount("FreePool"), 1u);
-  EXPECT_EQ(CallCount("SmmFreePool"), 0u);
+  if (GetParam().smramElsewhere)
+    Smm().reportedRanges = std::vector<EFI_SMRAM_DESCRIPTOR>{{at, at, 0x1000, 0xE}};
+  GetParam().fail(p);
+  EXPECT_TRUE(EFI_ERROR(Boot()));
+  EXPECT_EQ(SmramOutstandingBlocks(p), 0u);
+  EXPECT_EQ(CallCount("FreePool"), 0u);
+  EXPECT_EQ(mts::gSmramRanges, nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    MemTune, RangeListRelease,
+    ::testing::Values(
+        RangeListCase{"SmramReportedElsewhere", true,
+                      [](sim::Platform& p) { p.Fail("SwSmiRegister", EFI_DEVICE_ERROR); }},
+        RangeListCase{"SecondGetCapabilitiesFails", false,
+                      [](sim::Platform& p) {
+                        p.Fail("GetCapabilities", EFI_DEVICE_ERROR, /*skip=*/1);
+                        p.Fail("SwSmiRegister", EFI_DEVICE_ERROR);
+                      }},
+        RangeListCase{"DispatchLookupFails", false,
+                      [](sim::Platform& p) { p.Fail("SmmLocateProtocol", EFI_NOT_FOUND); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MemTuneTest, ProviderMissingStillRegistersAndSmiOnlyPostsEntry) {
   ASSERT_EQ(p.Uninstall(p.HandlesWith(mts::kMemTuneProviderGuid)[0], mts::kMemTuneProviderGuid,

@@ -80,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {0xE0, 0xF2}},
         FailureRow{
             "NoWorkingCopy",
-            [](sim::Platform& p) { p.Fail("SmmAllocatePool", EFI_OUT_OF_RESOURCES, /*skip=*/1); },
+            // After the SMRAM range list and the memory map of the entry.
+            [](sim::Platform& p) { p.Fail("SmmAllocatePool", EFI_OUT_OF_RESOURCES, /*skip=*/2); },
             EFI_OUT_OF_RESOURCES,
             {0xE0, 0xF3}},
         FailureRow{"SetVariableFails",
@@ -206,7 +207,8 @@ TEST_F(SetupVariable, GrowthThatCannotBeAllocatedKeepsTheOldCopyAndRefuses) {
   EXPECT_EQ(Update(0x12345), EFI_SUCCESS);
   uint8_t* copy = mts::gSetupWorkingCopy;
   ResizeSetup(0x400);
-  p.Fail("SmmAllocatePool", EFI_OUT_OF_RESOURCES, /*skip=*/2);
+  // After the range list, the entry's memory map and the first copy.
+  p.Fail("SmmAllocatePool", EFI_OUT_OF_RESOURCES, /*skip=*/3);
   EXPECT_EQ(Update(0x2), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(PostCodes(), (std::vector<uint8_t>{0xE0, 0xF3}));
   EXPECT_EQ(mts::gSetupWorkingCopy, copy);
