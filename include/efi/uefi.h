@@ -1,9 +1,13 @@
-// UEFI base types, tables and status codes from gnu-efi, usable from C++.
-// gnu-efi's headers carry no extern "C" guards of their own.
+// UEFI base types, tables and status codes from gnu-efi, usable from C++ and
+// from C (the public headers are). gnu-efi's headers carry no extern "C"
+// guards of their own.
 #pragma once
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 #include <efi.h>
+#ifdef __cplusplus
 }
 
 #include <cstdint>
@@ -34,3 +38,5 @@ static_assert(EFI_UNSUPPORTED == 0x8000000000000003ULL);
 static_assert(EFI_VOLUME_FULL == 0x800000000000000BULL);
 static_assert(EFI_NOT_FOUND == 0x800000000000000EULL);
 static_assert(EFI_PROTOCOL_ERROR == 0x8000000000000018ULL);
+
+#endif  // __cplusplus
