@@ -16,6 +16,10 @@ set(TIV_EFI_CXXFLAGS
     -fno-stack-protector -fno-stack-check -fshort-wchar -mno-red-zone
     -maccumulate-outgoing-args -fpic -fno-asynchronous-unwind-tables
     -DEFI_FUNCTION_WRAPPER -DTIV_DIAG_PRINT_ENABLED=0 -O2)
+# C sources (a caller written in C, as platform drivers often are) and
+# assembly: the same code generation, less the switches only C++ knows.
+set(TIV_EFI_CFLAGS ${TIV_EFI_CXXFLAGS})
+list(REMOVE_ITEM TIV_EFI_CFLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
 
 function(tiv_add_efi_image NAME)
   cmake_parse_arguments(PARSE_ARGV 1 image "" "SUBSYSTEM" "")
@@ -24,7 +28,9 @@ function(tiv_add_efi_image NAME)
   endif()
   set(objs ${NAME}_objs)
   add_library(${objs} OBJECT ${image_UNPARSED_ARGUMENTS})
-  target_compile_options(${objs} PRIVATE ${TIV_EFI_CXXFLAGS})
+  target_compile_options(${objs} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TIV_EFI_CXXFLAGS}>
+                                        $<$<COMPILE_LANGUAGE:C,ASM>:${TIV_EFI_CFLAGS}>)
+  set_target_properties(${objs} PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
   # The host build type flags (-g, -O) are fine; sanitizers never reach here
   # because the images are not built in the sanitizer preset.
   set(so ${CMAKE_CURRENT_BINARY_DIR}/${NAME}.so)
