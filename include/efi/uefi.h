@@ -3,6 +3,12 @@
 // guards of their own.
 #pragma once
 
+// Without it gnu-efi's EFIAPI expands to nothing and every call through a
+// firmware table silently uses the System V convention.
+#ifndef GNU_EFI_USE_MS_ABI
+#error "GNU_EFI_USE_MS_ABI must be defined: EFIAPI would not be the UEFI calling convention"
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif

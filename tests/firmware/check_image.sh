@@ -4,8 +4,12 @@
 # PE32+ optional header, machine x86-64 (0x8664), the expected subsystem
 # (11: boot-service driver, 10: application), a .reloc section, no undefined
 # symbols left in the ELF link, and only R_X86_64_RELATIVE dynamic
-# relocations (the only kind gnu-efi's start-up code applies when the firmware
-# loads the image at another address), and no global constructors.
+# relocations (the only kind the start-up code's _relocate applies when the
+# firmware loads the image at another address), no global constructors, the
+# PE entry point at EfiImageStart (our UEFI-convention entry, which keeps the
+# caller's callee-saved registers), and no SSE/AVX register anywhere in the
+# code (XMM6-15 are callee-saved in the UEFI convention, and SSE needs a
+# CR4.OSFXSR and stack alignment that SMM entry and AP procedures do not promise).
 set -u
 efi=$1 so=$2 want_subsystem=$3
 fail=0
@@ -46,10 +50,21 @@ undefined=$(nm -u "$so")
 others=$(readelf -rW "$so" | awk '/^[0-9a-f]+ +[0-9a-f]+ +R_/ && $3 != "R_X86_64_RELATIVE" {print $3, $5}' | sort -u)
 [[ -z $others ]] || problem "relocations the start-up code does not apply: $(echo $others)"
 
-# gnu-efi's start-up code runs no constructors: static data must be
+# The start-up code runs no constructors: static data must be
 # constant-initialised.
 ctors=$(objdump -h "$so" | awk '$2 ~ /^\.(init_array|ctors|preinit_array)$/ && $3 != "00000000" {print $2}')
 [[ -z $ctors ]] || problem "global constructors in the link ($(echo $ctors)) would never run"
 
+entry=$(u $((opt + 16)) 4)
+start=$(nm "$so" | awk '$3 == "EfiImageStart" {print $1}')
+if [[ -z $start ]]; then
+  problem "no EfiImageStart in $(basename "$so")"
+elif ((entry != 16#$start)); then
+  problem "PE entry point $(printf 0x%x "$entry") is not EfiImageStart (0x$start)"
+fi
+
+simd=$(objdump -d "$efi" | grep -E '%([xyz]mm|mm)[0-9]' | head -3)
+[[ -z $simd ]] || problem "SSE/AVX/MMX registers used: $(echo "$simd" | tr -s ' \t' ' ')"
+
 ((fail)) && exit 1
-echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only"
+echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only, entry EfiImageStart, no SIMD registers"
