@@ -23,16 +23,24 @@ void Put32(uint8_t* table, UINTN offset, uint32_t value) {
   for (unsigned i = 0; i < 4; ++i) table[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// Slot 0: chip select 0 present, enabled, with a mask that takes every
-// address; 4 bank bits at A[13..16] with bank bit 0 hashed by column bit 0 and
-// row bit 0; 14 row bits from A[18]; 10 column bits from A[3..10], A[11] and
-// A[12]; no rank multiplier. The probe checks slot 1 against it.
+// Slot 0, one pair of chip selects:
+//   chip select 0, primary range: the addresses with A[31] = 0 (base 0, only
+//     bit 23 of A[39:8] compared);
+//   chip select 1, secondary range only: A[31] = 1 and A[32] = 0 (A[34:33]
+//     not compared), with a secondary mask of 25 set bits, which makes its
+//     rows 16 bits wide;
+//   4 bank bits at A[13..16], bank bit 0 hashed by column bit 0 and row bit 0;
+//   14 row bits from A[18]; 10 column bits from A[3..10], A[11] and A[12]; no
+//   rank multiplier. The probe checks slot 1 against it.
 void DescribeSlot0(uint8_t* table) {
-  table[0x010] = 0x01;              // csPresent[0]: chip select 0
+  table[0x010] = 0x03;              // csPresent[0]: chip selects 0 and 1
   Put32(table, 0x020, 0x00004003);  // bankHashCtl[0][0]: enable, col bit 0, row bit 0
   Put32(table, 0x320, 0x00000000);  // csBase[0][0]
-  Put32(table, 0x520, 0xFFFFFFFF);  // csMask[0][0]: no address bit compared
-  Put32(table, 0x620, 0x00050411);  // addrCfg[0][0]: csEn even, 4 banks bits, 14 + 0 rows, 10 cols
+  Put32(table, 0x424, 0x00800000);  // csBaseSec[0][1]: A[31] = 1
+  Put32(table, 0x520, 0xFF7FFFFF);  // csMask[0][0]: only bit 23 (A[31]) compared
+  Put32(table, 0x5A0, 0x067FFFFF);  // csMaskSec[0][0]: 25 bits set
+  Put32(table, 0x620, 0x02050411);  // addrCfg[0][0]: cs 0 primary, cs 1 secondary, 4 banks
+                                    // bits, 14 + 0 rows, 10 columns
   Put32(table, 0x720, 0x0000BA98);  // bankAddrSel[0][0]: A[13], A[14], A[15], A[16]
   Put32(table, 0x7A0, 0x00000006);  // rowAddrSel[0][0]: low row bits from A[18]
   Put32(table, 0x820, 0x87654321);  // colAddrSelLo[0][0]: column bit j from A[j + 3]
