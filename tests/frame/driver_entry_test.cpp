@@ -23,6 +23,17 @@ namespace {
 using sim::Platform;
 using Calls = std::vector<std::string>;
 
+// A HOB list carrying one heap record to carry into DXE: handle 0xA014, "BUF!".
+std::vector<uint64_t> HobsWithDebugBufferRecord() {
+  diag::HeapRecordHeader h{diag::HEAP_SIGNATURE, 0xA014, 4, 0, 1, {0, 0}};
+  std::vector<uint8_t> data(sizeof h + 4);
+  std::memcpy(data.data(), &h, sizeof h);
+  std::memcpy(data.data() + sizeof h, "BUF!", 4);
+  sim::HobListBuilder b;
+  b.AddGuidHob(diag::gHeapHobGuid, data);
+  return b.Build();
+}
+
 class DriverEntry : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,13 +97,7 @@ TEST_F(DriverEntry, ConstructorsRunFirstThenTheDriverEntrySteps) {
 }
 
 TEST_F(DriverEntry, HobListIsLookedUpBeforeTheHeapListIsBuilt) {
-  diag::HeapRecordHeader h{diag::HEAP_SIGNATURE, 0xA014, 4, 0, 1, {0, 0}};
-  std::vector<uint8_t> data(sizeof h + 4);
-  std::memcpy(data.data(), &h, sizeof h);
-  std::memcpy(data.data() + sizeof h, "BUF!", 4);
-  sim::HobListBuilder b;
-  b.AddGuidHob(diag::gHeapHobGuid, data);
-  auto hobs = b.Build();
+  auto hobs = HobsWithDebugBufferRecord();
   p.SetConfigurationTable(kHobListGuid, hobs.data());
 
   EXPECT_EQ(Run(), EFI_SUCCESS);
@@ -187,13 +192,7 @@ TEST(DriverEntryFailedStart, LeavesNoInstalledInterfaceInsideTheImage) {
   atd::ResetDriverGlobals();
   Platform q;
   q.InstallMpServices();
-  diag::HeapRecordHeader h{diag::HEAP_SIGNATURE, 0xA014, 4, 0, 1, {0, 0}};
-  std::vector<uint8_t> data(sizeof h + 4);
-  std::memcpy(data.data(), &h, sizeof h);
-  std::memcpy(data.data() + sizeof h, "BUF!", 4);
-  sim::HobListBuilder b;
-  b.AddGuidHob(diag::gHeapHobGuid, data);
-  auto hobs = b.Build();
+  auto hobs = HobsWithDebugBufferRecord();
   q.SetConfigurationTable(kHobListGuid, hobs.data());
 
   EXPECT_EQ(atd::ImageEntry(q.ImageHandle(), q.SystemTable()), EFI_NOT_FOUND);
