@@ -1,6 +1,7 @@
 # The two commands of the project: `make run` and `make test`.
 # Both install what is missing (apt-get), configure and build with CMake presets.
-.PHONY: all deps build build-asan build-fuzz run test test-host test-asan test-fuzz fuzz format clean
+.PHONY: all deps build build-asan build-fuzz run test test-host test-asan test-fuzz fuzz format clean \
+        map-picture
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -41,6 +42,13 @@ test-fuzz: build-fuzz
 
 fuzz: build-fuzz
 	FUZZ_SECONDS=$${FUZZ_SECONDS:-300} $(CTEST) --preset fuzz -j $(JOBS) --timeout 100000
+
+# The README's picture of the default platform's address map (docs/address-map.png).
+map-picture: deps
+	$(CMAKE) --preset host
+	$(CMAKE) --build --preset host -j $(JOBS) --target platsim
+	$(PLATSIM) map --svg build/address-map.svg > /dev/null
+	rsvg-convert -o docs/address-map.png build/address-map.svg
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -32,6 +32,8 @@ uint32_t ReadIndirectReg(uint8_t bus, uint32_t address);
 // EFI_NOT_FOUND when no channel is in use (mailbox untouched) or when the
 // clock code is not in MemClockTable (mailbox filled all the same).
 // Without a settings record its fields are left as the caller put them.
+// The index register of every bus it uses is read before its first index
+// write there and written back before it returns.
 EFI_STATUS ReadControllerConfig(MemTuneMailbox* mailbox, const MemTuneMailbox& request);
 
 }  // namespace mts

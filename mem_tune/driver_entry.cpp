@@ -14,7 +14,8 @@ uint32_t ProcessorSignature() {
 
 EFI_STATUS DriverEntry() {
   const uint32_t signature = ProcessorSignature();
-  if (signature != kSignatureA && signature != kSignatureB && signature != kSignatureC)
+  if (signature != kSignatureTwoChannels && signature != kSignatureEightChannels &&
+      signature != kSignatureEightChannelsOtherDies)
     return EFI_SUCCESS;  // not a processor this service tunes: stay idle
 
   void* iface = nullptr;

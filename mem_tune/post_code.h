@@ -15,10 +15,10 @@ enum PostCode : uint8_t {
   kPostReadCurrent = 0xD3,
   kPostMemClockWritten = 0xD4,
   kPostSetupUpdate = 0xE0,
-  kPostHoldSetup = 0xF1,     // also: SMM variable protocol not found
-  kPostReleaseSetup = 0xF2,  // also: the setup variable could not be read
-  kPostNoVariableProtocol = 0xF1,
-  kPostVariableUnreadable = 0xF2,
+  // 0xF1 and 0xF2 each carry two meanings: the dispatcher writes them for
+  // the hold and release commands, the setup update for its first failures.
+  kPostHoldOrNoVariableService = 0xF1,
+  kPostReleaseOrVariableUnreadable = 0xF2,
   kPostNoWorkingCopy = 0xF3,
   kPostOptionApplied = 0xF4,
   kPostVariableTooSmall = 0xF5,

@@ -41,7 +41,7 @@ EFI_STATUS EnsureWorkingCopy(UINTN size) {
 // table lacks (nothing changed then).
 EFI_STATUS ApplyCommand(const MemTuneMailbox& request, uint8_t* data) {
   const SetupCommandRow* row = FindSetupCommand(request.Command);
-  if (row == nullptr || row->valueWidth == 0) return EFI_SUCCESS;
+  if (row == nullptr || row->value.width == 0) return EFI_SUCCESS;
   if (row->command == kMailboxCommandSetMemClock) {
     const MemClockRow* clock = FindMemClockByValue(request.MemClock);
     if (clock == nullptr) return EFI_NOT_FOUND;
@@ -49,7 +49,7 @@ EFI_STATUS ApplyCommand(const MemTuneMailbox& request, uint8_t* data) {
     return EFI_SUCCESS;
   }
   if (row->enableOffset != kNoEnableByte) data[row->enableOffset] = 1;
-  const uint32_t value = MailboxField(request, row->valueOffset, row->valueWidth);
+  const uint32_t value = ReadMailboxField(request, row->value);
   for (uint8_t i = 0; i < row->setupWidth; ++i)
     data[row->setupOffset + i] = static_cast<uint8_t>(value >> (8 * i));
   return EFI_SUCCESS;
@@ -65,7 +65,7 @@ EFI_STATUS UpdateSetupVariable(const MemTuneMailbox& request) {
       gSmst->SmmLocateProtocol(uefi::GuidArg(kSmmVariableProtocolGuid), nullptr, &iface);
   if (!EFI_ERROR(status) && iface == nullptr) status = EFI_NOT_FOUND;
   if (EFI_ERROR(status)) {
-    Post(kPostNoVariableProtocol);
+    Post(kPostHoldOrNoVariableService);
     return status;
   }
   auto* variables = static_cast<EFI_SMM_VARIABLE_PROTOCOL*>(iface);
@@ -77,7 +77,7 @@ EFI_STATUS UpdateSetupVariable(const MemTuneMailbox& request) {
                                      uefi::GuidArg(kTivSetupGuid), &attributes, &dataSize, buffer);
   if (!EFI_ERROR(status) && dataSize > sizeof buffer) status = EFI_BUFFER_TOO_SMALL;
   if (EFI_ERROR(status)) {
-    Post(kPostVariableUnreadable);
+    Post(kPostReleaseOrVariableUnreadable);
     return status;
   }
 

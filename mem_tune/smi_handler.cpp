@@ -44,7 +44,7 @@ EFI_STATUS RunCommand(const MemTuneMailbox& request) {
     }
   } else if (const DispatchRow* row = FindDispatchRow(command)) {
     if (row->enableItem != 0) WriteConfigToken(row->enableItem, 1);  // status not reported
-    status = WriteConfigToken(row->item, MailboxField(request, row->valueOffset, row->valueWidth));
+    status = WriteConfigToken(row->item, ReadMailboxField(request, row->value));
   }
   // Every set command, defined or not, is also recorded in the setup
   // variable; its result is reported by POST codes only.
@@ -53,13 +53,6 @@ EFI_STATUS RunCommand(const MemTuneMailbox& request) {
 }
 
 }  // namespace
-
-uint32_t MailboxField(const MemTuneMailbox& mailbox, uint8_t offset, uint8_t width) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&mailbox);
-  uint32_t v = 0;
-  for (uint8_t i = 0; i < width && i < 4; ++i) v |= uint32_t(bytes[offset + i]) << (8 * i);
-  return v;
-}
 
 EFI_STATUS EFIAPI MemTuneSmiHandler(EFI_HANDLE, const VOID*, VOID*, UINTN*) {
   Post(kPostSmiEntry);
@@ -84,10 +77,10 @@ EFI_STATUS EFIAPI MemTuneSmiHandler(EFI_HANDLE, const VOID*, VOID*, UINTN*) {
         status = ReadControllerConfig(gMailbox, request);
         break;
       case kMailboxCommandHoldSetup:
-        Post(kPostHoldSetup);
+        Post(kPostHoldOrNoVariableService);
         break;
       case kMailboxCommandReleaseSetup:
-        Post(kPostReleaseSetup);
+        Post(kPostReleaseOrVariableUnreadable);
         break;
       default:
         status = RunCommand(request);

@@ -2,6 +2,7 @@
 
 #include "addr_translate/fabric/check_dram_hit.h"
 #include "addr_translate/fabric/fabric_access.h"
+#include "addr_translate/fabric/slave_address_map.h"
 #include "diag/diag_print.h"
 
 namespace atd {
@@ -10,6 +11,10 @@ namespace {
 using namespace fabric_reg;
 using diag::DiagLevelTranslation;
 using diag::DiagPrint;
+
+constexpr AddressMapMessages kMessages = {nullptr, "calcNormAddr: dramBaseAddr = 0x%016lX\n",
+                                          "calcNormAddr: dramLimitAddr = 0x%016lX\n",
+                                          "calcNormAddr: holeEn = %d, dramHoleBase = 0x%016lX\n"};
 }  // namespace
 
 NormalizedAddress calcNormAddr(uint64_t systemAddress) {
@@ -37,19 +42,14 @@ NormalizedAddress calcNormAddr(uint64_t systemAddress) {
   const bool useMap1 =
       DramBaseAddress::Valid::Get(map1Base) != 0 &&
       systemAddress >= decodeDramAddressMap(masks.layout, map1Base, 0).dramBaseAddr;
-  const unsigned mapNumber = useMap1 ? 1 : 0;
-  const uint32_t baseReg = readFabricRegister(node, DramBaseReg(mapNumber), instance);
-  const uint32_t limitReg = readFabricRegister(node, DramLimitReg(mapNumber), instance);
-  const DramAddressMap map = decodeDramAddressMap(masks.layout, baseReg, limitReg);
-  DiagPrint(DiagLevelTranslation, "calcNormAddr: dramBaseAddr = 0x%016lX\n", map.dramBaseAddr);
-  DiagPrint(DiagLevelTranslation, "calcNormAddr: dramLimitAddr = 0x%016lX\n", map.dramLimitAddr);
+  // The valid bit and the limit are not tested: checkDramHit placed the address.
+  SlaveAddressMap slave;
+  readSlaveAddressMap(node, instance, useMap1 ? 1 : 0, masks.layout, kMessages,
+                      /*stopIfInvalid=*/false, &slave);
+  const DramAddressMap& map = slave.map;
+  const uint64_t holeBase = slave.dramHoleBase;
 
-  const uint64_t holeBase =
-      decodeDramHoleBase(readFabricRegister(node, DramHoleControl::kReg, instance));
-  DiagPrint(DiagLevelTranslation, "calcNormAddr: holeEn = %d, dramHoleBase = 0x%016lX\n",
-            map.holeEn ? 1 : 0, holeBase);
-
-  const uint32_t b = decodeIntLvAddrBit(intLvAddrBitVariant(masks.layout), baseReg);
+  const uint32_t b = decodeIntLvAddrBit(intLvAddrBitVariant(masks.layout), slave.dramBaseReg);
   const ChannelInterleave ch = calcNormAddrChannels(map.chanIntlvCode);
   const uint32_t n = ch.bits + map.dieIntlvCode + map.socketIntlvBit;
 

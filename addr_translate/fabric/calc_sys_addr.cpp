@@ -1,6 +1,7 @@
 #include "addr_translate/fabric/calc_sys_addr.h"
 
 #include "addr_translate/fabric/fabric_access.h"
+#include "addr_translate/fabric/slave_address_map.h"
 #include "diag/diag_print.h"
 #include "diag/fatal_stop.h"
 #include "normalized_address.h"
@@ -14,6 +15,11 @@ using diag::DiagPrint;
 
 constexpr uint32_t kStopSixChannelCombined = 0xC0052012;
 constexpr uint32_t kStopSixChannelChannel = 0xC0050551;
+
+constexpr AddressMapMessages kMessages = {
+    "calcSysAddr: dramBaseReg = 0x%08X, dramLimitReg = 0x%08X\n",
+    "calcSysAddr: dramBaseAddr = 0x%016lX\n", "calcSysAddr: dramLimitAddr = 0x%016lX\n",
+    "calcSysAddr: holeEn = %d, dramHoleBase = 0x%016lX\n"};
 }  // namespace
 
 uint64_t calcSysAddr(uint64_t normalizedAddress, uint32_t socket, uint32_t die, uint32_t channel) {
@@ -40,19 +46,13 @@ uint64_t calcSysAddr(uint64_t normalizedAddress, uint32_t socket, uint32_t die, 
   DiagPrint(DiagLevelTranslation, "calcSysAddr: mapRegNumber = %d, hiAddrOffset = 0x%016lX\n",
             mapRegNumber, hiAddrOffset);
 
-  const uint32_t baseReg = readFabricRegister(node, DramBaseReg(mapRegNumber), channel);
-  const uint32_t limitReg = readFabricRegister(node, DramLimitReg(mapRegNumber), channel);
-  DiagPrint(DiagLevelTranslation, "calcSysAddr: dramBaseReg = 0x%08X, dramLimitReg = 0x%08X\n",
-            baseReg, limitReg);
-  const DramAddressMap map = decodeDramAddressMap(masks.layout, baseReg, limitReg);
-  if (!map.valid) return kInvalidAddress;
-
-  DiagPrint(DiagLevelTranslation, "calcSysAddr: dramBaseAddr = 0x%016lX\n", map.dramBaseAddr);
-  DiagPrint(DiagLevelTranslation, "calcSysAddr: dramLimitAddr = 0x%016lX\n", map.dramLimitAddr);
-  const uint64_t holeBase =
-      decodeDramHoleBase(readFabricRegister(node, DramHoleControl::kReg, channel));
-  DiagPrint(DiagLevelTranslation, "calcSysAddr: holeEn = %d, dramHoleBase = 0x%016lX\n",
-            map.holeEn ? 1 : 0, holeBase);
+  SlaveAddressMap slave;
+  if (!readSlaveAddressMap(node, channel, mapRegNumber, masks.layout, kMessages,
+                           /*stopIfInvalid=*/true, &slave))
+    return kInvalidAddress;  // no message of its own
+  const DramAddressMap& map = slave.map;
+  const uint64_t holeBase = slave.dramHoleBase;
+  const uint32_t baseReg = slave.dramBaseReg;
 
   const ChannelInterleave ch = calcSysAddrChannels(map.chanIntlvCode);
   if (ch.sixChannel && masks.layout == FabricIdLayout::Combined)
@@ -73,12 +73,15 @@ uint64_t calcSysAddr(uint64_t normalizedAddress, uint32_t socket, uint32_t die, 
   if (n != 0 && !ch.sixChannel) {
     const uint32_t firstDieIdBit = log2Count(ch.channels);
     const uint32_t firstSocketIdBit = firstDieIdBit + log2Count(numDie);
-    const uint32_t csId =
-        computeCsId(csFabricId, map.dstFabricId, ch.channels, numDie, numSockets, n, masks);
     DiagPrint(DiagLevelTranslation,
               "calcSysAddr: numDieInterleaved = %d, numChanInterleaved = %d, csId = 0x%x, "
               "firstSocketIdBit = %d, firstDieIdBit = %d\n",
-              numDie, ch.channels, csId, firstSocketIdBit, firstDieIdBit);
+              numDie, ch.channels,
+              formCsId(csFabricId, map.dstFabricId, ch.channels, numDie, numSockets, masks),
+              firstSocketIdBit, firstDieIdBit);
+    // Only the interleave field's bits of csId reach the address.
+    const uint32_t csId =
+        computeCsId(csFabricId, map.dstFabricId, ch.channels, numDie, numSockets, n, masks);
 
     s = spreadAddress(preNormAddr, b, n, ch.split) + map.dramBaseAddr;
     if (map.holeEn && s >= holeBase) {

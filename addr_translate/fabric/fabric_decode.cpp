@@ -225,9 +225,13 @@ int32_t sixWayMsbLowBit(uint32_t p, uint32_t n, uint32_t b) {
   return low;
 }
 
-uint64_t sixWayMarker(uint32_t p, uint32_t n, uint32_t b) {
-  const int32_t low = sixWayMsbLowBit(p, n, b);
-  return low < 0 ? 0 : 3ULL << low;
+uint64_t sixWayMarker(uint32_t p, uint32_t n, uint32_t /*b*/) {
+  const int32_t low = static_cast<int32_t>(p) - static_cast<int32_t>(n) + 14;
+  // A shift count the type cannot take leaves no marker; every other position
+  // is the fabric's own: below the start bit it lands among the low bits, and
+  // at 63 only the field's low bit remains.
+  if (low < 0 || low > 63) return 0;
+  return 3ULL << low;
 }
 
 uint64_t removeInterleaveBits(uint64_t a, uint32_t b, uint32_t n, bool split, uint64_t marker) {
@@ -248,19 +252,43 @@ uint32_t log2Count(uint32_t count) {
   return k;
 }
 
+namespace {
+
+// The channel's position in the interleave: the difference of the low
+// fabric-id bits, in 32 bits (it wraps when the channel's bits are below those
+// of the map's first channel).
+uint32_t channelDifference(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan) {
+  if (numChan <= 1) return 0;
+  const uint32_t k = (1u << log2Count(numChan)) - 1;
+  return (csFabricId & k) - (dstFabricId & k);
+}
+
+// The die and socket ids placed above the channel bits.
+uint32_t dieAndSocketBits(uint32_t csFabricId, uint32_t numChan, uint32_t numDie,
+                          uint32_t numSockets, const FabricIdMasks& m) {
+  const uint32_t firstDieIdBit = log2Count(numChan);
+  const uint32_t firstSocketIdBit = firstDieIdBit + log2Count(numDie);
+  uint32_t bits = 0;
+  if (numDie > 1) bits |= ((csFabricId & m.dieMask) >> m.dieShift) << firstDieIdBit;
+  if (numSockets > 1) bits |= ((csFabricId & m.socketMask) >> m.socketShift) << firstSocketIdBit;
+  return bits;
+}
+
+}  // namespace
+
+uint32_t formCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
+                  uint32_t numSockets, const FabricIdMasks& m) {
+  return channelDifference(csFabricId, dstFabricId, numChan) |
+         dieAndSocketBits(csFabricId, numChan, numDie, numSockets, m);
+}
+
 uint32_t computeCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
                      uint32_t numSockets, uint32_t n, const FabricIdMasks& m) {
-  const uint32_t firstDieIdBit = log2Count(numChan);
-  uint32_t csId = 0;
-  if (numChan > 1) {
-    const uint32_t k = (1u << firstDieIdBit) - 1;
-    // The difference wraps when the channel's low id bits are below those of
-    // the map's first channel; only its channel bits are the position.
-    csId = ((csFabricId & k) - (dstFabricId & k)) & k;
-  }
-  const uint32_t firstSocketIdBit = firstDieIdBit + log2Count(numDie);
-  if (numDie > 1) csId |= ((csFabricId & m.dieMask) >> m.dieShift) << firstDieIdBit;
-  if (numSockets > 1) csId |= ((csFabricId & m.socketMask) >> m.socketShift) << firstSocketIdBit;
+  // Only the channel bits of the difference are the position, so a wrapped
+  // difference cannot spill into the die and socket bits.
+  const uint32_t k = numChan > 1 ? (1u << log2Count(numChan)) - 1 : 0;
+  const uint32_t csId = (channelDifference(csFabricId, dstFabricId, numChan) & k) |
+                        dieAndSocketBits(csFabricId, numChan, numDie, numSockets, m);
   return static_cast<uint32_t>(csId & lowMask(n));
 }
 

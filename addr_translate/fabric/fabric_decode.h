@@ -115,10 +115,13 @@ uint32_t selectTarget(uint64_t a, const DramAddressMap& map, const ChannelInterl
 
 // ---- calcNormAddr arithmetic ------------------------------------------------
 
-// The two-bit SixWayMsb marker 3 << (p - n + 14), or 0 where that field would
-// not lie inside the address above the interleave start bit.
+// The two-bit SixWayMsb marker 3 << (p - n + 14) at every position from 0 to
+// 63 (at 63 only its low bit remains), 0 where the shift count would be
+// negative or 64 or more. The start bit b does not limit it.
 uint64_t sixWayMarker(uint32_t nonPow2SizeBits, uint32_t n, uint32_t b);
-// Low bit of the SixWayMsb field, or -1 when there is none (see sixWayMarker).
+// Low bit of the SixWayMsb field that the way back reads, or -1 when the
+// field does not lie between the start bit and bit 63 (its arithmetic needs
+// the field above the start bit).
 int32_t sixWayMsbLowBit(uint32_t nonPow2SizeBits, uint32_t n, uint32_t b);
 
 // Address `a` (base and hole removed) with its n interleave bits from b
@@ -127,8 +130,14 @@ uint64_t removeInterleaveBits(uint64_t a, uint32_t b, uint32_t n, bool split, ui
 
 // ---- calcSysAddr arithmetic -------------------------------------------------
 
-// csId: the position of the channel within the interleave, channel part
-// first, then die and socket ids; only the n bits of the interleave field.
+// csId as calcSysAddr forms and reports it, in 32 bits: the channel-bit
+// difference (which wraps when the channel's bits are below the map's first
+// channel's), ORed with the die and socket ids above the channel bits.
+uint32_t formCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
+                  uint32_t numSockets, const FabricIdMasks& m);
+// The part of csId that goes into the address: the position of the channel
+// within the interleave, channel part first (the difference cut to the channel
+// bits), then die and socket ids; only the n bits of the interleave field.
 uint32_t computeCsId(uint32_t csFabricId, uint32_t dstFabricId, uint32_t numChan, uint32_t numDie,
                      uint32_t numSockets, uint32_t numInterleaveBits, const FabricIdMasks& m);
 uint32_t log2Count(uint32_t count);  // 1->0, 2->1, 4->2, 8->3

@@ -113,6 +113,22 @@ TEST(FabricMessages, CalcSysAddrReportsEachStep) {
                "calcSysAddr: deIntLvAddr = 0x0000000000012345"}));
 }
 
+// The channel's low fabric-id bits (0x14: 0) are below the map's first
+// channel's (0x11: 1): csId is reported as the 32-bit difference, and only
+// its two interleave bits reach the address (position 3).
+TEST(FabricMessages, CalcSysAddrReportsAWrappedCsIdWhole) {
+  Capture c;
+  ASSERT_TRUE(c.UartReceivesMessages()) << "no diagnostic back-end writes to the UART";
+  c.fabric.Set(0, 1, 0x208, kBroadcast, 0);
+  c.fabric.Set(0, 0, 0x50, 0x14, 0x1400);
+  c.Map(0x14, 0x31, 0xF011);
+  EXPECT_EQ(atd::calcSysAddr(0x45, 0, 0, 0x14), 0x345u);
+  EXPECT_TRUE(
+      InOrder(c.Lines(), {"calcSysAddr: numDieInterleaved = 1, numChanInterleaved = 4, csId = "
+                          "0xffffffff, firstSocketIdBit = 2, firstDieIdBit = 2",
+                          "calcSysAddr: deIntLvAddr = 0x0000000000000345"}));
+}
+
 TEST(FabricMessages, HoleMessagesOfBothWaysBack) {
   Capture c;
   ASSERT_TRUE(c.UartReceivesMessages()) << "no diagnostic back-end writes to the UART";

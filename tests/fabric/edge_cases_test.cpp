@@ -171,6 +171,23 @@ TEST(CalcNormAddrEdges, HoleAndSecondMap) {
   EXPECT_EQ(atd::calcNormAddr(0xC0000000).normalizedAddr, 0x80000000u);  // in the hole: lowered
   EXPECT_EQ(atd::calcNormAddr(0x100000000).normalizedAddr, 0xC0000000u);
   EXPECT_EQ(atd::calcNormAddr(0x140000010).normalizedAddr, 0x40000010u);  // map 1 + offset
+  EXPECT_EQ(atd::calcNormAddr(0x140000000).normalizedAddr, 0x40000000u);  // map 1's base
+  EXPECT_EQ(atd::calcNormAddr(0x13FFFFFFF).normalizedAddr, 0xFFFFFFFFu);  // map 0's last
+}
+
+// Where p - n + 14 puts the SixWayMsb field (n = 3): bits 29:28 for p = 17,
+// bit 63 alone for p = 52, nowhere for p = 53 (a shift by 64).
+TEST(CalcNormAddrEdges, SixChannelMarkerAtEveryDefinedPosition) {
+  SixChannels f;
+  const atd::HashEnables all{1, 1, 1};
+  uint64_t a = 0;
+  while (atd::sixChannelPattern(a, 8, all) < 6) a += 0x100;  // logical pattern 6 or 7
+  const uint64_t plain = (a & 0xFF) | (a >> 11 << 8);
+  for (auto [p, marker] :
+       {std::pair<uint32_t, uint64_t>{17, 3ULL << 28}, {52, 0x8000000000000000ULL}, {53, 0}}) {
+    for (uint16_t c = 0; c < 8; ++c) f.fabric.Set(0, 2, 0x90, c, p);
+    EXPECT_EQ(atd::calcNormAddr(a).normalizedAddr, plain | marker) << p;
+  }
 }
 
 TEST(CalcNormAddrEdges, SixChannelPatternsSixAndSevenCarryTheMarker) {
@@ -201,6 +218,7 @@ TEST(CalcSysAddrEdges, HoleAndOffset) {
       {"at the hole base: above 4 GiB", 0, 0xC0000000, 0x100000000},
       {"offset enabled but above the address: map 0", 0x00400001, 0x3FFFFFFF, 0x3FFFFFFF},
       {"offset enabled: map 1, offset removed", 0x00400001, 0x40000010, 0x140000010},
+      {"at the offset: map 1's first address", 0x00400001, 0x40000000, 0x140000000},
       {"map 0 share exhausted", 0, 0x100000000, kInvalidAddress},
   };
   for (const Row& r : rows) {

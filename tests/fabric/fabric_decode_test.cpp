@@ -210,45 +210,57 @@ TEST(SplitRule, StartBitAtOrAbove11LeavesTheMiddleFieldEmpty) {
   EXPECT_EQ(atd::spreadAddress(norm, 11, 3, true), a & ~0x3800ULL);
 }
 
-TEST(SixChannelMarker, OnlyWhereTheFieldFitsAboveTheStartBit) {
+TEST(SixChannelMarker, ThreeShiftedByPMinusNPlus14WhereverTheShiftIsDefined) {
   struct Row {
     uint32_t p, n, b;
     uint64_t marker;
   };
   const Row rows[] = {
-      {20, 3, 8, 3ULL << 31},  // the usual case
-      {0, 3, 8, 3ULL << 11},   // 0 - 3 + 14 = 11, above the start bit
-      {0, 7, 8, 0},            // 7: would land in the low bits below b
-      {0, 20, 8, 0},           // negative shift count
-      {51, 3, 8, 3ULL << 62},  // both bits still inside 64
-      {52, 3, 8, 0},           // 63: the upper bit would fall off
-      {63, 3, 8, 0},           // 74: beyond the type
+      {20, 3, 8, 3ULL << 31},             // the usual case
+      {0, 3, 8, 3ULL << 11},              // 0 - 3 + 14 = 11
+      {0, 7, 8, 3ULL << 7},               // 7: below the start bit, among the low bits
+      {0, 14, 8, 3},                      // 0: the lowest position
+      {0, 15, 8, 0},                      // -1: no shift by a negative count
+      {51, 3, 8, 3ULL << 62},             // 62: both bits inside 64
+      {52, 3, 8, 0x8000000000000000ULL},  // 63: only the low bit of 3 remains
+      {53, 3, 8, 0},                      // 64: beyond the type
+      {63, 3, 12, 0},                     // 74
   };
   for (const Row& r : rows)
     EXPECT_EQ(atd::sixWayMarker(r.p, r.n, r.b), r.marker) << r.p << " " << r.n << " " << r.b;
+  // The marker is ORed into the normalized address wherever it lies.
+  EXPECT_EQ(atd::removeInterleaveBits(0x1234, 8, 3, false, atd::sixWayMarker(0, 7, 8)),
+            0x34u | (0x1234u >> 11 << 8) | 0x180u);
   // Without a field the way back reads no marker either, whatever the address holds.
   EXPECT_EQ(atd::sixWayMsbLowBit(0, 20, 8), -1);
   EXPECT_EQ(atd::sixChannelDeinterleave(~0ULL << 8, 8, 20, 0, 3, {0, 0, 0}) >> 28,
             (~0ULL << 8) >> 28);
 }
 
-TEST(CsId, WrappedChannelDifferenceKeepsOnlyTheInterleaveBits) {
+// csId as formed (32-bit difference, die and socket ids ORed in) is what is
+// reported; only its interleave-field bits, with the difference cut to the
+// channel bits, go into the address.
+TEST(CsId, FormedInThirtyTwoBitsInsertedAsTheInterleaveBits) {
   const auto m = atd::decodeFabricIdMasks(0x75806000, 0, 0);  // die at 5, socket at 7
   struct Row {
-    uint32_t cs, dst, chans, dies, sockets, n, csId;
+    uint32_t cs, dst, chans, dies, sockets, n, formed, inserted;
   };
   const Row rows[] = {
-      {0x13, 0x10, 4, 1, 1, 2, 3},   // the documented example
-      {0x14, 0x11, 4, 1, 1, 2, 3},   // 0 - 1 wraps: channel 3 of the map
-      {0x12, 0x13, 4, 1, 1, 2, 3},   // 2 - 3 wraps
-      {0x34, 0x11, 4, 2, 1, 3, 7},   // wrapped channel part, die 1 above it
-      {0xB2, 0x13, 4, 2, 2, 4, 15},  // socket 1, die 1, channel 3
-      {0x92, 0x13, 4, 1, 2, 3, 7},   // socket 1 directly above the channel bits
-      {0x15, 0x15, 1, 1, 1, 0, 0},   // no interleave
+      {0x13, 0x10, 4, 1, 1, 2, 3, 3},            // the documented example
+      {0x14, 0x11, 4, 1, 1, 2, 0xFFFFFFFF, 3},   // 0 - 1 wraps: channel 3 of the map
+      {0x12, 0x13, 4, 1, 1, 2, 0xFFFFFFFF, 3},   // 2 - 3 wraps
+      {0x34, 0x11, 4, 2, 1, 3, 0xFFFFFFFF, 7},   // wrapped channel part, die 1 above it
+      {0xB2, 0x13, 4, 2, 2, 4, 0xFFFFFFFF, 15},  // socket 1, die 1, channel 3
+      {0x92, 0x13, 4, 1, 2, 3, 0xFFFFFFFF, 7},   // socket 1 directly above the channel bits
+      {0x71, 0x10, 4, 2, 1, 3, 0xD, 5},          // die id 3 reaches beyond the one die bit
+      {0x15, 0x15, 1, 1, 1, 0, 0, 0},            // no interleave
   };
-  for (const Row& r : rows)
-    EXPECT_EQ(atd::computeCsId(r.cs, r.dst, r.chans, r.dies, r.sockets, r.n, m), r.csId)
+  for (const Row& r : rows) {
+    EXPECT_EQ(atd::formCsId(r.cs, r.dst, r.chans, r.dies, r.sockets, m), r.formed)
         << std::hex << r.cs << " " << r.dst;
+    EXPECT_EQ(atd::computeCsId(r.cs, r.dst, r.chans, r.dies, r.sockets, r.n, m), r.inserted)
+        << std::hex << r.cs << " " << r.dst;
+  }
 }
 
 TEST(LogicalChannelMap, FirstMatchingNibbleOrEight) {

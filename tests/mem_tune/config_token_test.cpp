@@ -1,7 +1,7 @@
 // WriteConfigToken: every item of the token table, the three widths and the
 // missing items.
-#include "expected_tables.h"
 #include "fixture.h"
+#include "interface_tables.h"
 #include "mem_tune/config_token.h"
 
 namespace mttest {
@@ -18,8 +18,8 @@ class ConfigToken : public MemTuneTest {
 };
 
 TEST_F(ConfigToken, EveryItemWritesItsTokenInItsWidth) {
-  ASSERT_EQ(kTokens.size(), 67u);
-  for (auto& [item, tw] : kTokens) {
+  ASSERT_EQ(Tokens().size(), 67u);
+  for (auto& [item, tw] : Tokens()) {
     auto [token, width] = tw;
     Smm().tokenWrites.clear();
     EXPECT_EQ(mts::WriteConfigToken(uint16_t(item), 0x89ABCDEF), EFI_SUCCESS) << item;

@@ -1,8 +1,8 @@
 // MemTuneSmiHandler: the mailbox handshake, POST codes, every command of the
 // dispatch and setup tables (tokens written, setup bytes changed), and the
 // failure rows.
-#include "expected_tables.h"
 #include "fixture.h"
+#include "interface_tables.h"
 
 #include <algorithm>
 #include <map>
@@ -158,8 +158,8 @@ uint32_t Pattern(uint8_t width) {
 
 std::vector<uint32_t> AllCommands() {
   std::set<uint32_t> s;
-  for (auto& d : kExpectedDispatch) s.insert(d.command);
-  for (auto& e : kExpectedSetup) s.insert(e.command);
+  for (auto& d : DispatchCommands()) s.insert(d.command);
+  for (auto& e : SetupCommands()) s.insert(e.command);
   s.erase(0x1);
   s.insert(0x500000);  // names nothing
   s.insert(0x12345);
@@ -170,37 +170,38 @@ class EveryCommand : public Handler, public ::testing::WithParamInterface<uint32
 
 TEST_P(EveryCommand, WritesItsTokensAndItsSetupBytes) {
   const uint32_t command = GetParam();
-  auto d = std::find_if(kExpectedDispatch.begin(), kExpectedDispatch.end(),
-                        [&](auto& r) { return r.command == command; });
-  auto s = std::find_if(kExpectedSetup.begin(), kExpectedSetup.end(),
-                        [&](auto& r) { return r.command == command; });
-  if (d != kExpectedDispatch.end())
-    PutField(d->valueOffset, d->valueWidth, Pattern(d->valueWidth));
-  else if (s != kExpectedSetup.end() && s->sourceWidth)
-    PutField(s->sourceOffset, s->sourceWidth, Pattern(s->sourceWidth));
+  const auto& dispatch = DispatchCommands();
+  const auto& setup = SetupCommands();
+  auto d =
+      std::find_if(dispatch.begin(), dispatch.end(), [&](auto& r) { return r.command == command; });
+  auto s = std::find_if(setup.begin(), setup.end(), [&](auto& r) { return r.command == command; });
+  if (d != dispatch.end())
+    PutField(d->value.offset, d->value.width, Pattern(d->value.width));
+  else if (s != setup.end() && s->source)
+    PutField(s->source->offset, s->source->width, Pattern(s->source->width));
 
   std::vector<TokenWrite> tokens;
   uint32_t status = 0;
-  if (d != kExpectedDispatch.end()) {
+  if (d != dispatch.end()) {
     if (d->enableItem) {
-      auto [token, width] = kTokens.at(d->enableItem);
+      auto [token, width] = Tokens().at(*d->enableItem);
       tokens.push_back({width, 3, token, 1, EFI_SUCCESS});
     }
-    auto it = kTokens.find(d->item);
-    if (it == kTokens.end()) {
+    auto it = Tokens().find(d->item);
+    if (it == Tokens().end()) {
       status = 0x0000000E;  // an item the token table lacks
     } else {
       auto [token, width] = it->second;
-      const uint32_t v = Pattern(d->valueWidth);
+      const uint32_t v = Pattern(d->value.width);
       const uint32_t cut = width == 1 ? (v & 0xFF) : width == 2 ? (v & 0xFFFF) : v;
       tokens.push_back({width, 3, token, cut, EFI_SUCCESS});
     }
   }
   std::map<size_t, uint8_t> changes{{0xE6, 1}};
-  if (s != kExpectedSetup.end() && s->setupWidth) {
-    if (s->enableOffset != 0xFFFF) changes[s->enableOffset] = 1;
-    for (uint8_t i = 0; i < s->setupWidth; ++i)
-      changes[s->setupOffset + i] = BoxBytes()[s->sourceOffset + i];
+  if (s != setup.end() && s->setup) {
+    if (s->enableByte) changes[*s->enableByte] = 1;
+    for (uint8_t i = 0; i < s->setup->width; ++i)
+      changes[s->setup->offset + i] = BoxBytes()[s->source->offset + i];
   }
 
   const auto before = SetupData();

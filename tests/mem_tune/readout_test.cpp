@@ -1,6 +1,7 @@
 // ReadControllerConfig through the read command: channel search (other buses
 // included), field extraction, register order, settings copy.
 #include "fixture.h"
+#include "interface_tables.h"
 #include "mem_tune/controller_readout.h"
 
 namespace mttest {
@@ -9,31 +10,6 @@ namespace {
 using sim::MmioR;
 using sim::MmioW;
 
-struct RegField {
-  uint8_t offset, width;
-  uint32_t reg;
-  unsigned hi, lo;
-};
-const RegField kRegFields[] = {
-    {0x16, 1, 0x204, 5, 0},   {0x17, 1, 0x204, 21, 16}, {0x18, 1, 0x204, 29, 24},
-    {0x19, 1, 0x204, 14, 8},  {0x1A, 1, 0x208, 21, 16}, {0x23, 2, 0x21C, 31, 20},
-    {0x25, 1, 0x208, 7, 0},   {0x26, 2, 0x260, 10, 0},  {0x28, 2, 0x260, 21, 11},
-    {0x2A, 2, 0x260, 31, 22}, {0x2C, 1, 0x210, 6, 0},   {0x2D, 1, 0x20C, 4, 0},
-    {0x2E, 1, 0x20C, 12, 8},  {0x2F, 1, 0x218, 6, 0},   {0x30, 1, 0x214, 12, 8},
-    {0x31, 1, 0x214, 22, 16}, {0x32, 1, 0x254, 28, 24}, {0x33, 1, 0x214, 5, 0},
-    {0x34, 1, 0x20C, 28, 24}, {0x35, 1, 0x220, 19, 16}, {0x36, 1, 0x220, 27, 24},
-    {0x37, 1, 0x220, 11, 8},  {0x38, 1, 0x220, 3, 0},   {0x39, 1, 0x224, 19, 16},
-    {0x3A, 1, 0x224, 27, 24}, {0x3B, 1, 0x224, 11, 8},  {0x3C, 1, 0x224, 3, 0},
-    {0x3D, 1, 0x228, 12, 8},  {0x3E, 1, 0x228, 3, 0},   {0x3F, 1, 0x200, 11, 11},
-    {0x40, 1, 0x200, 10, 10}, {0x44, 1, 0x12C, 28, 28},
-};
-// settings offset, width, mailbox offset
-const uint8_t kSettingFields[][3] = {
-    {0x08, 1, 0x45}, {0x09, 4, 0x46}, {0x0D, 4, 0x4A}, {0x11, 1, 0x4E}, {0x12, 2, 0x54},
-    {0x14, 4, 0x4F}, {0x18, 1, 0x53}, {0x19, 7, 0x56}, {0x20, 2, 0x5D}, {0x22, 1, 0x41},
-    {0x23, 1, 0x42}, {0x24, 1, 0x43}, {0x25, 2, 0x21}, {0x27, 1, 0x5F}, {0x28, 4, 0x60},
-    {0x2C, 4, 0x64}, {0x30, 4, 0x68}, {0x34, 4, 0x6C}, {0x38, 4, 0x70}, {0x3C, 4, 0x74},
-};
 // Registers in the order the readout reads them.
 const uint32_t kReadOrder[] = {0x200, 0x204, 0x208, 0x21C, 0x208, 0x260, 0x210, 0x20C,
                                0x218, 0x214, 0x254, 0x220, 0x224, 0x228, 0x200, 0x12C};
@@ -61,15 +37,25 @@ class Readout : public MemTuneTest {
   }
   // The config-space accesses of reading indirect register `address`.
   std::vector<sim::TraceEvent> Indirect(uint8_t bus, uint32_t address, uint32_t value) {
-    const uint64_t fn = 0xE0000000ull + uint64_t(bus) * 0x100000;
-    return {MmioW(fn + 0xB8, 4, address), MmioR(fn + 0xBC, 4, value)};
+    return {MmioW(IndexRegister(bus), 4, address), MmioR(IndexRegister(bus) + 4, 4, value)};
+  }
+  static uint64_t IndexRegister(uint8_t bus) { return 0xE0000000ull + bus * 0x100000ull + 0xB8; }
+  // The readout keeps the index register of each bus it uses for the agents
+  // it interrupted: one read before its first index write there, one write
+  // of that value before it returns.
+  static sim::TraceEvent SaveIndex(uint8_t bus, uint32_t v) {
+    return MmioR(IndexRegister(bus), 4, v);
+  }
+  static sim::TraceEvent RestoreIndex(uint8_t bus, uint32_t v) {
+    return MmioW(IndexRegister(bus), 4, v);
   }
   void ExpectFieldsFrom(uint8_t bus, uint32_t block) {
-    for (const RegField& f : kRegFields) {
-      const uint32_t v = Reg(bus, block, f.reg);
-      const uint32_t want = (v >> f.lo) & ((1u << (f.hi - f.lo + 1)) - 1);
-      EXPECT_EQ(Field(BoxBytes(), f.offset, f.width), want)
-          << std::hex << "field 0x" << int(f.offset);
+    for (const ValueField& f : ValueFields()) {
+      if (f.source != ValueField::Source::Register) continue;
+      const uint64_t v = Reg(bus, block, f.from);
+      const uint32_t want = uint32_t((v >> f.lo) & ((1ull << (f.hi - f.lo + 1)) - 1));
+      EXPECT_EQ(Field(BoxBytes(), f.field.offset, f.field.width), want)
+          << std::hex << "field 0x" << int(f.field.offset);
     }
   }
 };
@@ -96,29 +82,50 @@ TEST_F(Readout, FieldsAndSettingsLandAtTheirOffsetsInRegisterOrder) {
   SetRegs(0, 0, 7);
   sim::smm::SetChannelRegister(p, 0, 0, 0x200, (Reg(0, 0x50000, 0x200) & ~0x7Fu) | 45);
   for (size_t i = 0; i < 0x40; ++i) Settings()[i] = uint8_t(0x80 + i * 3);
+  std::fill(BoxBytes() + 0x14, BoxBytes() + 0x87, 0xEE);
   Box()->CallerC8 = 0x5A;
   Box()->CallerC9 = 0xC3;
-  std::fill(BoxBytes() + 0x1B, BoxBytes() + 0x21, 0xEE);
-  std::fill(BoxBytes() + 0x7A, BoxBytes() + 0x87, 0xEE);
+  sim::smm::MemoryController(p, 0).index = 0x00ABC123;  // another agent's selection
   Send(0x80000000);
   EXPECT_EQ(Box()->Status, 0u);
   EXPECT_EQ(Box()->MemClock, 1500);
   ExpectFieldsFrom(0, 0x50000);
-  for (auto& s : kSettingFields)
-    for (uint8_t i = 0; i < s[1]; ++i)
-      EXPECT_EQ(BoxBytes()[s[2] + i], Settings()[s[0] + i]) << std::hex << int(s[2] + i);
+  // Every byte of the value fields that is not a register field.
+  for (const ValueField& f : ValueFields()) {
+    for (uint8_t i = 0; i < f.field.width; ++i) {
+      const uint8_t* bytes = BoxBytes();
+      std::optional<uint8_t> want;
+      switch (f.source) {
+        case ValueField::Source::Settings:
+          want = Settings()[f.from + i];
+          break;
+        case ValueField::Source::CopyOfByte:
+          want = bytes[f.from + i];
+          break;
+        case ValueField::Source::Zero:
+          want = 0;
+          break;
+        case ValueField::Source::Untouched:
+          want = 0xEE;
+          break;
+        default:
+          break;
+      }
+      if (want) {
+        EXPECT_EQ(bytes[f.field.offset + i], *want) << std::hex << "byte 0x" << f.field.offset + i;
+      }
+    }
+  }
   EXPECT_EQ(Box()->EchoC8, 0x5A);
-  EXPECT_EQ(Box()->EchoC9, 0xC3);
-  EXPECT_EQ(Box()->Reserved7A, 0);
-  EXPECT_EQ(Box()->Option7C, 0);
-  for (size_t i = 0x1B; i < 0x21; ++i) EXPECT_EQ(BoxBytes()[i], 0xEE);  // never touched
-  for (size_t i = 0x7D; i < 0x87; ++i) EXPECT_EQ(BoxBytes()[i], 0xEE);
 
-  std::vector<sim::TraceEvent> want = Indirect(0, 0x50200, Reg(0, 0x50000, 0x200));
+  std::vector<sim::TraceEvent> want = {SaveIndex(0, 0x00ABC123)};
+  auto search = Indirect(0, 0x50200, Reg(0, 0x50000, 0x200));
+  want.insert(want.end(), search.begin(), search.end());
   for (uint32_t r : kReadOrder) {
     auto ev = Indirect(0, 0x50000 + r, Reg(0, 0x50000, r));
     want.insert(want.end(), ev.begin(), ev.end());
   }
+  want.push_back(RestoreIndex(0, 0x00ABC123));
   EXPECT_EQ(p.trace.Mmio(), want);
 }
 
@@ -148,10 +155,10 @@ TEST_F(Readout, SecondChannelOfBusZero) {
   EXPECT_EQ(Box()->Status, 0u);
   ExpectFieldsFrom(0, 0x150000);
   const auto mmio = p.trace.Mmio();
-  ASSERT_GE(mmio.size(), 6u);
-  EXPECT_EQ(mmio[1], MmioR(0xE00000BC, 4, 0x80));
-  EXPECT_EQ(mmio[2], MmioW(0xE00000B8, 4, 0x150200));
-  EXPECT_EQ(mmio[4], MmioW(0xE00000B8, 4, 0x150200));  // first register of the block
+  ASSERT_GE(mmio.size(), 7u);
+  EXPECT_EQ(mmio[2], MmioR(0xE00000BC, 4, 0x80));
+  EXPECT_EQ(mmio[3], MmioW(0xE00000B8, 4, 0x150200));
+  EXPECT_EQ(mmio[5], MmioW(0xE00000B8, 4, 0x150200));  // first register of the block
 }
 
 TEST_F(Readout, FamilyWithTwoChannelsSearchesNoOtherBus) {
@@ -163,9 +170,12 @@ TEST_F(Readout, FamilyWithTwoChannelsSearchesNoOtherBus) {
   Send(0x80000000);
   EXPECT_EQ(Box()->Status, 0x0000000Eu);
   EXPECT_EQ(std::vector<uint8_t>(BoxBytes() + 0x14, BoxBytes() + 0x80), before);
-  std::vector<sim::TraceEvent> want = Indirect(0, 0x50200, 0);
-  auto second = Indirect(0, 0x150200, 0);
-  want.insert(want.end(), second.begin(), second.end());
+  std::vector<sim::TraceEvent> want = {SaveIndex(0, 0)};
+  for (uint32_t a : {0x50200u, 0x150200u}) {
+    auto ev = Indirect(0, a, 0);
+    want.insert(want.end(), ev.begin(), ev.end());
+  }
+  want.push_back(RestoreIndex(0, 0));
   EXPECT_EQ(p.trace.Mmio(), want);
 }
 
@@ -200,7 +210,7 @@ TEST_F(Readout, OtherBusSearchProbesDevices19To1FInOrder) {
   EXPECT_EQ(Box()->Status, 0u);
   ExpectFieldsFrom(0x40, 0x150000);
 
-  std::vector<sim::TraceEvent> want;
+  std::vector<sim::TraceEvent> want = {SaveIndex(0, 0)};
   for (uint32_t n = 0; n < 8; ++n) {
     auto ev = Indirect(0, 0x50200 + n * 0x100000, 0);
     want.insert(want.end(), ev.begin(), ev.end());
@@ -209,12 +219,14 @@ TEST_F(Readout, OtherBusSearchProbesDevices19To1FInOrder) {
   want.push_back(MmioR(0xE00C8000, 4, 0x1023));
   want.push_back(MmioR(0xE00D0000, 4, 0x1022));
   want.push_back(MmioR(0xE00D0084, 4, 0x20));
+  want.push_back(SaveIndex(0x20, 0));
   for (auto a : {0x50200u, 0x150200u}) {
     auto ev = Indirect(0x20, a, 0);
     want.insert(want.end(), ev.begin(), ev.end());
   }
   want.push_back(MmioR(0xE00D8000, 4, 0x1022));
   want.push_back(MmioR(0xE00D8084, 4, 0x40));
+  want.push_back(SaveIndex(0x40, 0));
   for (auto a : {0x50200u, 0x150200u}) {
     auto ev = Indirect(0x40, a, a == 0x50200u ? 0 : 0x30);
     want.insert(want.end(), ev.begin(), ev.end());
@@ -223,6 +235,10 @@ TEST_F(Readout, OtherBusSearchProbesDevices19To1FInOrder) {
   ASSERT_GE(mmio.size(), want.size());
   EXPECT_EQ(std::vector<sim::TraceEvent>(mmio.begin(), mmio.begin() + want.size()), want);
   EXPECT_EQ(mmio[want.size()], MmioW(0xE4000000 + 0xB8, 4, 0x150200));
+  // The three buses get their index back, in the order they were first used.
+  EXPECT_EQ(std::vector<sim::TraceEvent>(mmio.end() - 3, mmio.end()),
+            (std::vector<sim::TraceEvent>{RestoreIndex(0, 0), RestoreIndex(0x20, 0),
+                                          RestoreIndex(0x40, 0)}));
 }
 
 TEST_F(Readout, SignatureD00F00AlsoSearchesOtherBusesAndAbsentDevicesAreSkipped) {
@@ -235,7 +251,7 @@ TEST_F(Readout, SignatureD00F00AlsoSearchesOtherBusesAndAbsentDevicesAreSkipped)
   EXPECT_EQ(Box()->Status, 0u);
   ExpectFieldsFrom(0x70, 0x50000);
   // Devices 0x19-0x1E are absent: their vendor reads are all ones.
-  EXPECT_EQ(p.trace.Mmio()[4], MmioR(0xE00C8000, 4, 0xFFFFFFFF));
+  EXPECT_EQ(p.trace.Mmio()[5], MmioR(0xE00C8000, 4, 0xFFFFFFFF));
 }
 
 TEST_F(Readout, NoChannelAnywhereLeavesTheValueFieldsAlone) {
@@ -251,6 +267,47 @@ TEST_F(Readout, NoChannelAnywhereLeavesTheValueFieldsAlone) {
   for (size_t i = 0x14; i < 0x87; ++i) EXPECT_EQ(BoxBytes()[i], 0x6B) << i;
 }
 
+// Every way out of the readout (a channel on bus 0 or on another die, an
+// unknown clock code, no channel anywhere) leaves each bus's index register
+// as the interrupted agent had it, and restores it last.
+TEST_F(Readout, IndexRegistersComeBackOnEveryPath) {
+  struct Case {
+    const char* what;
+    uint32_t code200;      // bus 0, channel 0
+    uint8_t otherBusCode;  // channel 0 of bus 0x21 (device 0x19)
+    uint32_t status;
+    std::vector<uint8_t> buses;  // in the order the readout first uses them
+  };
+  const Case cases[] = {
+      {"bus 0", 0x30, 0, 0, {0}},
+      {"unknown clock code", 0x03, 0, 0x0E, {0}},
+      {"another die", 0, 0x30, 0, {0, 0x21}},
+      {"nothing in use", 0, 0, 0x0E, {0, 0x21, 0x22}},
+  };
+  sim::smm::SetProcessorSignature(p, 0x00A00F00);
+  sim::smm::SetNode(p, 0x19, 0x1022, 0x21);
+  sim::smm::SetNode(p, 0x1A, 0x1022, 0x22);
+  for (const Case& c : cases) {
+    sim::smm::SetChannelRegister(p, 0, 0, 0x200, c.code200);
+    sim::smm::SetChannelRegister(p, 0x21, 0, 0x200, c.otherBusCode);
+    sim::smm::MemoryController(p, 0x22);
+    std::vector<sim::TraceEvent> restores;
+    for (uint8_t bus : c.buses) {
+      sim::smm::MemoryController(p, bus).index = 0x5A0000u + bus;
+      restores.push_back(RestoreIndex(bus, 0x5A0000u + bus));
+    }
+    Send(0x80000000);
+    EXPECT_EQ(Box()->Status, c.status) << c.what;
+    for (uint8_t bus : c.buses)
+      EXPECT_EQ(sim::smm::MemoryController(p, bus).index, 0x5A0000u + bus) << c.what;
+    const auto mmio = p.trace.Mmio();
+    ASSERT_GE(mmio.size(), restores.size()) << c.what;
+    EXPECT_EQ(std::vector<sim::TraceEvent>(mmio.end() - restores.size(), mmio.end()), restores)
+        << c.what;
+    EXPECT_EQ(mmio.front(), SaveIndex(0, 0x5A0000u)) << c.what;
+  }
+}
+
 TEST_F(MemTuneTest, NullSettingsRecordLeavesThoseFieldsAsTheCallerPutThem) {
   Smm().provider.SettingsRecordAddress = 0;
   ASSERT_EQ(Boot(), EFI_SUCCESS);
@@ -258,8 +315,10 @@ TEST_F(MemTuneTest, NullSettingsRecordLeavesThoseFieldsAsTheCallerPutThem) {
   Send(0x80000000);
   EXPECT_EQ(Box()->Status, 0u);
   EXPECT_EQ(Box()->MemClock, 1600);
-  for (auto& s : kSettingFields)
-    for (uint8_t i = 0; i < s[1]; ++i) EXPECT_EQ(BoxBytes()[s[2] + i], 0x6B);
+  for (const ValueField& f : ValueFields()) {
+    if (f.source != ValueField::Source::Settings) continue;
+    for (uint8_t i = 0; i < f.field.width; ++i) EXPECT_EQ(BoxBytes()[f.field.offset + i], 0x6B);
+  }
   EXPECT_EQ(Box()->Option7C, 0);
 }
 

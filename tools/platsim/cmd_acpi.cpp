@@ -11,6 +11,7 @@
 #include "sim/profile/profile.h"
 #include "tools/platsim/commands.h"
 #include "tools/platsim/input_file.h"
+#include "tools/platsim/records/record_decode.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -120,49 +121,15 @@ Json HestSummary(sim::Platform& platform) {
   j["length"] = U32(hest, 4);
   j["checksumOk"] = ChecksumOk(hest);
   j["errorSourceCount"] = U32(hest, 36);
-  // Walk the source structures by type and length where the type is known.
+  // The source structures by type, as far as their types' lengths are known.
   Json types = Json::array();
-  size_t at = sizeof(AcpiHestHeader);
-  while (at + 2 <= hest.size()) {
-    uint16_t type = 0;
-    std::memcpy(&type, hest.data() + at, 2);
-    size_t len = 0;
-    switch (type) {
-      case 0:
-        len = at + 32 < hest.size() ? 40 + 28 * size_t{hest[at + 32]} : 0;
-        break;
-      case 1:
-        len = at + 36 < hest.size() ? 48 + 28 * size_t{hest[at + 36]} : 0;
-        break;
-      case 2:
-        len = at + 16 < hest.size() ? 24 + 28 * size_t{hest[at + 16]} : 0;
-        break;
-      case 6:
-        len = 48;
-        break;
-      case 7:
-        len = 60;
-        break;
-      case 8:
-        len = 56;
-        break;
-      case 9:
-        len = 64;
-        break;
-      case 10:
-        len = 92;
-        break;
-      default:
-        len = 0;
-        break;
-    }
-    if (len == 0 || at + len > hest.size()) {
-      types.push_back("unknown from offset " + std::to_string(at));
-      break;
-    }
-    types.push_back(type);
-    at += len;
-  }
+  records::Decoded unused;
+  const records::Hest walked = records::DecodeHest(hest, unused);
+  for (const auto& s : walked.sources) types.push_back(s.type);
+  const uint64_t walkedTo = walked.sources.empty()
+                                ? sizeof(AcpiHestHeader)
+                                : walked.sources.back().offset + walked.sources.back().length;
+  if (!walked.walkComplete) types.push_back("unknown from offset " + std::to_string(walkedTo));
   j["sourceTypes"] = types;
   return j;
 }

@@ -13,6 +13,7 @@
 #include "sim/uart/console.h"
 #include "tools/platsim/commands.h"
 #include "tools/platsim/dram_format.h"
+#include "tools/platsim/sys_translator.h"
 
 #include <cstdio>
 #include <cstring>
@@ -161,9 +162,9 @@ void Emit(const GlobalOptions& opts, Report& r) {
     std::cout << r.text.str();
 }
 
-void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
-  const uint64_t address = ParseNumber(addrText, "system address");
-  Session s(opts);
+// One system address through slot 2 and back through slot 1, into `r`.
+// Returns why the address is not DRAM on this platform, empty when it is.
+std::string ReportSys(Session& s, const GlobalOptions& opts, uint64_t address, Report& r) {
   NormalizedAddress n{};
   DramAddress dram{};
   EFI_STATUS status = EFI_SUCCESS;
@@ -175,7 +176,6 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
     if (status == EFI_SUCCESS) s.Protocol().NormalizedToSystem(&n, &back, &dramBack);
   });
 
-  Report r;
   r.json["direction"] = "system-to-normalized";
   r.json["systemAddress"] = Hex64(address);
   r.text << "system address      " << Hex64(address) << "\n";
@@ -221,14 +221,23 @@ void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
     r.text << "note                the address lies in the MMIO hole below 4 GiB\n";
     r.json["inMmioHole"] = true;
   }
+  if (!isDram)
+    return "system address " + Hex64(address) +
+           " is not DRAM on this platform (no valid address map contains it)";
+  if (inHole)
+    return "system address " + Hex64(address) + " is in the MMIO hole [" +
+           Hex64(topo.expanded->holeBase) + ", 4 GiB), not DRAM";
+  return {};
+}
+
+void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
+  const uint64_t address = ParseNumber(addrText, "system address");
+  Session s(opts);
+  Report r;
+  const std::string refusal = ReportSys(s, opts, address, r);
   AddTrace(s, opts, r);
   Emit(opts, r);
-  if (!isDram)
-    throw UserError("system address " + Hex64(address) +
-                    " is not DRAM on this platform (no valid address map contains it)");
-  if (inHole)
-    throw UserError("system address " + Hex64(address) + " is in the MMIO hole [" +
-                    Hex64(topo.expanded->holeBase) + ", 4 GiB), not DRAM");
+  if (!refusal.empty()) throw UserError(refusal);
 }
 
 void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
@@ -302,6 +311,26 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
 }
 
 }  // namespace
+
+struct SysTranslator::Impl {
+  GlobalOptions opts;
+  Session session;
+  explicit Impl(const GlobalOptions& o) : opts(o), session(o) {}
+};
+
+SysTranslator::SysTranslator(const GlobalOptions& opts) : impl_(std::make_unique<Impl>(opts)) {}
+SysTranslator::~SysTranslator() = default;
+
+SysTranslation SysTranslator::Translate(uint64_t address) {
+  impl_->session.messages.str("");  // only this address's messages
+  Report r;
+  SysTranslation t;
+  t.refusal = ReportSys(impl_->session, impl_->opts, address, r);
+  AddTrace(impl_->session, impl_->opts, r);
+  t.text = r.text.str();
+  t.json = std::move(r.json);
+  return t;
+}
 
 void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
   auto* translate = app.add_subcommand(

@@ -31,5 +31,7 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts);
 void AddMcaCommands(CLI::App& app, GlobalOptions& opts);
 void AddAcpiCommands(CLI::App& app, GlobalOptions& opts);
 void AddMailboxCommands(CLI::App& app, GlobalOptions& opts);
+void AddMapCommands(CLI::App& app, GlobalOptions& opts);
+void AddDecodeCommands(CLI::App& app, GlobalOptions& opts);
 
 }  // namespace platsim

@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
   platsim::AddMcaCommands(app, opts);
   platsim::AddAcpiCommands(app, opts);
   platsim::AddMailboxCommands(app, opts);
+  platsim::AddMapCommands(app, opts);
+  platsim::AddDecodeCommands(app, opts);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,206 @@
+// platsim decode as the user runs it, on what the driver and platsim itself
+// write: regions after the driver's appends, `acpi dump` tables, `mca --json`
+// snapshots; damaged files; usage errors.
+#include "addr_translate/errors/error_slots.h"
+#include "diag/boot_services_table.h"
+#include "record_bytes.h"
+#include "sim/acpi/acpi_tables.h"
+#include "sim/platform.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using record_bytes::Bytes;
+
+struct ToolRun {
+  int code = -1;
+  std::string out;  // stdout, and stderr unless `quiet`
+};
+
+ToolRun Platsim(const std::string& args, bool quiet = false) {
+  const std::string cmd = std::string(TIV_BINARY_DIR) + "/tools/platsim/platsim " + args +
+                          (quiet ? " 2>/dev/null" : " 2>&1");
+  ToolRun r;
+  if (FILE* pipe = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) r.out.append(buf, n);
+    const int status = pclose(pipe);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  return r;
+}
+
+class PlatsimDecode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tiv_decode_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    const fs::path p = dir_ / name;
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+  }
+  fs::path dir_;
+};
+
+Bytes MemoryEntry(uint64_t address) {
+  record_bytes::Memory m;
+  m.address = address;
+  return record_bytes::Entry(record_bytes::kMemoryGuid, m.Build());
+}
+
+// Slot 3 twice, as the firmware test does: raw data (corrected), then a
+// memory error entry (fatal), on a BERT whose region is an empty block.
+Bytes RegionAfterTwoAppends(uint64_t address) {
+  sim::Platform p;
+  diag::gBS = p.BootServices();
+  sim::acpi::InstallProtocols(p);
+  sim::acpi::InstallBert(p, sim::acpi::EmptyErrorStatusBlock());
+  const Bytes raw = {0xDE, 0xAD, 0xBE, 0xEF, 1, 2, 3, 4};
+  const Bytes entry = MemoryEntry(address);
+  EXPECT_EQ(atd::AppendBertRecord(raw.data(), 8, 1, 2), EFI_SUCCESS);
+  EXPECT_EQ(atd::AppendBertRecord(entry.data(), static_cast<UINT32>(entry.size()), 2, 1),
+            EFI_SUCCESS);
+  diag::gBS = nullptr;
+  return sim::acpi::BootErrorRegion(p);
+}
+
+TEST_F(PlatsimDecode, DriverRegionAddressesTranslateAsTranslateSys) {
+  const uint64_t address = 0x723456789;
+  const std::string region = Write("region.bin", RegionAfterTwoAppends(address));
+  const ToolRun r = Platsim("--json decode " + region, true);
+  ASSERT_EQ(r.code, 0) << r.out;
+  const Json j = Json::parse(r.out);
+  EXPECT_TRUE(j["damage"].empty());
+  const Json& block = j["region"]["blocks"][0];
+  EXPECT_EQ(block["errorSeverity"], 1);
+  EXPECT_EQ(block["rawData"], "de ad be ef 01 02 03 04");
+  const Json& mem = block["entries"][0]["memoryError"];
+  EXPECT_EQ(mem["physicalAddress"], "0x0000000723456789");
+  const ToolRun sys = Platsim("--json translate sys 0x723456789", true);
+  ASSERT_EQ(sys.code, 0) << sys.out;
+  EXPECT_EQ(mem["translation"], Json::parse(sys.out));
+
+  // Standard input, and text whose translation lines are translate sys's own.
+  const ToolRun text = Platsim("decode - < " + region);
+  EXPECT_EQ(text.code, 0) << text.out;
+  std::istringstream lines(Platsim("translate sys 0x723456789").out);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_NE(text.out.find("      " + line + "\n"), std::string::npos) << line << "\n" << text.out;
+}
+
+TEST_F(PlatsimDecode, TablesThatAcpiDumpWritesAndMcaSnapshots) {
+  const std::string entry = Write("entry.bin", MemoryEntry(0x76543210));
+  const std::string out = (dir_ / "out").string();
+  ASSERT_EQ(Platsim("acpi append-bert --kind 2 --severity 2 " + entry + " --dump " + out).code, 0);
+  const ToolRun bert =
+      Platsim("--json decode " + out + "/BERT.dat --region " + out + "/BERT-region.bin", true);
+  ASSERT_EQ(bert.code, 0) << bert.out;
+  const Json b = Json::parse(bert.out);
+  EXPECT_EQ(b["bert"]["checksumOk"], true);
+  EXPECT_EQ(b["bert"]["region"]["blocks"][0]["entries"][0]["memoryError"]["translation"]["channel"],
+            1);
+  const ToolRun hest = Platsim("decode " + out + "/HEST.dat");
+  EXPECT_EQ(hest.code, 0) << hest.out;
+  EXPECT_NE(hest.out.find("error sources       0\n"), std::string::npos) << hest.out;
+  EXPECT_EQ(Platsim("decode " + out + "/BERT.dat").code, 0);
+
+  const std::string snapshot = (dir_ / "mca.json").string();
+  ASSERT_EQ(Platsim("--json mca --cpu 1 > " + snapshot, true).code, 0);
+  const ToolRun mca = Platsim("decode " + snapshot);
+  EXPECT_EQ(mca.code, 0) << mca.out;
+  EXPECT_NE(mca.out.find("bank 1              status 0xB600000000080135: VAL UC EN ADDRV PCC\n"
+                         "  error code          0x0135: cache hierarchy error, data read, data, "
+                         "level 1\n"),
+            std::string::npos)
+      << mca.out;
+  EXPECT_NE(mca.out.find("  address (msr2)      0x0000000076543210\n"), std::string::npos);
+}
+
+TEST_F(PlatsimDecode, DamagedRecordsExitOneUsageErrorsTwo) {
+  const Bytes region = RegionAfterTwoAppends(0x1000);
+  const std::string cut = Write("cut.bin", Bytes(region.begin(), region.begin() + 100));
+  Bytes table = record_bytes::Table("BERT", {180, 0, 0, 0, 0, 0, 0, 0x7F, 0, 0, 0, 0});
+  table[9] ^= 0xFF;
+  const std::string bert = Write("bert.dat", table);
+  const struct {
+    std::string args;
+    int code;
+    std::string says;
+  } cases[] = {
+      {"decode " + cut, 1,
+       "damaged: region offset 0xC, Data Length: expected at most 80 (the region's bytes after "
+       "the block), found 152\n"},
+      {"decode " + bert + " --region " + cut, 1,
+       "damaged: table offset 0x24, Boot Error Region Length: expected at most 100"},
+      {"decode " + bert, 1, "damaged: table offset 0x9, Checksum: expected 0x"},
+      {"decode " + cut + " --kind nope", 2,
+       "platsim: error: --kind: expected auto, region, bert, hest or mca, found 'nope'\n"},
+      {"decode " + cut + " --region " + cut, 2,
+       "platsim: error: --region goes with a BERT table, and '" + cut +
+           "' holds a boot error region\n"},
+      {"decode " + dir_.string(), 2, "is a directory, not a file\n"},
+      {"decode /dev/zero", 2, "is a device, not a file\n"},
+      {"decode " + (dir_ / "missing").string(), 2, "No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun r = Platsim(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+  }
+}
+
+}  // namespace
+
+// One error source structure of each type the walk knows, appended by
+// platsim acpi; acpica's iasl disassembles the table on its own, and its
+// subtable offsets are the ones the decoder and the acpi summary must find.
+TEST_F(PlatsimDecode, HestWalkAgreesWithAcpica) {
+  const struct {
+    uint16_t type;
+    size_t length, banksAt;
+  } kinds[] = {{0, 40, 32}, {1, 48, 44}, {2, 20, 0},  {6, 48, 0},  {7, 44, 0},
+               {8, 56, 0},  {9, 64, 0},  {10, 92, 0}, {11, 48, 44}};
+  Bytes sources;
+  for (const auto& k : kinds) {
+    Bytes s(k.length + (k.banksAt ? 28 : 0), 0);
+    record_bytes::Put(s, 0, k.type, 2);
+    record_bytes::Put(s, 2, k.type + 100, 2);
+    if (k.banksAt) s[k.banksAt] = 1;
+    sources.insert(sources.end(), s.begin(), s.end());
+  }
+  const std::string out = (dir_ / "hest").string();
+  const ToolRun add =
+      Platsim("acpi add-hest " + Write("sources.bin", sources) + " --count 9 --dump " + out);
+  ASSERT_EQ(add.code, 0) << add.out;
+  EXPECT_NE(add.out.find("structures by type: 0 1 2 6 7 8 9 10 11\n"), std::string::npos)
+      << add.out;
+
+  ASSERT_EQ(std::system(("cd " + out + " && iasl -d HEST.dat >/dev/null 2>&1").c_str()), 0);
+  std::ifstream dsl(out + "/HEST.dsl");
+  std::vector<unsigned> acpica;
+  for (std::string line; std::getline(dsl, line);)
+    if (line.find("Subtable Type :") != std::string::npos)
+      acpica.push_back(static_cast<unsigned>(std::stoul(line.substr(1, 3), nullptr, 16)));
+  const ToolRun decoded = Platsim("--json decode " + out + "/HEST.dat", true);
+  ASSERT_EQ(decoded.code, 0) << decoded.out;
+  const Json j = Json::parse(decoded.out);
+  std::vector<unsigned> ours;
+  for (const auto& s : j["hest"]["sources"]) ours.push_back(s["offset"]);
+  EXPECT_EQ(ours, acpica);
+  EXPECT_EQ(ours.size(), 9u);
+}
