@@ -1,6 +1,7 @@
 // A boot-service driver standing in for the platform component that publishes
 // PlatformTopologyProtocol: a processor list of the machine's processors and a
-// zeroed ChannelConfigTable. Loaded before AddrTranslateDxe in the boot test.
+// ChannelConfigTable whose slot 0 (socket 0, die 0, channel 0) describes one
+// chip select. Loaded before AddrTranslateDxe in the boot test.
 #include "efi/uefi.h"
 #include "pi/acpi_table_protocol.h"
 #include "pi/acpi_tables.h"
@@ -17,6 +18,34 @@ struct Block {
   ProcessorListEntry processors[kMaxProcessors];
   alignas(16) uint8_t channelConfigTable[kChannelConfigTableBytes];
 };
+
+void Put32(uint8_t* table, UINTN offset, uint32_t value) {
+  for (unsigned i = 0; i < 4; ++i) table[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Slot 0, one pair of chip selects:
+//   chip select 0, primary range: the addresses with A[31] = 0 (base 0, only
+//     bit 23 of A[39:8] compared);
+//   chip select 1, secondary range only: A[31] = 1 and A[32] = 0 (A[34:33]
+//     not compared), with a secondary mask of 25 set bits, which makes its
+//     rows 16 bits wide;
+//   4 bank bits at A[13..16], bank bit 0 hashed by column bit 0 and row bit 0;
+//   14 row bits from A[18]; 10 column bits from A[3..10], A[11] and A[12]; no
+//   rank multiplier. The probe checks slot 1 against it.
+void DescribeSlot0(uint8_t* table) {
+  table[0x010] = 0x03;              // csPresent[0]: chip selects 0 and 1
+  Put32(table, 0x020, 0x00004003);  // bankHashCtl[0][0]: enable, col bit 0, row bit 0
+  Put32(table, 0x320, 0x00000000);  // csBase[0][0]
+  Put32(table, 0x424, 0x00800000);  // csBaseSec[0][1]: A[31] = 1
+  Put32(table, 0x520, 0xFF7FFFFF);  // csMask[0][0]: only bit 23 (A[31]) compared
+  Put32(table, 0x5A0, 0x067FFFFF);  // csMaskSec[0][0]: 25 bits set
+  Put32(table, 0x620, 0x02050411);  // addrCfg[0][0]: cs 0 primary, cs 1 secondary, 4 banks
+                                    // bits, 14 + 0 rows, 10 columns
+  Put32(table, 0x720, 0x0000BA98);  // bankAddrSel[0][0]: A[13], A[14], A[15], A[16]
+  Put32(table, 0x7A0, 0x00000006);  // rowAddrSel[0][0]: low row bits from A[18]
+  Put32(table, 0x820, 0x87654321);  // colAddrSelLo[0][0]: column bit j from A[j + 3]
+  Put32(table, 0x8A0, 0x00000043);  // colAddrSelHi[0][0]: column bits 8, 9 from A[11], A[12]
+}
 
 void Say(EFI_SYSTEM_TABLE* st, const char* text) {
   CHAR16 wide[96];
@@ -109,6 +138,7 @@ extern "C" EFI_STATUS efi_main(EFI_HANDLE, EFI_SYSTEM_TABLE* st) {
   }
   block->iface.processorCount = count;
   block->iface.processors = block->processors;
+  DescribeSlot0(block->channelConfigTable);
   block->iface.channelConfigTable = block->channelConfigTable;
 
   EFI_HANDLE handle = nullptr;
