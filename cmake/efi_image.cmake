@@ -22,19 +22,29 @@ find_program(TIV_OBJCOPY objcopy REQUIRED)
 # refuses to compile without it).
 # -ffunction-sections -fdata-sections: one section per function and object,
 # so that the link drops what nothing calls or reads (--gc-sections).
-# -fno-zero-initialized-in-bss: gnu-efi's linker script gathers .data.* into
-# the image's .data but not .bss.*, which would end up in a section the image
-# leaves out, so that zero-initialised globals would hold whatever memory held.
+# gnu-efi's linker script gathers .data.* into the image's .data but only a
+# plain .bss: with -fdata-sections every zero-initialised object has a .bss.*
+# section of its own, which would become a section the PE image leaves out,
+# so the object would hold whatever memory held. The images link with a copy
+# of that script that gathers .bss.* too (TIV_EFI_LDS below); the image check
+# refuses any writable section outside .data.
 set(TIV_EFI_CXXFLAGS
     -fvisibility=hidden -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-stack-protector -fno-stack-check -fshort-wchar -mno-red-zone -mgeneral-regs-only
     -maccumulate-outgoing-args -fpic -fno-asynchronous-unwind-tables -ffunction-sections
-    -fdata-sections -fno-zero-initialized-in-bss
+    -fdata-sections
     -DGNU_EFI_USE_MS_ABI -DEFI_FUNCTION_WRAPPER -DTIV_DIAG_PRINT_ENABLED=0 -O2)
 # C sources (a caller written in C, as platform drivers often are) and
 # assembly: the same code generation, less the switches only C++ knows.
 set(TIV_EFI_CFLAGS ${TIV_EFI_CXXFLAGS})
 list(REMOVE_ITEM TIV_EFI_CFLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+set(TIV_EFI_LDS ${CMAKE_BINARY_DIR}/elf_x86_64_efi.lds)
+file(READ /usr/lib/elf_x86_64_efi.lds tiv_lds)
+string(REPLACE "*(.bss)" "*(.bss)\n   *(.bss.*)" tiv_lds_bss "${tiv_lds}")
+if(tiv_lds_bss STREQUAL tiv_lds)
+  message(FATAL_ERROR "/usr/lib/elf_x86_64_efi.lds has no *(.bss) line to extend")
+endif()
+file(WRITE ${TIV_EFI_LDS} "${tiv_lds_bss}")
 set(TIV_EFI_IMAGE_START ${CMAKE_SOURCE_DIR}/startup/image_start.S)
 file(GLOB TIV_EFI_RUNTIME_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/runtime/*.c)
 
@@ -68,7 +78,7 @@ function(tiv_add_efi_image NAME)
   add_custom_command(
     OUTPUT ${so} ${map}
     COMMAND ${TIV_LD} -shared -Bsymbolic -nostdlib -znocombreloc --no-undefined --gc-sections
-            -Map=${map} -T /usr/lib/elf_x86_64_efi.lds -e EfiImageStart
+            -Map=${map} -T ${TIV_EFI_LDS} -e EfiImageStart
             $<TARGET_OBJECTS:${objs}> -o ${so} -L/usr/lib -lefi -lgnuefi
     DEPENDS ${objs} $<TARGET_OBJECTS:${objs}>
     COMMAND_EXPAND_LISTS VERBATIM)
