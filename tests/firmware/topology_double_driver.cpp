@@ -1,12 +1,17 @@
 // A boot-service driver standing in for the platform component that publishes
 // PlatformTopologyProtocol: a processor list of the machine's processors and a
 // ChannelConfigTable whose slot 0 (socket 0, die 0, channel 0) describes one
-// chip select. Loaded before AddrTranslateDxe in the boot test.
+// pair of chip selects, and the BERT and HEST the error slots work on. The DXE
+// core dispatches it from the firmware volume (its dependency expression: MP
+// services AND the ACPI table protocol, the two services it uses), and
+// AddrTranslateDxe, which waits for PlatformTopologyProtocol, after it; the
+// failed-start boot loads it from the shell instead.
 #include "efi/uefi.h"
 #include "pi/acpi_table_protocol.h"
 #include "pi/acpi_tables.h"
 #include "pi/mp_services.h"
 #include "platform_topology_protocol.h"
+#include "tests/firmware/smm/debug_console.h"
 
 namespace {
 
@@ -47,7 +52,13 @@ void DescribeSlot0(uint8_t* table) {
   Put32(table, 0x8A0, 0x00000043);  // colAddrSelHi[0][0]: column bits 8, 9 from A[11], A[12]
 }
 
+// Reports go to the debug console port, which exists from reset on: a driver
+// dispatched from the volume may run before the console does, and ConOut is
+// null then. When loaded from the shell the console exists and gets the line
+// too.
 void Say(EFI_SYSTEM_TABLE* st, const char* text) {
+  fwtest::DebugText(text);
+  if (st->ConOut == nullptr) return;
   CHAR16 wide[96];
   unsigned n = 0;
   for (const char* p = text; *p != '\0' && n < 94; ++p) {
@@ -113,6 +124,8 @@ EFI_STATUS InstallErrorTables(EFI_BOOT_SERVICES* bs) {
 }  // namespace
 
 extern "C" EFI_STATUS efi_main(EFI_HANDLE, EFI_SYSTEM_TABLE* st) {
+  Say(st, st->ConOut == nullptr ? "TopologyDouble: entry, no console yet\n"
+                                : "TopologyDouble: entry, console present\n");
   EFI_BOOT_SERVICES* bs = st->BootServices;
   void* memory = nullptr;
   EFI_STATUS s = bs->AllocatePool(EfiBootServicesData, sizeof(Block), &memory);
