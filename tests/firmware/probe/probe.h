@@ -7,7 +7,8 @@
  *   PROBE <name>: FAIL <detail>
  *   PROBE DONE checks=<n> failures=<m>
  * Started as `Probe.efi failed-start` it runs only the checks for a boot in
- * which AddrTranslateDxe's entry failed.
+ * which AddrTranslateDxe's entry failed; as `Probe.efi not-dispatched` those
+ * for a boot in which the DXE core never ran it.
  *
  * Adding checks: write `void MyCheck(ProbeContext*)` in a source file of this
  * folder (declare it below) and add one line to a table in probe_checks.c.
@@ -57,6 +58,7 @@ typedef struct ProbeCheck {
 /* Null-terminated (run == null). */
 extern const ProbeCheck kProbeChecks[];
 extern const ProbeCheck kFailedStartChecks[];
+extern const ProbeCheck kNotDispatchedChecks[];
 
 /* HeapListProtocol, which AddrTranslateDxe installs when it is the first
  * driver with the heap list: a 64-bit word, then the LIST_ENTRY heading the
@@ -77,6 +79,7 @@ typedef struct ProbeHeapList {
 void CheckTranslationProtocol(ProbeContext* ctx);
 void CheckTranslationProtocolAbsent(ProbeContext* ctx);
 void CheckHeapListProtocol(ProbeContext* ctx);
+void CheckHeapListProtocolAbsent(ProbeContext* ctx);
 void CheckHeapListMemory(ProbeContext* ctx);
 /* probe_translation_checks.c */
 void CheckTranslationRoundTrip(ProbeContext* ctx);

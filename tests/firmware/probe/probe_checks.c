@@ -19,3 +19,13 @@ const ProbeCheck kFailedStartChecks[] = {
     {"heap-list-memory", CheckHeapListMemory},
     {0, 0},
 };
+
+/* AddrTranslateDxe is in the firmware volume, but its dependency expression
+ * never held: its entry never ran. A failed entry would have left
+ * HeapListProtocol installed (its interface is pool memory), so both
+ * protocols must be missing. */
+const ProbeCheck kNotDispatchedChecks[] = {
+    {"translation-protocol-absent", CheckTranslationProtocolAbsent},
+    {"heap-list-protocol-absent", CheckHeapListProtocolAbsent},
+    {0, 0},
+};

@@ -26,12 +26,17 @@ void CheckTranslationProtocol(ProbeContext* ctx) {
               TextHex(TextAdd(TextInit(&t), "slot 2 status "), s)->buf);
 }
 
-void CheckTranslationProtocolAbsent(ProbeContext* ctx) {
+/* PASS when no handle carries the protocol. */
+static void ExpectProtocolAbsent(ProbeContext* ctx, const char* check, const EFI_GUID* guid) {
   void* iface = 0;
-  const EFI_STATUS s = ctx->bs->LocateProtocol((EFI_GUID*)&gTranslationProtocolGuid, 0, &iface);
+  const EFI_STATUS s = ctx->bs->LocateProtocol((EFI_GUID*)guid, 0, &iface);
   ProbeText t;
-  ProbeExpect(ctx, "translation-protocol-absent", s == EFI_NOT_FOUND,
+  ProbeExpect(ctx, check, s == EFI_NOT_FOUND,
               TextHex(TextAdd(TextInit(&t), "LocateProtocol status "), s)->buf);
+}
+
+void CheckTranslationProtocolAbsent(ProbeContext* ctx) {
+  ExpectProtocolAbsent(ctx, "translation-protocol-absent", &gTranslationProtocolGuid);
 }
 
 void CheckHeapListProtocol(ProbeContext* ctx) {
@@ -48,6 +53,10 @@ void CheckHeapListProtocol(ProbeContext* ctx) {
   ProbeText t;
   TextHex(TextAdd(TextHex(TextAdd(TextInit(&t), "word "), list->word), " nodes "), nodes);
   ProbeExpect(ctx, name, l == &list->head && list->word == 1, t.buf);
+}
+
+void CheckHeapListProtocolAbsent(ProbeContext* ctx) {
+  ExpectProtocolAbsent(ctx, "heap-list-protocol-absent", &kHeapListGuid);
 }
 
 /* The memory type of the page that holds `address`, from the memory map;

@@ -24,10 +24,17 @@ EFI_STATUS efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* st);
 
 EFI_STATUS efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* st) {
   ProbeContext ctx = {imageHandle, st, st->BootServices, 0, 0};
-  const bool failedStart = CommandLineHas(&ctx, "failed-start");
-  ProbePrint(st, failedStart ? "PROBE START failed-start\n" : "PROBE START\n");
-  for (const ProbeCheck* c = failedStart ? kFailedStartChecks : kProbeChecks; c->run != 0; ++c)
-    c->run(&ctx);
+  const ProbeCheck* checks = kProbeChecks;
+  ProbePrint(st, "PROBE START");
+  if (CommandLineHas(&ctx, "failed-start")) {
+    checks = kFailedStartChecks;
+    ProbePrint(st, " failed-start");
+  } else if (CommandLineHas(&ctx, "not-dispatched")) {
+    checks = kNotDispatchedChecks;
+    ProbePrint(st, " not-dispatched");
+  }
+  ProbePrint(st, "\n");
+  for (const ProbeCheck* c = checks; c->run != 0; ++c) c->run(&ctx);
   ProbePrint(st, "PROBE DONE checks=");
   ProbePrintHex(st, ctx.checks);
   ProbePrint(st, " failures=");
