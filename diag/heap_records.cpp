@@ -16,8 +16,13 @@ constexpr uint32_t kStopBootPool = 0x00070180;
 constexpr uint32_t kStopInstall = 0x00070268;
 
 // Published to later drivers when this one is the first: the word 1, then
-// the head of the list.
-HeapListInterface gOwnInterface = {1, {nullptr, nullptr}};
+// the head of the list. It lives in boot-services pool, not in the image: an
+// image whose entry fails is unloaded and its pages freed, while an installed
+// interface stays in the protocol database for every later driver to walk.
+HeapListInterface* gOwnInterface = nullptr;
+// The list head when no pool could be had for the interface: private to this
+// image and never published.
+LIST_ENTRY gPrivateHead = {nullptr, nullptr};
 LIST_ENTRY* gListHead = nullptr;
 
 void InsertTail(LIST_ENTRY* head, LIST_ENTRY* entry) {
@@ -42,15 +47,28 @@ EFI_STATUS HeapListConstructor() {
     return EFI_SUCCESS;
   }
 
-  gOwnInterface.Head.Flink = &gOwnInterface.Head;
-  gOwnInterface.Head.Blink = &gOwnInterface.Head;
-  gListHead = &gOwnInterface.Head;
+  void* memory = nullptr;
+  if (gBS->AllocatePool(EfiBootServicesData, sizeof(HeapListInterface), &memory) == EFI_SUCCESS &&
+      memory != nullptr) {
+    gOwnInterface = static_cast<HeapListInterface*>(memory);
+    gOwnInterface->Word = 1;
+    gListHead = &gOwnInterface->Head;
+  } else {
+    gListHead = &gPrivateHead;
+  }
+  gListHead->Flink = gListHead;
+  gListHead->Blink = gListHead;
 
   CollectHeapRecords();
 
-  EFI_HANDLE handle = nullptr;
-  const EFI_STATUS status = gBS->InstallProtocolInterface(
-      &handle, uefi::GuidArg(gHeapListProtocolGuid), EFI_NATIVE_INTERFACE, &gOwnInterface);
+  // Without an interface in pool the list cannot be published: that counts
+  // as a failed install.
+  EFI_STATUS status = EFI_OUT_OF_RESOURCES;
+  if (gOwnInterface != nullptr) {
+    EFI_HANDLE handle = nullptr;
+    status = gBS->InstallProtocolInterface(&handle, uefi::GuidArg(gHeapListProtocolGuid),
+                                           EFI_NATIVE_INTERFACE, gOwnInterface);
+  }
   if (status != EFI_SUCCESS) FatalStop(kStopInstall);
   return status;
 }
@@ -117,12 +135,13 @@ LIST_ENTRY* HeapListHead() {
   return gListHead;
 }
 HeapListInterface* OwnHeapListInterface() {
-  return &gOwnInterface;
+  return gOwnInterface;
 }
 
 void ResetHeapRecordState() {
   gListHead = nullptr;
-  gOwnInterface = {1, {nullptr, nullptr}};
+  gOwnInterface = nullptr;
+  gPrivateHead = {nullptr, nullptr};
 }
 
 }  // namespace diag

@@ -53,8 +53,10 @@ static_assert(offsetof(HeapBufferQuery, DataSize) == 4);
 static_assert(offsetof(HeapBufferQuery, Data) == 8);
 
 // Library constructor: uses the list of an earlier driver's HeapListProtocol
-// if there is one; otherwise builds the list from the HOBs and installs
-// HeapListProtocol (FatalStop 0x00070268 if that install fails).
+// if there is one; otherwise builds the list from the HOBs under an interface
+// allocated from boot-services pool and installs HeapListProtocol with it
+// (FatalStop 0x00070268 if that install fails or no pool was had for the
+// interface; the list is then this driver's alone).
 EFI_STATUS HeapListConstructor();
 
 // Copies every carried record of the HOB list into a HeapBuffer of the list.
@@ -73,11 +75,14 @@ uint32_t FindHeapBuffer(HeapBufferQuery* query);
 
 // The list head in use (null before the constructor ran).
 LIST_ENTRY* HeapListHead();
-// The interface this driver installs when it is the first.
+// The interface this driver built when it was the first (a pool block; null
+// before the constructor ran, when an earlier driver's list was found, or when
+// no pool was had for it).
 HeapListInterface* OwnHeapListInterface();
 
-// Forgets the list and empties the driver's own interface (tests start every
-// simulated boot afresh).
+// Forgets the list and the driver's own interface, as a freshly loaded image
+// starts (tests start every simulated boot afresh; the pool block stays where
+// it is, as in firmware).
 void ResetHeapRecordState();
 
 }  // namespace diag

@@ -35,8 +35,9 @@ CpuidResult Cpuid(uint32_t leaf);
 
 // CPUID with EAX = 0xBACCD00B, EBX = 2 and SI = 0; returns SI afterwards. A
 // processor leaves SI alone (result 0); a simulated platform that takes over a
-// fatal stop puts a non-zero value there.
-uint16_t SimulatorStopRequest();
+// fatal stop puts a non-zero value there. An assembly routine in firmware:
+// C linkage, so its symbol is the plain name.
+extern "C" uint16_t SimulatorStopRequest();
 
 uint64_t ReadDr2();
 void WriteDr2(uint64_t value);
@@ -51,7 +52,8 @@ void CpuPause();
 
 // One 32-bit OUT with EDX = command (DX, its low 16 bits, is the port),
 // EAX = value and EBX = length: the hand-off format of the hardware debugger
-// that takes the I/O breakpoint. EAX and EBX are restored afterwards.
-void DebugPortHandoff(uint32_t command, uint32_t value, uint32_t length);
+// that takes the I/O breakpoint. EAX and EBX are restored afterwards. An
+// assembly routine in firmware, with C linkage.
+extern "C" void DebugPortHandoff(uint32_t command, uint32_t value, uint32_t length);
 
 }  // namespace hw

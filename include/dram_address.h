@@ -2,10 +2,12 @@
 // five fields one by one, so the gap bytes keep whatever the caller put there.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "language_bridge.h"
 
-struct DramAddress {
+#include <stddef.h>
+#include <stdint.h>
+
+typedef struct DramAddress {
   uint8_t chipSelect;  // 0..3 ("Rank" in the messages)
   uint8_t bank;
   uint8_t gap0[2];  // not written
@@ -13,12 +15,12 @@ struct DramAddress {
   uint16_t col;
   uint8_t rankMul;
   uint8_t gap1;  // not written
-};
-static_assert(sizeof(DramAddress) == 12);
-static_assert(offsetof(DramAddress, chipSelect) == 0);
-static_assert(offsetof(DramAddress, bank) == 1);
-static_assert(offsetof(DramAddress, gap0) == 2);
-static_assert(offsetof(DramAddress, row) == 4);
-static_assert(offsetof(DramAddress, col) == 8);
-static_assert(offsetof(DramAddress, rankMul) == 10);
-static_assert(offsetof(DramAddress, gap1) == 11);
+} DramAddress;
+TIV_LAYOUT_ASSERT(sizeof(DramAddress) == 12);
+TIV_LAYOUT_ASSERT(offsetof(DramAddress, chipSelect) == 0);
+TIV_LAYOUT_ASSERT(offsetof(DramAddress, bank) == 1);
+TIV_LAYOUT_ASSERT(offsetof(DramAddress, gap0) == 2);
+TIV_LAYOUT_ASSERT(offsetof(DramAddress, row) == 4);
+TIV_LAYOUT_ASSERT(offsetof(DramAddress, col) == 8);
+TIV_LAYOUT_ASSERT(offsetof(DramAddress, rankMul) == 10);
+TIV_LAYOUT_ASSERT(offsetof(DramAddress, gap1) == 11);

@@ -3,17 +3,19 @@
 // interface with the callers.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "language_bridge.h"
+
+#include <stddef.h>
+#include <stdint.h>
 
 // Values of Request and Command.
-constexpr uint32_t kMailboxRequestPending = 4;
-constexpr uint32_t kMailboxCommandReadCurrent = 0x80000000;
-constexpr uint32_t kMailboxCommandSetMemClock = 0x1;
-constexpr uint32_t kMailboxCommandHoldSetup = 0x1000000;
-constexpr uint32_t kMailboxCommandReleaseSetup = 0x2000000;
+TIV_CONSTANT uint32_t kMailboxRequestPending = 4;
+TIV_CONSTANT uint32_t kMailboxCommandReadCurrent = 0x80000000;
+TIV_CONSTANT uint32_t kMailboxCommandSetMemClock = 0x1;
+TIV_CONSTANT uint32_t kMailboxCommandHoldSetup = 0x1000000;
+TIV_CONSTANT uint32_t kMailboxCommandReleaseSetup = 0x2000000;
 
-struct __attribute__((packed)) MemTuneMailbox {
+typedef struct __attribute__((packed)) MemTuneMailbox {
   uint16_t Busy;        // 0x00: 0 at every completion
   uint32_t Status;      // 0x02: low 32 bits of the request's EFI_STATUS
   uint16_t Sequence;    // 0x06: +0x100 per accepted request, +1 per SMI
@@ -83,74 +85,74 @@ struct __attribute__((packed)) MemTuneMailbox {
   uint8_t Reserved87[0x41];  // 0x87-0xC7: never touched
   uint8_t CallerC8;          // 0xC8: the caller's, read by the readout only
   uint8_t CallerC9;          // 0xC9
-};
+} MemTuneMailbox;
 
-static_assert(offsetof(MemTuneMailbox, Busy) == 0x00);
-static_assert(offsetof(MemTuneMailbox, Status) == 0x02);
-static_assert(offsetof(MemTuneMailbox, Sequence) == 0x06);
-static_assert(offsetof(MemTuneMailbox, Reserved08) == 0x08);
-static_assert(offsetof(MemTuneMailbox, Request) == 0x0C);
-static_assert(offsetof(MemTuneMailbox, Command) == 0x10);
-static_assert(offsetof(MemTuneMailbox, MemClock) == 0x14);
-static_assert(offsetof(MemTuneMailbox, tCL) == 0x16);
-static_assert(offsetof(MemTuneMailbox, tRCDRD) == 0x17);
-static_assert(offsetof(MemTuneMailbox, tRCDWR) == 0x18);
-static_assert(offsetof(MemTuneMailbox, tRAS) == 0x19);
-static_assert(offsetof(MemTuneMailbox, tRP) == 0x1A);
-static_assert(offsetof(MemTuneMailbox, Reserved1B) == 0x1B);
-static_assert(offsetof(MemTuneMailbox, Setting25) == 0x21);
-static_assert(offsetof(MemTuneMailbox, tREFI) == 0x23);
-static_assert(offsetof(MemTuneMailbox, tRC) == 0x25);
-static_assert(offsetof(MemTuneMailbox, tRFC1) == 0x26);
-static_assert(offsetof(MemTuneMailbox, tRFC2) == 0x28);
-static_assert(offsetof(MemTuneMailbox, tRFC4) == 0x2A);
-static_assert(offsetof(MemTuneMailbox, tFAW) == 0x2C);
-static_assert(offsetof(MemTuneMailbox, tRRDS) == 0x2D);
-static_assert(offsetof(MemTuneMailbox, tRRDL) == 0x2E);
-static_assert(offsetof(MemTuneMailbox, tWR) == 0x2F);
-static_assert(offsetof(MemTuneMailbox, tWTRS) == 0x30);
-static_assert(offsetof(MemTuneMailbox, tWTRL) == 0x31);
-static_assert(offsetof(MemTuneMailbox, tCKE) == 0x32);
-static_assert(offsetof(MemTuneMailbox, tCWL) == 0x33);
-static_assert(offsetof(MemTuneMailbox, tRTP) == 0x34);
-static_assert(offsetof(MemTuneMailbox, tRDRDSD) == 0x35);
-static_assert(offsetof(MemTuneMailbox, tRDRDDD) == 0x36);
-static_assert(offsetof(MemTuneMailbox, tRDRDSC) == 0x37);
-static_assert(offsetof(MemTuneMailbox, tRDRDSCL) == 0x38);
-static_assert(offsetof(MemTuneMailbox, tWRWRSD) == 0x39);
-static_assert(offsetof(MemTuneMailbox, tWRWRDD) == 0x3A);
-static_assert(offsetof(MemTuneMailbox, tWRWRSC) == 0x3B);
-static_assert(offsetof(MemTuneMailbox, tWRWRSCL) == 0x3C);
-static_assert(offsetof(MemTuneMailbox, tRDWR) == 0x3D);
-static_assert(offsetof(MemTuneMailbox, tWRRD) == 0x3E);
-static_assert(offsetof(MemTuneMailbox, GearDownMode) == 0x3F);
-static_assert(offsetof(MemTuneMailbox, Cmd2T) == 0x40);
-static_assert(offsetof(MemTuneMailbox, Setting22) == 0x41);
-static_assert(offsetof(MemTuneMailbox, Setting23) == 0x42);
-static_assert(offsetof(MemTuneMailbox, Setting24) == 0x43);
-static_assert(offsetof(MemTuneMailbox, PowerDown) == 0x44);
-static_assert(offsetof(MemTuneMailbox, Setting08) == 0x45);
-static_assert(offsetof(MemTuneMailbox, Setting09) == 0x46);
-static_assert(offsetof(MemTuneMailbox, Setting0D) == 0x4A);
-static_assert(offsetof(MemTuneMailbox, Setting11) == 0x4E);
-static_assert(offsetof(MemTuneMailbox, Setting14) == 0x4F);
-static_assert(offsetof(MemTuneMailbox, Setting18) == 0x53);
-static_assert(offsetof(MemTuneMailbox, Setting12) == 0x54);
-static_assert(offsetof(MemTuneMailbox, Setting19) == 0x56);
-static_assert(offsetof(MemTuneMailbox, Setting20) == 0x5D);
-static_assert(offsetof(MemTuneMailbox, Setting27) == 0x5F);
-static_assert(offsetof(MemTuneMailbox, Setting28) == 0x60);
-static_assert(offsetof(MemTuneMailbox, Setting2C) == 0x64);
-static_assert(offsetof(MemTuneMailbox, Setting30) == 0x68);
-static_assert(offsetof(MemTuneMailbox, Setting34) == 0x6C);
-static_assert(offsetof(MemTuneMailbox, Setting38) == 0x70);
-static_assert(offsetof(MemTuneMailbox, Setting3C) == 0x74);
-static_assert(offsetof(MemTuneMailbox, EchoC8) == 0x78);
-static_assert(offsetof(MemTuneMailbox, EchoC9) == 0x79);
-static_assert(offsetof(MemTuneMailbox, Reserved7A) == 0x7A);
-static_assert(offsetof(MemTuneMailbox, Option7C) == 0x7C);
-static_assert(offsetof(MemTuneMailbox, SetupOnly) == 0x7D);
-static_assert(offsetof(MemTuneMailbox, Reserved87) == 0x87);
-static_assert(offsetof(MemTuneMailbox, CallerC8) == 0xC8);
-static_assert(offsetof(MemTuneMailbox, CallerC9) == 0xC9);
-static_assert(sizeof(MemTuneMailbox) == 0xCA);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Busy) == 0x00);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Status) == 0x02);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Sequence) == 0x06);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Reserved08) == 0x08);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Request) == 0x0C);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Command) == 0x10);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, MemClock) == 0x14);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tCL) == 0x16);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRCDRD) == 0x17);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRCDWR) == 0x18);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRAS) == 0x19);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRP) == 0x1A);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Reserved1B) == 0x1B);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting25) == 0x21);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tREFI) == 0x23);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRC) == 0x25);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRFC1) == 0x26);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRFC2) == 0x28);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRFC4) == 0x2A);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tFAW) == 0x2C);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRRDS) == 0x2D);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRRDL) == 0x2E);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWR) == 0x2F);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWTRS) == 0x30);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWTRL) == 0x31);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tCKE) == 0x32);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tCWL) == 0x33);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRTP) == 0x34);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRDRDSD) == 0x35);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRDRDDD) == 0x36);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRDRDSC) == 0x37);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRDRDSCL) == 0x38);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWRWRSD) == 0x39);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWRWRDD) == 0x3A);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWRWRSC) == 0x3B);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWRWRSCL) == 0x3C);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tRDWR) == 0x3D);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, tWRRD) == 0x3E);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, GearDownMode) == 0x3F);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Cmd2T) == 0x40);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting22) == 0x41);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting23) == 0x42);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting24) == 0x43);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, PowerDown) == 0x44);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting08) == 0x45);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting09) == 0x46);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting0D) == 0x4A);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting11) == 0x4E);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting14) == 0x4F);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting18) == 0x53);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting12) == 0x54);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting19) == 0x56);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting20) == 0x5D);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting27) == 0x5F);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting28) == 0x60);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting2C) == 0x64);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting30) == 0x68);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting34) == 0x6C);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting38) == 0x70);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Setting3C) == 0x74);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, EchoC8) == 0x78);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, EchoC9) == 0x79);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Reserved7A) == 0x7A);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Option7C) == 0x7C);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, SetupOnly) == 0x7D);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, Reserved87) == 0x87);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, CallerC8) == 0xC8);
+TIV_LAYOUT_ASSERT(offsetof(MemTuneMailbox, CallerC9) == 0xC9);
+TIV_LAYOUT_ASSERT(sizeof(MemTuneMailbox) == 0xCA);

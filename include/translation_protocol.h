@@ -4,12 +4,13 @@
 
 #include "dram_address.h"
 #include "efi/uefi.h"
+#include "language_bridge.h"
 #include "mca_bank_snapshot.h"
 #include "normalized_address.h"
 
-#include <cstddef>
+#include <stddef.h>
 
-inline constexpr EFI_GUID gTranslationProtocolGuid = {
+TIV_CONSTANT EFI_GUID gTranslationProtocolGuid = {
     0xD8ABD054, 0x468F, 0x503C, {0xD3, 0xA7, 0xE5, 0x80, 0xD5, 0x6B, 0x29, 0xB9}};
 
 typedef EFI_STATUS(EFIAPI* NormalizedToSystemFn)(const NormalizedAddress* In, UINT64* SystemAddress,
@@ -24,18 +25,18 @@ typedef EFI_STATUS(EFIAPI* CaptureMcaBanksFn)(McaBankSnapshot* Snapshot);
 typedef EFI_STATUS(EFIAPI* AddHestErrorSourcesFn)(const VOID* Data, UINT32 Size, UINT32 Count,
                                                   UINT64 Unused);
 
-struct TranslationProtocol {
+typedef struct TranslationProtocol {
   NormalizedToSystemFn NormalizedToSystem;    // slot 1
   SystemToNormalizedFn SystemToNormalized;    // slot 2
   AppendBertRecordFn AppendBertRecord;        // slot 3
   AddHestErrorSourceFn AddHestErrorSource;    // slot 4
   CaptureMcaBanksFn CaptureMcaBanks;          // slot 5
   AddHestErrorSourcesFn AddHestErrorSources;  // slot 6
-};
-static_assert(sizeof(TranslationProtocol) == 48);
-static_assert(offsetof(TranslationProtocol, NormalizedToSystem) == 0);
-static_assert(offsetof(TranslationProtocol, SystemToNormalized) == 8);
-static_assert(offsetof(TranslationProtocol, AppendBertRecord) == 16);
-static_assert(offsetof(TranslationProtocol, AddHestErrorSource) == 24);
-static_assert(offsetof(TranslationProtocol, CaptureMcaBanks) == 32);
-static_assert(offsetof(TranslationProtocol, AddHestErrorSources) == 40);
+} TranslationProtocol;
+TIV_LAYOUT_ASSERT(sizeof(TranslationProtocol) == 48);
+TIV_LAYOUT_ASSERT(offsetof(TranslationProtocol, NormalizedToSystem) == 0);
+TIV_LAYOUT_ASSERT(offsetof(TranslationProtocol, SystemToNormalized) == 8);
+TIV_LAYOUT_ASSERT(offsetof(TranslationProtocol, AppendBertRecord) == 16);
+TIV_LAYOUT_ASSERT(offsetof(TranslationProtocol, AddHestErrorSource) == 24);
+TIV_LAYOUT_ASSERT(offsetof(TranslationProtocol, CaptureMcaBanks) == 32);
+TIV_LAYOUT_ASSERT(offsetof(TranslationProtocol, AddHestErrorSources) == 40);

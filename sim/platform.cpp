@@ -3,6 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
+// The linker's bounds of the program image: text, read-only data, data and
+// bss. Pools (malloc) and stacks lie outside.
+extern "C" {
+extern const char __executable_start[];
+extern char _end[];
+}
+
 namespace sim {
 
 namespace {
@@ -426,6 +433,17 @@ std::vector<EFI_HANDLE> Platform::HandlesWith(const EFI_GUID& guid) const {
   for (auto& e : protocols_)
     if (uefi::SameGuid(e.guid, guid)) out.push_back(e.handle);
   return out;
+}
+
+std::vector<InstalledInterface> Platform::InterfacesWithin(AddressRange range) const {
+  std::vector<InstalledInterface> out;
+  for (auto& e : protocols_)
+    if (range.Contains(e.iface)) out.push_back({e.handle, e.guid, e.iface});
+  return out;
+}
+
+AddressRange DriverImageRange() {
+  return {reinterpret_cast<uintptr_t>(__executable_start), reinterpret_cast<uintptr_t>(_end)};
 }
 
 void* Platform::Allocate(EFI_MEMORY_TYPE type, size_t size) {

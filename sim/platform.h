@@ -92,6 +92,28 @@ struct PoolBlock {
   size_t size;
 };
 
+// Addresses [begin, end).
+struct AddressRange {
+  uintptr_t begin = 0;
+  uintptr_t end = 0;
+  bool Contains(const void* p) const {
+    const auto a = reinterpret_cast<uintptr_t>(p);
+    return begin <= a && a < end;
+  }
+};
+
+// The memory of the loaded driver image: its code and static data. On the
+// host the drivers' code and globals are linked into the program itself, so
+// this is the program's own image. Firmware frees an image's pages when its
+// entry fails; an installed interface inside them then dangles.
+AddressRange DriverImageRange();
+
+struct InstalledInterface {
+  EFI_HANDLE handle;
+  EFI_GUID guid;
+  void* iface;
+};
+
 // ---- failure injection -----------------------------------------------------------
 
 struct FailRule {
@@ -163,6 +185,8 @@ class Platform {
   void* Find(const EFI_GUID& guid) const;  // first interface with that GUID
   size_t CountInstalled(const EFI_GUID& guid) const;
   std::vector<EFI_HANDLE> HandlesWith(const EFI_GUID& guid) const;
+  // Installed interfaces that lie inside `range`.
+  std::vector<InstalledInterface> InterfacesWithin(AddressRange range) const;
 
   // Pools: every block remembers its type; what is still allocated is counted.
   void* Allocate(EFI_MEMORY_TYPE type, size_t size);  // accounted pool block

@@ -58,8 +58,9 @@ EfiImageStart:
 
 /* A base-relocation block with two padding entries: it makes the PE image
  * relocatable for the firmware's loader without asking it to fix anything;
- * the fixups are the ELF RELA entries that _relocate applies above. */
-    .section .reloc, "a"
+ * the fixups are the ELF RELA entries that _relocate applies above. Nothing
+ * refers to it, so it is marked retained ("R") for the link's --gc-sections. */
+    .section .reloc, "aR"
     .4byte 0                    /* page RVA */
     .4byte 12                   /* block size: header and two entries */
     .2byte 0                    /* IMAGE_REL_BASED_ABSOLUTE (padding) */

@@ -44,9 +44,11 @@ void DebugPortInitialize() {
   if (DebugPortArmed()) return;
   hw::MsrOr(kDebugExtensionMsr, 1);
   hw::WriteDr2(DEBUG_PORT);
+  // Debugging extensions first: DR7's I/O condition (R/W = 10b) is undefined
+  // while CR4.DE is clear.
+  hw::WriteCr4(hw::ReadCr4() | kCr4De);
   // The whole of DR7 is written: other breakpoints' enables are cleared.
   hw::WriteDr7(kDebugPortDr7);
-  hw::WriteCr4(hw::ReadCr4() | kCr4De);
 }
 
 DebugMessageBuffer* DebugMessageBufferAt(void* data) {

@@ -1,11 +1,11 @@
-/* uint16_t hw::SimulatorStopRequest(void)
+/* extern "C" uint16_t SimulatorStopRequest(void)
  * CPUID with EAX = 0xBACCD00B, EBX = 2, SI = 0; returns SI. RFLAGS, RBX, RCX,
  * RDX and RSI are saved and restored. System V calling convention (called
  * from C++ inside the image). */
     .text
-    .globl _ZN2hw20SimulatorStopRequestEv
-    .type _ZN2hw20SimulatorStopRequestEv, @function
-_ZN2hw20SimulatorStopRequestEv:
+    .globl SimulatorStopRequest
+    .type SimulatorStopRequest, @function
+SimulatorStopRequest:
     pushfq
     pushq %rbx
     pushq %rcx
@@ -22,6 +22,6 @@ _ZN2hw20SimulatorStopRequestEv:
     popq %rbx
     popfq
     ret
-    .size _ZN2hw20SimulatorStopRequestEv, .-_ZN2hw20SimulatorStopRequestEv
+    .size SimulatorStopRequest, .-SimulatorStopRequest
 
     .section .note.GNU-stack,"",@progbits

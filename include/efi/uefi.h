@@ -1,5 +1,6 @@
-// UEFI base types, tables and status codes from gnu-efi, usable from C++.
-// gnu-efi's headers carry no extern "C" guards of their own.
+// UEFI base types, tables and status codes from gnu-efi, usable from C++ and
+// from C (the public headers are). gnu-efi's headers carry no extern "C"
+// guards of their own.
 #pragma once
 
 // Without it gnu-efi's EFIAPI expands to nothing and every call through a
@@ -8,8 +9,11 @@
 #error "GNU_EFI_USE_MS_ABI must be defined: EFIAPI would not be the UEFI calling convention"
 #endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 #include <efi.h>
+#ifdef __cplusplus
 }
 
 #include <cstdint>
@@ -40,3 +44,5 @@ static_assert(EFI_UNSUPPORTED == 0x8000000000000003ULL);
 static_assert(EFI_VOLUME_FULL == 0x800000000000000BULL);
 static_assert(EFI_NOT_FOUND == 0x800000000000000EULL);
 static_assert(EFI_PROTOCOL_ERROR == 0x8000000000000018ULL);
+
+#endif  // __cplusplus

@@ -3,20 +3,21 @@
 #pragma once
 
 #include "efi/uefi.h"
+#include "language_bridge.h"
 #include "pi/acpi_tables.h"
 
-#include <cstddef>
+#include <stddef.h>
 
-inline constexpr EFI_GUID kAcpiSdtProtocolGuid = {
+TIV_CONSTANT EFI_GUID kAcpiSdtProtocolGuid = {
     0xEB97088E, 0xCFDF, 0x49C6, {0xBE, 0x4B, 0xD9, 0x06, 0xA5, 0xB2, 0x0E, 0x86}};
 
 typedef UINT32 EFI_ACPI_TABLE_VERSION;
-inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersionNone = 1u << 0;
-inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion1_0B = 1u << 1;
-inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion2_0 = 1u << 2;
-inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion3_0 = 1u << 3;
-inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion4_0 = 1u << 4;
-inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion5_0 = 1u << 5;
+TIV_CONSTANT EFI_ACPI_TABLE_VERSION kAcpiTableVersionNone = 1u << 0;
+TIV_CONSTANT EFI_ACPI_TABLE_VERSION kAcpiTableVersion1_0B = 1u << 1;
+TIV_CONSTANT EFI_ACPI_TABLE_VERSION kAcpiTableVersion2_0 = 1u << 2;
+TIV_CONSTANT EFI_ACPI_TABLE_VERSION kAcpiTableVersion3_0 = 1u << 3;
+TIV_CONSTANT EFI_ACPI_TABLE_VERSION kAcpiTableVersion4_0 = 1u << 4;
+TIV_CONSTANT EFI_ACPI_TABLE_VERSION kAcpiTableVersion5_0 = 1u << 5;
 
 typedef VOID* EFI_ACPI_HANDLE;
 typedef UINT32 EFI_ACPI_DATA_TYPE;
@@ -43,7 +44,7 @@ typedef EFI_STATUS(EFIAPI* EFI_ACPI_SET_OPTION)(EFI_ACPI_HANDLE Handle, UINTN In
 typedef EFI_STATUS(EFIAPI* EFI_ACPI_FIND_PATH)(EFI_ACPI_HANDLE HandleIn, VOID* AcpiPath,
                                                EFI_ACPI_HANDLE* HandleOut);
 
-struct EFI_ACPI_SDT_PROTOCOL {
+typedef struct EFI_ACPI_SDT_PROTOCOL {
   EFI_ACPI_TABLE_VERSION AcpiVersion;
   EFI_ACPI_GET_ACPI_TABLE2 GetAcpiTable;
   EFI_ACPI_REGISTER_NOTIFY RegisterNotify;
@@ -54,7 +55,7 @@ struct EFI_ACPI_SDT_PROTOCOL {
   EFI_ACPI_GET_OPTION GetOption;
   EFI_ACPI_SET_OPTION SetOption;
   EFI_ACPI_FIND_PATH FindPath;
-};
-static_assert(sizeof(EFI_ACPI_SDT_PROTOCOL) == 80);
-static_assert(offsetof(EFI_ACPI_SDT_PROTOCOL, GetAcpiTable) == 8);
-static_assert(offsetof(EFI_ACPI_SDT_PROTOCOL, FindPath) == 72);
+} EFI_ACPI_SDT_PROTOCOL;
+TIV_LAYOUT_ASSERT(sizeof(EFI_ACPI_SDT_PROTOCOL) == 80);
+TIV_LAYOUT_ASSERT(offsetof(EFI_ACPI_SDT_PROTOCOL, GetAcpiTable) == 8);
+TIV_LAYOUT_ASSERT(offsetof(EFI_ACPI_SDT_PROTOCOL, FindPath) == 72);

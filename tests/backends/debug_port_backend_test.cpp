@@ -110,7 +110,8 @@ struct ArmCase {
 class DebugPortArming : public ::testing::TestWithParam<ArmCase> {};
 
 // Any missing piece of the armed state re-arms all of it, in this order:
-// MSR bit 0 (read, OR, write), DR2, the whole of DR7, CR4.DE.
+// MSR bit 0 (read, OR, write), DR2, CR4.DE, then the whole of DR7 (its I/O
+// condition is undefined while CR4.DE is clear).
 TEST_P(DebugPortArming, ArmsEverythingInOrder) {
   sim::Platform p;
   const auto c = GetParam();
@@ -123,7 +124,7 @@ TEST_P(DebugPortArming, ArmsEverythingInOrder) {
   p.trace.Clear();
   diag::DebugPortBackend.Initialize();
   const std::vector<TraceEvent> writes = {sim::MsrW(0xC001100A, c.msr | 1), RegW(sim::kDr2, 0x99CC),
-                                          RegW(sim::kDr7, 0x02000420), RegW(sim::kCr4, c.cr4 | 8)};
+                                          RegW(sim::kCr4, c.cr4 | 8), RegW(sim::kDr7, 0x02000420)};
   EXPECT_EQ(RegisterWrites(p.trace), writes);
   // The MSR write is a read-OR-write of what was there.
   const auto msrs = p.trace.Msrs();

@@ -131,20 +131,26 @@ TEST_F(HeapRecords, CarriedRecordsAreCopiedInHobOrderAndFoundByHandle) {
   EXPECT_EQ(forward, (std::vector<uint32_t>{0xA014, 0x10, 0x11, 0x10, 0x14}));
   EXPECT_EQ(backward, forward);
 
-  // Published: the driver's own interface, word 1, heading the list.
+  // Published: the driver's own interface, word 1, heading the list, in a
+  // boot-services pool block of its own (it must outlive the image).
   ASSERT_EQ(p.CountInstalled(diag::gHeapListProtocolGuid), 1u);
   auto* iface = static_cast<diag::HeapListInterface*>(p.Find(diag::gHeapListProtocolGuid));
   EXPECT_EQ(iface, diag::OwnHeapListInterface());
   EXPECT_EQ(iface->Word, 1u);
   EXPECT_EQ(&iface->Head, head);
+  const auto block = p.BlockOf(iface);
+  ASSERT_TRUE(block.has_value());
+  EXPECT_EQ(block->type, EfiBootServicesData);
+  EXPECT_EQ(block->size, 24u);
 }
 
 TEST_F(HeapRecords, RecordsCollectedBeforeTheProtocolIsInstalled) {
   sim::HobListBuilder b;
   b.AddGuidHob(diag::gHeapHobGuid, Record(1, "abc"));
   Boot(b);
-  const std::vector<std::string> want = {"LocateProtocol", "AllocatePool", "CopyMem", "CopyMem",
-                                         "InstallProtocolInterface"};
+  const std::vector<std::string> want = {"LocateProtocol", "AllocatePool",
+                                         "AllocatePool",   "CopyMem",
+                                         "CopyMem",        "InstallProtocolInterface"};
   EXPECT_EQ(p.calls, want);
 }
 
@@ -161,7 +167,7 @@ TEST_F(HeapRecords, RecordsReachingPastTheirHobAreNotCopied) {
   EXPECT_EQ(Find(2).text(), "12345678");
   EXPECT_EQ(Find(3).status, 2u);
   EXPECT_EQ(Find(4).status, 2u);
-  EXPECT_EQ(p.OutstandingBlocks(EfiBootServicesData), 1u);
+  EXPECT_EQ(p.OutstandingBlocks(EfiBootServicesData), 2u);  // record 2 and the interface
 }
 
 TEST_F(HeapRecords, AllocateHeapBufferRefusesASizeThatWouldWrap) {
@@ -212,13 +218,41 @@ TEST_F(HeapRecords, ListOfAnEarlierDriverIsUsedAndTheHobsAreNotWalked) {
   EXPECT_EQ(Find(0x20).status, 2u);
 }
 
-TEST_F(HeapRecords, FailedInstallIsAFatalStop) {
-  p.Fail("InstallProtocolInterface", EFI_OUT_OF_RESOURCES);
-  diag::HeapListConstructor();
-  const auto& ev = p.trace.Events();
-  ASSERT_GE(ev.size(), 2u);
-  EXPECT_EQ(ev[0], sim::IoW(0xE0, 2, 0xDEAD));
-  EXPECT_EQ(ev[1], sim::IoW(0x80, 4, 0x00070268));
+TEST_F(HeapRecords, ListThatCannotBePublishedIsAFatalStop) {
+  // The install failing, or no pool for the interface (then the list stays
+  // this driver's own and nothing is installed): the same stop either way.
+  struct Case {
+    const char* call;
+    std::vector<std::string> calls;
+    size_t installed;
+  };
+  const Case cases[] = {
+      {"InstallProtocolInterface",
+       {"LocateProtocol", "AllocatePool", "AllocatePool", "CopyMem", "CopyMem",
+        "InstallProtocolInterface"},
+       0},
+      {"AllocatePool", {"LocateProtocol", "AllocatePool", "AllocatePool", "CopyMem", "CopyMem"}, 0},
+  };
+  for (const Case& c : cases) {
+    Platform q;
+    atd::ResetDriverGlobals();
+    diag::gST = q.SystemTable();
+    diag::gBS = q.BootServices();
+    sim::HobListBuilder b;
+    b.AddGuidHob(diag::gHeapHobGuid, Record(7, "kept"));
+    auto list = b.Build();
+    q.SetConfigurationTable(kHobListGuid, list.data());
+    diag::HobListConstructor();
+    q.Fail(c.call, EFI_OUT_OF_RESOURCES);
+    EXPECT_NE(diag::HeapListConstructor(), EFI_SUCCESS) << c.call;
+    const auto& ev = q.trace.Events();
+    ASSERT_GE(ev.size(), 2u) << c.call;
+    EXPECT_EQ(ev[0], sim::IoW(0xE0, 2, 0xDEAD)) << c.call;
+    EXPECT_EQ(ev[1], sim::IoW(0x80, 4, 0x00070268)) << c.call;
+    EXPECT_EQ(q.calls, c.calls) << c.call;
+    EXPECT_EQ(q.CountInstalled(diag::gHeapListProtocolGuid), c.installed) << c.call;
+    EXPECT_EQ(Find(7).text(), "kept") << c.call;  // the list still serves this driver
+  }
 }
 
 TEST_F(HeapRecords, FailedPoolAllocationStopsWithThePoolsCode) {
@@ -233,7 +267,7 @@ TEST_F(HeapRecords, FailedPoolAllocationStopsWithThePoolsCode) {
       atd::ResetDriverGlobals();
       diag::gST = q.SystemTable();
       diag::gBS = q.BootServices();
-      q.Fail("AllocatePool", EFI_OUT_OF_RESOURCES);
+      q.Fail("AllocatePool", EFI_OUT_OF_RESOURCES, /*skip=*/1);  // after the interface
       sim::HobListBuilder b;
       b.AddGuidHob(diag::gHeapHobGuid, Record(1, "first", c.poolKind))
           .AddGuidHob(diag::gHeapHobGuid, Record(2, "second", c.poolKind));
@@ -253,7 +287,7 @@ TEST_F(HeapRecords, FailedPoolAllocationStopsWithThePoolsCode) {
       diag::gST = q.SystemTable();
       diag::gBS = q.BootServices();
       diag::HeapListConstructor();
-      q.Fail("AllocatePool", EFI_OUT_OF_RESOURCES);
+      q.Fail("AllocatePool", EFI_OUT_OF_RESOURCES, /*skip=*/1);  // the interface's went through
       HeapRecordHeader h{diag::HEAP_SIGNATURE, 1, 4, c.poolKind, 1, {0, 0}};
       diag::HeapBuffer* out = nullptr;
       try {

@@ -41,8 +41,8 @@ TEST(SwitchOn, DebugPortInitializeArmsTheBreakpoint) {
     if (e.kind == Access::MsrWrite || e.kind == Access::RegWrite) writes.push_back(e);
   const std::vector<TraceEvent> expected = {sim::MsrW(0xC001100A, 1),
                                             {Access::RegWrite, 8, sim::kDr2, 0x99CC, 0},
-                                            {Access::RegWrite, 8, sim::kDr7, 0x02000420, 0},
-                                            {Access::RegWrite, 8, sim::kCr4, 0x8, 0}};
+                                            {Access::RegWrite, 8, sim::kCr4, 0x8, 0},
+                                            {Access::RegWrite, 8, sim::kDr7, 0x02000420, 0}};
   EXPECT_EQ(writes, expected);
   EXPECT_TRUE(diag::DebugPortArmed());
 }

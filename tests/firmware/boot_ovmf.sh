@@ -1,90 +1,216 @@
 #!/usr/bin/env bash
-# Boots OVMF under QEMU (TCG, q35) with a FAT drive holding the images, lets
-# the UEFI shell load TopologyDouble.efi and AddrTranslateDxe.efi and run the
-# probe, then checks the serial log.
-#   boot_ovmf.sh WORK_DIR TopologyDouble.efi AddrTranslateDxe.efi Probe.efi
-# Environment: OVMF_CODE / OVMF_VARS (Debian's 4M images by default),
-# BOOT_TIMEOUT (seconds, default 100).
+# Boots OVMF under QEMU (TCG, q35) with a FAT drive holding the probe, lets
+# the UEFI shell run it and list the handles of TranslationProtocol and
+# HeapListProtocol, then checks the serial log and the debug console (port
+# 0x402).
+#   boot_ovmf.sh dispatch       WORK_DIR CODE.fd Probe.efi fvtool
+#   boot_ovmf.sh not-dispatched WORK_DIR CODE.fd Probe.efi fvtool
+#   boot_ovmf.sh failed-start   WORK_DIR CODE.fd Probe.efi TopologyDouble.efi AddrTranslateDxe.efi
+# dispatch: CODE.fd holds TopologyDouble and AddrTranslateDxe in its DXE
+#   volume; the DXE core runs both, the shell loads nothing. The probe checks
+#   every slot; the boot error region it printed is rebuilt into
+#   WORK_DIR/bert-region.bin.
+# not-dispatched: CODE.fd holds AddrTranslateDxe alone; its dependency
+#   expression never holds, so neither protocol exists, and the boot still
+#   reaches the shell.
+# failed-start: the shell loads AddrTranslateDxe before the topology double,
+#   so its entry fails and the DXE core unloads it; the probe checks that no
+#   HeapListProtocol interface is left in freed memory; then the double and
+#   the driver are loaded (it must start on the list left behind).
+# Environment: OVMF_VARS (Debian's 4M image by default), BOOT_TIMEOUT
+# (seconds, default 100).
 set -u
-work=$1 topology=$2 driver=$3 probe=$4
-code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
+mode=${1:-} work=${2:-} code=${3:-} probe=${4:-}
 vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
 limit=${BOOT_TIMEOUT:-100}
 
 die() { echo "FAIL: $*"; exit 1; }
+usage="usage: boot_ovmf.sh dispatch|not-dispatched WORK_DIR CODE.fd Probe.efi fvtool
+       boot_ovmf.sh failed-start WORK_DIR CODE.fd Probe.efi TopologyDouble.efi AddrTranslateDxe.efi"
+case $mode in
+  dispatch | not-dispatched) (($# == 5)) || die "$usage"; fvtool=$5 ;;
+  failed-start) (($# == 6)) || die "$usage"; topology=$5 driver=$6 ;;
+  *) die "$usage" ;;
+esac
 command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is not installed (package qemu-system-x86)"
-[[ -f $code && -f $vars ]] || die "OVMF firmware not found at $code / $vars (package ovmf)"
-for f in "$topology" "$driver" "$probe"; do [[ -f $f ]] || die "image $f not found (build it first)"; done
+[[ -f $code && -f $vars ]] || die "firmware not found at $code / $vars (package ovmf, or build it first)"
+[[ -f $probe ]] || die "image $probe not found (build it first)"
 
 translation_guid=D8ABD054-468F-503C-D3A7-E580D56B29B9
 heap_list_guid=AF62673D-DEDA-43AE-8F03-9C2D89FD78DA
 
 rm -rf "$work" && mkdir -p "$work/esp" || die "cannot create $work"
-cp "$topology" "$work/esp/TopologyDouble.efi"
-cp "$driver" "$work/esp/AddrTranslateDxe.efi"
+fail=0
+check() {  # check DESCRIPTION REGEX [FILE]
+  if grep -Eaq "$2" "${3:-$log}"; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1 (no line matching /$2/ in ${3:-$log})"
+    fail=1
+  fi
+}
+absent() {  # absent DESCRIPTION REGEX [FILE]
+  if grep -Eaq "$2" "${3:-$log}"; then
+    echo "FAIL: $1 (found: $(grep -Ea -m1 "$2" "${3:-$log}"))"
+    fail=1
+  else
+    echo "ok: $1"
+  fi
+}
+
+# What the DXE volume holds decides the scenario: make sure the image is the
+# one the mode expects before spending a boot on it.
+if [[ $mode != failed-start ]]; then
+  "$fvtool" list "$code" >"$work/volume.txt" || die "fvtool list $code failed"
+  in_volume='DRIVER \(0x07\) +[0-9A-F-]+ +0x[0-9A-F]+ +'
+  check "AddrTranslateDxe is a DRIVER file in the volume" "${in_volume}AddrTranslateDxe$" "$work/volume.txt"
+  if [[ $mode == dispatch ]]; then
+    check "TopologyDouble is a DRIVER file in the volume" "${in_volume}TopologyDouble$" "$work/volume.txt"
+  else
+    absent "no TopologyDouble in the volume" "TopologyDouble" "$work/volume.txt"
+  fi
+  ((fail)) && die "$code is not the firmware for $mode"
+fi
+
 cp "$probe" "$work/esp/Probe.efi"
 cp "$vars" "$work/vars.fd"
+case $mode in
+  dispatch) steps=('Probe.efi') ;;
+  not-dispatched) steps=('Probe.efi not-dispatched') ;;
+  failed-start)
+    cp "$topology" "$work/esp/TopologyDouble.efi" || die "image $topology not found"
+    cp "$driver" "$work/esp/AddrTranslateDxe.efi" || die "image $driver not found"
+    steps=('load AddrTranslateDxe.efi' 'Probe.efi failed-start' 'load TopologyDouble.efi'
+      'load AddrTranslateDxe.efi' 'Probe.efi') ;;
+esac
 # The shell wants CR LF line ends.
-printf '%s\r\n' \
-  'fs0:' \
-  'load TopologyDouble.efi' \
-  'load AddrTranslateDxe.efi' \
-  'Probe.efi' \
-  "dh -p $translation_guid" \
-  "dh -p $heap_list_guid" \
+printf '%s\r\n' 'fs0:' "${steps[@]}" "dh -p $translation_guid" "dh -p $heap_list_guid" \
   'reset -s' >"$work/esp/startup.nsh"
 
 log=$work/serial.log
-start=$(date +%s)
+debug=$work/debug.log
+start=$(date +%s%N)
 timeout "$limit" qemu-system-x86_64 -machine q35 -smp 2 -m 256 -nographic -no-reboot \
   -drive if=pflash,format=raw,readonly=on,file="$code" \
   -drive if=pflash,format=raw,file="$work/vars.fd" \
   -drive format=raw,file=fat:rw:"$work/esp" \
+  -debugcon file:"$debug" -global isa-debugcon.iobase=0x402 \
   -net none -serial stdio -monitor none -display none </dev/null >"$work/serial.raw" 2>"$work/qemu.err"
 rc=$?
-elapsed=$(($(date +%s) - start))
+tenths=$((($(date +%s%N) - start) / 100000000))
+elapsed=$((tenths / 10)).$((tenths % 10))
 # Terminal escape sequences and CRs out, so lines can be matched.
 sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1b[()][A-Z0-9]//g' -e 's/\r//g' \
   "$work/serial.raw" >"$log"
+touch "$debug"
 
-echo "boot took ${elapsed}s (qemu exit $rc); serial log: $log"
+echo "$mode: boot took ${elapsed} s (qemu exit $rc); serial log: $log, debug console: $debug"
 [[ $rc -eq 124 ]] && die "QEMU did not finish within ${limit}s (the shell never reached 'reset -s'); see $log"
 [[ $rc -ne 0 ]] && die "QEMU exited with $rc: $(head -c 500 "$work/qemu.err")"
+check "the shell ran startup.nsh to its end" '^FS0:\\> reset -s'
 
-fail=0
-check() {  # check DESCRIPTION REGEX
-  if grep -Eq "$2" "$log"; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1 (no line matching /$2/ in $log)"
+# The probe's verdict, whatever the mode.
+probe_verdict() {
+  check "probe finished without failures" "PROBE DONE checks=.* failures=0x0+$"
+  if grep -aq "PROBE DONE .*failures=0x0*[1-9A-F]" "$log"; then
+    echo "FAIL: a probe run reported failures"
+    fail=1
+  fi
+  if grep -aq "PROBE .*: FAIL" "$log"; then
+    echo "FAIL: probe reported failures:"
+    grep -a "PROBE .*: FAIL" "$log"
     fail=1
   fi
 }
-check "TopologyDouble.efi loaded" "Image 'FS0:\\\\TopologyDouble.efi' loaded at .* - Success"
-check "topology double installed its protocol" "TopologyDouble: PlatformTopologyProtocol installed"
-check "AddrTranslateDxe.efi loaded with Success" "Image 'FS0:\\\\AddrTranslateDxe.efi' loaded at .* - Success"
-check "probe ran" "PROBE START"
-check "TranslationProtocol is installed" "PROBE translation-protocol: PASS"
-check "HeapListProtocol is installed" "PROBE heap-list-protocol: PASS"
-check "topology double installed a BERT and a HEST" "TopologyDouble: BERT and HEST installed"
-check "slot 3 appended a raw-data record" "PROBE bert-append-raw: PASS"
-check "slot 3 appended a generic error data entry" "PROBE bert-append-entry: PASS"
-check "BERT read back with its new length, count and checksum" "PROBE bert-append: PASS region "
-check "slot 4 added one error source" "PROBE hest-append-one: PASS"
-check "slot 6 added two error sources" "PROBE hest-append-two: PASS"
-check "HEST read back with its new length, count and checksum" "PROBE hest-append: PASS length "
-check "slot 5 refuses a processor the list does not hold" "PROBE mca-absent-processor: PASS"
-check "probe finished without failures" "PROBE DONE checks=.* failures=0x0+$"
-if grep -q "PROBE .*: FAIL" "$log"; then
-  echo "FAIL: probe reported failures:"
-  grep "PROBE .*: FAIL" "$log"
-  fail=1
+handle_line() { echo "^ *[0-9A-Fa-f]+: +$1"; }
+
+case $mode in
+  dispatch)
+    absent "the shell loaded no image" "^FS0:\\\\> load |^Image 'FS0:"
+    # Dispatched from the volume, the double runs before the console exists.
+    check "the DXE core ran the topology double before the console existed" \
+      "^TopologyDouble: entry, no console yet$" "$debug"
+    ;;
+  not-dispatched)
+    absent "the shell loaded no image" "^FS0:\\\\> load |^Image 'FS0:"
+    absent "no topology double ran" "TopologyDouble" "$debug"
+    check "probe ran" "PROBE START not-dispatched$"
+    check "TranslationProtocol is not installed" "PROBE translation-protocol-absent: PASS"
+    check "HeapListProtocol is not installed: the entry never ran" \
+      "PROBE heap-list-protocol-absent: PASS"
+    absent "dh lists no handle with TranslationProtocol" "$(handle_line $translation_guid)"
+    absent "dh lists no handle with HeapListProtocol" "$(handle_line $heap_list_guid)"
+    probe_verdict
+    ;;
+  failed-start)
+    check "AddrTranslateDxe.efi failed without the topology protocol" \
+      "Image 'FS0:\\\\AddrTranslateDxe.efi' error in StartImage: Not Found"
+    check "probe ran after the failed start" "PROBE START failed-start"
+    check "TranslationProtocol is not installed" "PROBE translation-protocol-absent: PASS"
+    check "no HeapListProtocol interface in freed memory" "PROBE heap-list-memory: PASS"
+    check "TopologyDouble.efi loaded" "Image 'FS0:\\\\TopologyDouble.efi' loaded at .* - Success"
+    check "the shell-loaded double found the console" "^TopologyDouble: entry, console present$" "$debug"
+    check "AddrTranslateDxe.efi loaded with Success" \
+      "Image 'FS0:\\\\AddrTranslateDxe.efi' loaded at .* - Success"
+    ;;
+esac
+
+if [[ $mode != not-dispatched ]]; then
+  check "topology double installed its protocol" "^TopologyDouble: PlatformTopologyProtocol installed" "$debug"
+  check "topology double installed a BERT and a HEST" "^TopologyDouble: BERT and HEST installed" "$debug"
+  check "probe ran" "PROBE START$"
+  check "TranslationProtocol is installed" "PROBE translation-protocol: PASS"
+  check "HeapListProtocol is installed" "PROBE heap-list-protocol: PASS"
+  check "HeapListProtocol's interface is in pool memory" "PROBE heap-list-memory: PASS interface"
+  check "slot 1 gave the double's DRAM coordinates and no system address" "PROBE slot1-norm-to-sys: PASS"
+  check "slot 2 found no DRAM map on a machine without a data fabric" "PROBE slot2-sys-to-norm: PASS"
+  check "slot 3 appended a raw-data record" "PROBE bert-append-raw: PASS"
+  check "slot 3 appended a generic error data entry" "PROBE bert-append-entry: PASS"
+  check "BERT read back with its new length, count and checksum" "PROBE bert-append: PASS region "
+  check "slot 4 added one error source" "PROBE hest-append-one: PASS"
+  check "slot 6 added two error sources" "PROBE hest-append-two: PASS"
+  check "HEST read back with its new length, count and checksum" "PROBE hest-append: PASS length "
+  check "slot 5 refuses a processor the list does not hold" "PROBE mca-absent-processor: PASS"
+  probe_verdict
+  # The boot error region, from the probe's hex lines (16 bytes each, offsets
+  # in order), for tools that decode it.
+  region=$work/bert-region.bin
+  : >"$region"
+  expect=0
+  while read -r _ offset hex; do
+    if ((16#$offset != expect)); then
+      echo "FAIL: boot error region line at offset $offset, expected $(printf %04X $expect)"
+      fail=1
+      break
+    fi
+    printf "$(sed 's/../\\x&/g' <<<"$hex")" >>"$region"
+    expect=$((expect + ${#hex} / 2))
+  done < <(grep -a '^PROBE-BERT-REGION ' "$log")
+  reported=$(sed -n 's/^PROBE bert-region-dump: PASS length 0x\([0-9A-F]*\)$/\1/p' "$log" | tail -n 1)
+  if [[ -z $reported ]]; then
+    echo "FAIL: the probe reported no boot error region length"
+    fail=1
+  elif (($(stat -c %s "$region") != 16#$reported)); then
+    echo "FAIL: $region holds $(stat -c %s "$region") bytes, the probe reported $((16#$reported))"
+    fail=1
+  else
+    echo "ok: boot error region rebuilt in $region ($((16#$reported)) bytes)"
+  fi
+  check "dh lists a handle with TranslationProtocol" "$(handle_line $translation_guid)"
+  check "dh lists a handle with HeapListProtocol" "$(handle_line $heap_list_guid)"
 fi
-check "dh lists a handle with TranslationProtocol" "^ *[0-9A-Fa-f]+: +$translation_guid"
-check "dh lists a handle with HeapListProtocol" "^ *[0-9A-Fa-f]+: +$heap_list_guid"
+
 if ((fail)); then
   echo "---- last lines of $log ----"
   tail -n 40 "$log"
+  echo "---- $debug ----"
+  tail -n 20 "$debug"
   exit 1
 fi
-echo "PASS: AddrTranslateDxe boots in OVMF and publishes both protocols"
+case $mode in
+  dispatch) echo "PASS: the DXE core dispatched AddrTranslateDxe from the volume; both protocols serve" ;;
+  not-dispatched) echo "PASS: without PlatformTopologyProtocol AddrTranslateDxe was never dispatched" ;;
+  failed-start)
+    echo "PASS: a failed start of AddrTranslateDxe leaves no dangling interface; it starts on a later load"
+    ;;
+esac

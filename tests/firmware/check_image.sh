@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the headers of a UEFI image and its link:
-#   check_image.sh IMAGE.efi IMAGE.so SUBSYSTEM
+#   check_image.sh IMAGE.efi IMAGE.so SUBSYSTEM [MAX_BYTES]
 # PE32+ optional header, machine x86-64 (0x8664), the expected subsystem
 # (11: boot-service driver, 10: application), a .reloc section, no undefined
 # symbols left in the ELF link, and only R_X86_64_RELATIVE dynamic
@@ -10,8 +10,11 @@
 # caller's callee-saved registers), and no SSE/AVX register anywhere in the
 # code (XMM6-15 are callee-saved in the UEFI convention, and SSE needs a
 # CR4.OSFXSR and stack alignment that SMM entry and AP procedures do not promise).
+# The link map (IMAGE.map next to IMAGE.so) must show no member of the host's
+# libgcc (built with a red zone, which interrupt and SMM entry overwrite), and
+# the image must be no larger than MAX_BYTES when that is given.
 set -u
-efi=$1 so=$2 want_subsystem=$3
+efi=$1 so=$2 want_subsystem=$3 max_bytes=${4:-}
 fail=0
 problem() { echo "FAIL: $(basename "$efi"): $*"; fail=1; }
 
@@ -66,5 +69,25 @@ fi
 simd=$(objdump -d "$efi" | grep -E '%([xyz]mm|mm)[0-9]' | head -3)
 [[ -z $simd ]] || problem "SSE/AVX/MMX registers used: $(echo "$simd" | tr -s ' \t' ' ')"
 
+# Writable memory the image leaves out (orphan .bss.* sections, say) would
+# start with whatever the firmware's pages held: all of it must be in .data.
+stray=$(readelf -SW "$so" | sed 's/^ *\[ *[0-9]*\] *//' |
+  awk '$1 ~ /^\./ && $NF != "" { for (i = 1; i <= NF; i++) if ($i ~ /^W?A[A-Z]*$/ && $i ~ /W/) print $1 }' |
+  grep -vxE '\.data|\.dynamic' | sort -u)
+[[ -z $stray ]] || problem "writable sections outside the image's .data: $(echo $stray)"
+
+map=${so%.so}.map
+if [[ ! -f $map ]]; then
+  problem "link map $map not found"
+else
+  libgcc=$(grep -oE 'libgcc[^/ ]*\.a\([^)]*\)' "$map" | sort -u)
+  [[ -z $libgcc ]] || problem "host libgcc members in the link: $(echo $libgcc)"
+fi
+
+size=$(stat -c %s "$efi")
+if [[ -n $max_bytes ]] && ((size > max_bytes)); then
+  problem "$size bytes, more than the $max_bytes allowed"
+fi
+
 ((fail)) && exit 1
-echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only, entry EfiImageStart, no SIMD registers"
+echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only, entry EfiImageStart, no SIMD registers, no libgcc, $size bytes${max_bytes:+ (at most $max_bytes)}"

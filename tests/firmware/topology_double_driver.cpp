@@ -1,11 +1,17 @@
 // A boot-service driver standing in for the platform component that publishes
 // PlatformTopologyProtocol: a processor list of the machine's processors and a
-// zeroed ChannelConfigTable. Loaded before AddrTranslateDxe in the boot test.
+// ChannelConfigTable whose slot 0 (socket 0, die 0, channel 0) describes one
+// pair of chip selects, and the BERT and HEST the error slots work on. The DXE
+// core dispatches it from the firmware volume (its dependency expression: MP
+// services AND the ACPI table protocol, the two services it uses), and
+// AddrTranslateDxe, which waits for PlatformTopologyProtocol, after it; the
+// failed-start boot loads it from the shell instead.
 #include "efi/uefi.h"
 #include "pi/acpi_table_protocol.h"
 #include "pi/acpi_tables.h"
 #include "pi/mp_services.h"
 #include "platform_topology_protocol.h"
+#include "tests/firmware/smm/debug_console.h"
 
 namespace {
 
@@ -18,7 +24,41 @@ struct Block {
   alignas(16) uint8_t channelConfigTable[kChannelConfigTableBytes];
 };
 
+void Put32(uint8_t* table, UINTN offset, uint32_t value) {
+  for (unsigned i = 0; i < 4; ++i) table[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Slot 0, one pair of chip selects:
+//   chip select 0, primary range: the addresses with A[31] = 0 (base 0, only
+//     bit 23 of A[39:8] compared);
+//   chip select 1, secondary range only: A[31] = 1 and A[32] = 0 (A[34:33]
+//     not compared), with a secondary mask of 25 set bits, which makes its
+//     rows 16 bits wide;
+//   4 bank bits at A[13..16], bank bit 0 hashed by column bit 0 and row bit 0;
+//   14 row bits from A[18]; 10 column bits from A[3..10], A[11] and A[12]; no
+//   rank multiplier. The probe checks slot 1 against it.
+void DescribeSlot0(uint8_t* table) {
+  table[0x010] = 0x03;              // csPresent[0]: chip selects 0 and 1
+  Put32(table, 0x020, 0x00004003);  // bankHashCtl[0][0]: enable, col bit 0, row bit 0
+  Put32(table, 0x320, 0x00000000);  // csBase[0][0]
+  Put32(table, 0x424, 0x00800000);  // csBaseSec[0][1]: A[31] = 1
+  Put32(table, 0x520, 0xFF7FFFFF);  // csMask[0][0]: only bit 23 (A[31]) compared
+  Put32(table, 0x5A0, 0x067FFFFF);  // csMaskSec[0][0]: 25 bits set
+  Put32(table, 0x620, 0x02050411);  // addrCfg[0][0]: cs 0 primary, cs 1 secondary, 4 banks
+                                    // bits, 14 + 0 rows, 10 columns
+  Put32(table, 0x720, 0x0000BA98);  // bankAddrSel[0][0]: A[13], A[14], A[15], A[16]
+  Put32(table, 0x7A0, 0x00000006);  // rowAddrSel[0][0]: low row bits from A[18]
+  Put32(table, 0x820, 0x87654321);  // colAddrSelLo[0][0]: column bit j from A[j + 3]
+  Put32(table, 0x8A0, 0x00000043);  // colAddrSelHi[0][0]: column bits 8, 9 from A[11], A[12]
+}
+
+// Reports go to the debug console port, which exists from reset on: a driver
+// dispatched from the volume may run before the console does, and ConOut is
+// null then. When loaded from the shell the console exists and gets the line
+// too.
 void Say(EFI_SYSTEM_TABLE* st, const char* text) {
+  fwtest::DebugText(text);
+  if (st->ConOut == nullptr) return;
   CHAR16 wide[96];
   unsigned n = 0;
   for (const char* p = text; *p != '\0' && n < 94; ++p) {
@@ -84,6 +124,8 @@ EFI_STATUS InstallErrorTables(EFI_BOOT_SERVICES* bs) {
 }  // namespace
 
 extern "C" EFI_STATUS efi_main(EFI_HANDLE, EFI_SYSTEM_TABLE* st) {
+  Say(st, st->ConOut == nullptr ? "TopologyDouble: entry, no console yet\n"
+                                : "TopologyDouble: entry, console present\n");
   EFI_BOOT_SERVICES* bs = st->BootServices;
   void* memory = nullptr;
   EFI_STATUS s = bs->AllocatePool(EfiBootServicesData, sizeof(Block), &memory);
@@ -109,6 +151,7 @@ extern "C" EFI_STATUS efi_main(EFI_HANDLE, EFI_SYSTEM_TABLE* st) {
   }
   block->iface.processorCount = count;
   block->iface.processors = block->processors;
+  DescribeSlot0(block->channelConfigTable);
   block->iface.channelConfigTable = block->channelConfigTable;
 
   EFI_HANDLE handle = nullptr;

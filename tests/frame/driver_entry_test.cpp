@@ -23,6 +23,17 @@ namespace {
 using sim::Platform;
 using Calls = std::vector<std::string>;
 
+// A HOB list carrying one heap record to carry into DXE: handle 0xA014, "BUF!".
+std::vector<uint64_t> HobsWithDebugBufferRecord() {
+  diag::HeapRecordHeader h{diag::HEAP_SIGNATURE, 0xA014, 4, 0, 1, {0, 0}};
+  std::vector<uint8_t> data(sizeof h + 4);
+  std::memcpy(data.data(), &h, sizeof h);
+  std::memcpy(data.data() + sizeof h, "BUF!", 4);
+  sim::HobListBuilder b;
+  b.AddGuidHob(diag::gHeapHobGuid, data);
+  return b.Build();
+}
+
 class DriverEntry : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -73,6 +84,7 @@ TEST_F(DriverEntry, ConstructorsRunFirstThenTheDriverEntrySteps) {
   EXPECT_EQ(Run(), EFI_SUCCESS);
   const Calls want = {
       "LocateProtocol",            // heap list: not there yet
+      "AllocatePool",              // its interface
       "InstallProtocolInterface",  // heap list installed by this driver
       "AllocatePool",              // the 48-byte record
       "LocateProtocol",            // MP services
@@ -85,13 +97,7 @@ TEST_F(DriverEntry, ConstructorsRunFirstThenTheDriverEntrySteps) {
 }
 
 TEST_F(DriverEntry, HobListIsLookedUpBeforeTheHeapListIsBuilt) {
-  diag::HeapRecordHeader h{diag::HEAP_SIGNATURE, 0xA014, 4, 0, 1, {0, 0}};
-  std::vector<uint8_t> data(sizeof h + 4);
-  std::memcpy(data.data(), &h, sizeof h);
-  std::memcpy(data.data() + sizeof h, "BUF!", 4);
-  sim::HobListBuilder b;
-  b.AddGuidHob(diag::gHeapHobGuid, data);
-  auto hobs = b.Build();
+  auto hobs = HobsWithDebugBufferRecord();
   p.SetConfigurationTable(kHobListGuid, hobs.data());
 
   EXPECT_EQ(Run(), EFI_SUCCESS);
@@ -109,7 +115,9 @@ TEST_F(DriverEntry, EveryFailureOfTheDriverEntryIsReturnedAndNothingIsInstalled)
   };
   const Case cases[] = {
       {"record allocation fails",
-       [](Platform& q, sim::TopologyDouble&) { q.Fail("AllocatePool", EFI_OUT_OF_RESOURCES); },
+       [](Platform& q, sim::TopologyDouble&) {
+         q.Fail("AllocatePool", EFI_OUT_OF_RESOURCES, /*skip=*/1);
+       },
        EFI_OUT_OF_RESOURCES,
        {"AllocatePool"}},
       {"MP services locate fails",
@@ -156,7 +164,7 @@ TEST_F(DriverEntry, EveryFailureOfTheDriverEntryIsReturnedAndNothingIsInstalled)
     EXPECT_EQ(q.CountInstalled(gTranslationProtocolGuid), 0u) << c.name;
     // The constructors' work stays in place.
     EXPECT_EQ(q.CountInstalled(diag::gHeapListProtocolGuid), 1u) << c.name;
-    Calls want = {"LocateProtocol", "InstallProtocolInterface"};
+    Calls want = {"LocateProtocol", "AllocatePool", "InstallProtocolInterface"};
     want.insert(want.end(), c.callsAfterHeapList.begin(), c.callsAfterHeapList.end());
     EXPECT_EQ(q.calls, want) << c.name;
   }
@@ -176,6 +184,43 @@ TEST(DriverEntryMissing, MissingProtocolsEndTheEntryWithNotFound) {
   atd::ResetDriverGlobals();
 }
 
+// Loaded before the platform's topology component, the entry fails; firmware
+// then unloads the image and frees its pages. Nothing installed may point
+// into them, and a later load of the driver shares the list the failed one
+// published.
+TEST(DriverEntryFailedStart, LeavesNoInstalledInterfaceInsideTheImage) {
+  atd::ResetDriverGlobals();
+  Platform q;
+  q.InstallMpServices();
+  auto hobs = HobsWithDebugBufferRecord();
+  q.SetConfigurationTable(kHobListGuid, hobs.data());
+
+  EXPECT_EQ(atd::ImageEntry(q.ImageHandle(), q.SystemTable()), EFI_NOT_FOUND);
+  EXPECT_EQ(q.CountInstalled(gTranslationProtocolGuid), 0u);
+  ASSERT_EQ(q.CountInstalled(diag::gHeapListProtocolGuid), 1u);
+  for (const auto& e : q.InterfacesWithin(sim::DriverImageRange()))
+    ADD_FAILURE() << "interface " << e.iface << " inside the image";
+  const auto block = q.BlockOf(q.Find(diag::gHeapListProtocolGuid));
+  ASSERT_TRUE(block.has_value());
+  EXPECT_EQ(block->type, EfiBootServicesData);
+
+  // Unloaded: the next load starts from a fresh image's globals.
+  atd::ResetDriverGlobals();
+  std::vector<uint8_t> table(64, 0);
+  sim::TopologyDouble t;
+  t.Install(q, table.data());
+  q.calls.clear();
+  EXPECT_EQ(atd::ImageEntry(q.ImageHandle(), q.SystemTable()), EFI_SUCCESS);
+  EXPECT_EQ(q.calls, (Calls{"LocateProtocol", "AllocatePool", "LocateProtocol", "LocateProtocol",
+                            "GetNumberOfProcessors", "InstallProtocolInterface"}));
+  EXPECT_EQ(q.CountInstalled(diag::gHeapListProtocolGuid), 1u);
+  diag::HeapBufferQuery query{0xA014, 0, nullptr};
+  ASSERT_EQ(diag::FindHeapBuffer(&query), 0u);
+  EXPECT_EQ(std::string(static_cast<char*>(query.Data), query.DataSize), "BUF!");
+  EXPECT_TRUE(q.InterfacesWithin(sim::DriverImageRange()).empty());
+  atd::ResetDriverGlobals();
+}
+
 TEST_F(DriverEntry, GetNumberOfProcessorsFailingDoesNotMatter) {
   p.Fail("GetNumberOfProcessors", EFI_DEVICE_ERROR);
   EXPECT_EQ(Run(), EFI_SUCCESS);
@@ -186,8 +231,9 @@ TEST_F(DriverEntry, MpServicesAlreadyKnownAreNotLocatedAgain) {
   EFI_MP_SERVICES_PROTOCOL other = *p.MpServices();
   atd::gMpServices = &other;
   EXPECT_EQ(Run(), EFI_SUCCESS);
-  const Calls want = {"LocateProtocol", "InstallProtocolInterface", "AllocatePool",
-                      "LocateProtocol", "GetNumberOfProcessors",    "InstallProtocolInterface"};
+  const Calls want = {
+      "LocateProtocol", "AllocatePool",          "InstallProtocolInterface", "AllocatePool",
+      "LocateProtocol", "GetNumberOfProcessors", "InstallProtocolInterface"};
   EXPECT_EQ(p.calls, want);
   EXPECT_EQ(atd::gMpServices, &other);
 }

@@ -1,5 +1,6 @@
 // Pool memory AddrTranslateDxe keeps: after start-up only the 48-byte
-// TranslationProtocol record and one block per carried heap record; the
+// TranslationProtocol record and, when it built the heap list, the list's
+// interface and one block per carried heap record; the
 // protocol operations give back everything they obtain.
 #include "sim/pool_accounting.h"
 #include "sim/topology/topology.h"
@@ -14,6 +15,9 @@ using rel::AtdWorld;
 sim::PoolReport StartUpPools(bool withHeapRecords) {
   sim::PoolReport want;
   if (withHeapRecords) {
+    auto& list = want[EfiBootServicesData];
+    ++list.blocks;
+    list.bytes += 24;  // HeapListProtocol's interface: a word and a list head
     for (const auto& r : rel::AtdHeapRecords()) {
       auto& t = want[r.poolKind == 8 ? EfiRuntimeServicesData : EfiBootServicesData];
       ++t.blocks;
