@@ -115,8 +115,9 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
     out << "MMIO hole    none (F0x104 = " << Hex(am.reg104) << ")\n";
   uint64_t dram = 0;
   for (const DramMap& m : am.maps) dram += m.Size() - m.holeBytes;
-  out << "DRAM         " << SizeText(dram) << " in " << am.maps.size() << " maps, "
-      << am.channels.size() << " channels\n\n";
+  out << "DRAM         " << SizeText(dram) << " in " << am.maps.size()
+      << (am.maps.size() == 1 ? " map, " : " maps, ") << am.channels.size()
+      << (am.channels.size() == 1 ? " channel\n\n" : " channels\n\n");
 
   out << "DRAM address maps, in the order checkDramHit searches them\n";
   out << "map  " << Pad("system addresses", 29) << "  " << Pad("size", 9) << " " << Pad("hole", 8)

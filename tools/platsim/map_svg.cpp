@@ -595,8 +595,11 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
       << "<rect width=\"100%\" height=\"100%\" fill=\"#FFFFFF\"/>\n"
       << "<text x=\"40\" y=\"34\" " << Font(18, kInk, true) << ">" << Esc(title) << "</text>\n"
       << "<text x=\"40\" y=\"56\" " << Font(12, kMuted) << ">"
-      << Esc(std::to_string(am.maps.size()) + " DRAM address maps, " +
-             std::to_string(am.channels.size()) + " channels; maps in the order checkDramHit " +
+      << Esc(std::to_string(am.maps.size()) +
+             (am.maps.size() == 1 ? " DRAM address map, " : " DRAM address maps, ") +
+             std::to_string(am.channels.size()) +
+             (am.channels.size() == 1 ? " channel; maps" : " channels; maps") +
+             " in the order checkDramHit " +
              "searches them, coloured by the socket and die they serve")
       << "</text>\n"
       << svg.body.str() << "</svg>\n";
