@@ -4,6 +4,7 @@
 // driver's own translation) to exactly those coordinates.
 #include "addr_translate/dram/translate_norm_to_dram_addr.h"
 #include "sim/dram/dram_to_normalized.h"
+#include "fuzz/channel_table_input.h"
 #include "sim/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -36,13 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
   sim::Platform platform;
   platform.stopRequestAnswer = 1;  // a fatal stop returns
 
-  auto table = std::make_unique<atd::ChannelConfigTable>();
-  auto* bytes = reinterpret_cast<uint8_t*>(table.get());
-  std::memset(bytes, 0, sizeof *table);
-  const size_t tableInput = in.ConsumeIntegralInRange<size_t>(0, sizeof *table);
-  std::vector<uint8_t> raw = in.ConsumeBytes<uint8_t>(tableInput);
-  const size_t offset = in.ConsumeIntegralInRange<size_t>(0, sizeof *table - 1);
-  for (size_t i = 0; i < raw.size(); ++i) bytes[(offset + i) % sizeof *table] = raw[i];
+  auto table = ChannelTableFromInput(in);
   const auto channel = in.ConsumeIntegralInRange<uint8_t>(0, atd::kChannelSlots - 1);
 
   const unsigned tries = in.ConsumeIntegralInRange<unsigned>(1, 4);

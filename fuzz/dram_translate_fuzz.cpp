@@ -8,6 +8,7 @@
 // names the translation and ends in a newline.
 #include "addr_translate/driver_globals.h"
 #include "addr_translate/dram/translate_norm_to_dram_addr.h"
+#include "fuzz/channel_table_input.h"
 #include "sim/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -46,15 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
   sim::Platform platform;
   platform.stopRequestAnswer = 1;  // a fatal stop returns
 
-  // The table: its bytes from the input, repeated to fill it; a seed that is
-  // mostly zeros keeps chip selects matching often.
-  auto table = std::make_unique<atd::ChannelConfigTable>();
+  auto table = ChannelTableFromInput(in);
   auto* bytes = reinterpret_cast<uint8_t*>(table.get());
-  std::memset(bytes, 0, sizeof *table);
-  const size_t tableInput = in.ConsumeIntegralInRange<size_t>(0, sizeof *table);
-  std::vector<uint8_t> raw = in.ConsumeBytes<uint8_t>(tableInput);
-  const size_t offset = in.ConsumeIntegralInRange<size_t>(0, sizeof *table - 1);
-  for (size_t i = 0; i < raw.size(); ++i) bytes[(offset + i) % sizeof *table] = raw[i];
 
   const unsigned calls = in.ConsumeIntegralInRange<unsigned>(1, 8);
   for (unsigned i = 0; i < calls && in.remaining_bytes() > 0; ++i) {

@@ -7,6 +7,7 @@
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/fabric/data_fabric.h"
+#include "tools/platsim/records/byte_view.h"
 
 #include <algorithm>
 #include <bit>
@@ -412,9 +413,7 @@ std::string OwnerText(const AddressMap& am, const DramMap& m) {
 }
 
 std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
+  return records::HexText(v);
 }
 
 std::string Addr(uint64_t v) {

@@ -2,6 +2,7 @@
 
 #include "addr_translate/fabric/fabric_registers.h"
 #include "tools/platsim/platform_load.h"
+#include "tools/platsim/records/byte_view.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,9 +62,7 @@ std::string Hex64(uint64_t v) {
 }
 
 std::string HexShort(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
+  return records::HexText(v);
 }
 
 const char* FatalStopMeaning(uint32_t code) {
