@@ -6,6 +6,7 @@
 #include "record_bytes.h"
 #include "sim/acpi/acpi_tables.h"
 #include "sim/platform.h"
+#include "tests/platsim/platsim_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,22 +22,13 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using record_bytes::Bytes;
 
-struct ToolRun {
-  int code = -1;
-  std::string out;  // stdout, and stderr unless `quiet`
-};
+using ToolRun = platsim_test::Run;
 
+// platsim with standard error joined to the output, or dropped (`quiet`) where
+// the output is parsed as JSON.
 ToolRun Platsim(const std::string& args, bool quiet = false) {
-  const std::string cmd = std::string(TIV_BINARY_DIR) + "/tools/platsim/platsim " + args +
-                          (quiet ? " 2>/dev/null" : " 2>&1");
-  ToolRun r;
-  if (FILE* pipe = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) r.out.append(buf, n);
-    const int status = pclose(pipe);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  return r;
+  return quiet ? platsim_test::Shell(platsim_test::Platsim() + " " + args + " 2>/dev/null")
+               : platsim_test::ExecJoined(args);
 }
 
 class PlatsimDecode : public ::testing::Test {
@@ -83,7 +75,7 @@ TEST_F(PlatsimDecode, DriverRegionAddressesTranslateAsTranslateSys) {
   const uint64_t address = 0x723456789;
   const std::string region = Write("region.bin", RegionAfterTwoAppends(address));
   const ToolRun r = Platsim("--json decode " + region, true);
-  ASSERT_EQ(r.code, 0) << r.out;
+  ASSERT_EQ(r.exit, 0) << r.out;
   const Json j = Json::parse(r.out);
   EXPECT_TRUE(j["damage"].empty());
   const Json& block = j["region"]["blocks"][0];
@@ -92,12 +84,12 @@ TEST_F(PlatsimDecode, DriverRegionAddressesTranslateAsTranslateSys) {
   const Json& mem = block["entries"][0]["memoryError"];
   EXPECT_EQ(mem["physicalAddress"], "0x0000000723456789");
   const ToolRun sys = Platsim("--json translate sys 0x723456789", true);
-  ASSERT_EQ(sys.code, 0) << sys.out;
+  ASSERT_EQ(sys.exit, 0) << sys.out;
   EXPECT_EQ(mem["translation"], Json::parse(sys.out));
 
   // Standard input, and text whose translation lines are translate sys's own.
   const ToolRun text = Platsim("decode - < " + region);
-  EXPECT_EQ(text.code, 0) << text.out;
+  EXPECT_EQ(text.exit, 0) << text.out;
   std::istringstream lines(Platsim("translate sys 0x723456789").out);
   for (std::string line; std::getline(lines, line);)
     EXPECT_NE(text.out.find("      " + line + "\n"), std::string::npos) << line << "\n" << text.out;
@@ -106,23 +98,23 @@ TEST_F(PlatsimDecode, DriverRegionAddressesTranslateAsTranslateSys) {
 TEST_F(PlatsimDecode, TablesThatAcpiDumpWritesAndMcaSnapshots) {
   const std::string entry = Write("entry.bin", MemoryEntry(0x76543210));
   const std::string out = (dir_ / "out").string();
-  ASSERT_EQ(Platsim("acpi append-bert --kind 2 --severity 2 " + entry + " --dump " + out).code, 0);
+  ASSERT_EQ(Platsim("acpi append-bert --kind 2 --severity 2 " + entry + " --dump " + out).exit, 0);
   const ToolRun bert =
       Platsim("--json decode " + out + "/BERT.dat --region " + out + "/BERT-region.bin", true);
-  ASSERT_EQ(bert.code, 0) << bert.out;
+  ASSERT_EQ(bert.exit, 0) << bert.out;
   const Json b = Json::parse(bert.out);
   EXPECT_EQ(b["bert"]["checksumOk"], true);
   EXPECT_EQ(b["bert"]["region"]["blocks"][0]["entries"][0]["memoryError"]["translation"]["channel"],
             1);
   const ToolRun hest = Platsim("decode " + out + "/HEST.dat");
-  EXPECT_EQ(hest.code, 0) << hest.out;
+  EXPECT_EQ(hest.exit, 0) << hest.out;
   EXPECT_NE(hest.out.find("error sources       0\n"), std::string::npos) << hest.out;
-  EXPECT_EQ(Platsim("decode " + out + "/BERT.dat").code, 0);
+  EXPECT_EQ(Platsim("decode " + out + "/BERT.dat").exit, 0);
 
   const std::string snapshot = (dir_ / "mca.json").string();
-  ASSERT_EQ(Platsim("--json mca --cpu 1 > " + snapshot, true).code, 0);
+  ASSERT_EQ(Platsim("--json mca --cpu 1 > " + snapshot, true).exit, 0);
   const ToolRun mca = Platsim("decode " + snapshot);
-  EXPECT_EQ(mca.code, 0) << mca.out;
+  EXPECT_EQ(mca.exit, 0) << mca.out;
   EXPECT_NE(mca.out.find("bank 1              status 0xB600000000080135: VAL UC EN ADDRV PCC\n"
                          "  error code          0x0135: cache hierarchy error, data read, data, "
                          "level 1\n"),
@@ -159,7 +151,7 @@ TEST_F(PlatsimDecode, DamagedRecordsExitOneUsageErrorsTwo) {
   };
   for (const auto& c : cases) {
     const ToolRun r = Platsim(c.args);
-    EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
+    EXPECT_EQ(r.exit, c.code) << c.args << "\n" << r.out;
     EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
   }
 }
@@ -186,7 +178,7 @@ TEST_F(PlatsimDecode, HestWalkAgreesWithAcpica) {
   const std::string out = (dir_ / "hest").string();
   const ToolRun add =
       Platsim("acpi add-hest " + Write("sources.bin", sources) + " --count 9 --dump " + out);
-  ASSERT_EQ(add.code, 0) << add.out;
+  ASSERT_EQ(add.exit, 0) << add.out;
   EXPECT_NE(add.out.find("structures by type: 0 1 2 6 7 8 9 10 11\n"), std::string::npos)
       << add.out;
 
@@ -197,7 +189,7 @@ TEST_F(PlatsimDecode, HestWalkAgreesWithAcpica) {
     if (line.find("Subtable Type :") != std::string::npos)
       acpica.push_back(static_cast<unsigned>(std::stoul(line.substr(1, 3), nullptr, 16)));
   const ToolRun decoded = Platsim("--json decode " + out + "/HEST.dat", true);
-  ASSERT_EQ(decoded.code, 0) << decoded.out;
+  ASSERT_EQ(decoded.exit, 0) << decoded.out;
   const Json j = Json::parse(decoded.out);
   std::vector<unsigned> ours;
   for (const auto& s : j["hest"]["sources"]) ours.push_back(s["offset"]);

@@ -1,5 +1,7 @@
 // platsim mca and platsim acpi, run as the user runs them (the tool must be
 // built: it is part of every full build).
+#include "tests/platsim/platsim_run.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -12,29 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode;
-  std::string out;
-};
-
-ToolRun Platsim(const std::string& args) {
-  const std::string tool = std::string(TIV_BINARY_DIR) + "/tools/platsim/platsim";
-  ToolRun r{-1, ""};
-  if (!fs::exists(tool)) {
-    r.out = "platsim is not built: " + tool;
-    return r;
-  }
-  FILE* pipe = popen((tool + " " + args + " 2>&1").c_str(), "r");
-  char buf[512];
-  while (fgets(buf, sizeof buf, pipe) != nullptr) r.out += buf;
-  const int status = pclose(pipe);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using ToolRun = platsim_test::Run;
+using platsim_test::ExecJoined;
 
 TEST(PlatsimMca, NamesTheStatusBitsOfEachLoggedBank) {
-  const ToolRun r = Platsim("--json mca --cpu 1");
-  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const ToolRun r = ExecJoined("--json mca --cpu 1");
+  ASSERT_EQ(r.exit, 0) << r.out;
   const auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["status"], "EFI_SUCCESS");
   EXPECT_EQ(j["bankCount"], 2);
@@ -44,17 +29,17 @@ TEST(PlatsimMca, NamesTheStatusBitsOfEachLoggedBank) {
             nlohmann::json(
                 {"valid", "uncorrected", "enabled", "address valid", "processor context corrupt"}));
 
-  const ToolRun text = Platsim("mca --cpu 0");
+  const ToolRun text = ExecJoined("mca --cpu 0");
   EXPECT_NE(text.out.find("bank 1: absent"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("valid, enabled, misc valid, address valid"), std::string::npos)
       << text.out;
 
   // Equal to the list's count passes the range check but matches no entry.
-  const ToolRun equal = Platsim("mca --cpu 2");
-  EXPECT_EQ(equal.exitCode, 1);
+  const ToolRun equal = ExecJoined("mca --cpu 2");
+  EXPECT_EQ(equal.exit, 1);
   EXPECT_NE(equal.out.find("EFI_NOT_FOUND"), std::string::npos) << equal.out;
-  const ToolRun above = Platsim("mca --cpu 3");
-  EXPECT_EQ(above.exitCode, 1);
+  const ToolRun above = ExecJoined("mca --cpu 3");
+  EXPECT_EQ(above.exit, 1);
   EXPECT_NE(above.out.find("EFI_INVALID_PARAMETER"), std::string::npos) << above.out;
 }
 
@@ -73,13 +58,13 @@ TEST(AcpicaIaslPlatsim, AppendedTablesDisassembleCleanly) {
     std::fclose(f);
   }
   const ToolRun hest =
-      Platsim("acpi add-hest " + data.string() + " --dump " + (dir / "h").string());
-  ASSERT_EQ(hest.exitCode, 0) << hest.out;
+      ExecJoined("acpi add-hest " + data.string() + " --dump " + (dir / "h").string());
+  ASSERT_EQ(hest.exit, 0) << hest.out;
   EXPECT_NE(hest.out.find("HEST: length 80, checksum ok, error sources 1"), std::string::npos)
       << hest.out;
-  const ToolRun bert = Platsim("acpi append-bert --kind 1 --severity 1 " + data.string() +
-                               " --dump " + (dir / "b").string());
-  ASSERT_EQ(bert.exitCode, 0) << bert.out;
+  const ToolRun bert = ExecJoined("acpi append-bert --kind 1 --severity 1 " + data.string() +
+                                  " --dump " + (dir / "b").string());
+  ASSERT_EQ(bert.exit, 0) << bert.out;
   EXPECT_NE(bert.out.find("block status 0x11 (uncorrectable valid), entry count 1"),
             std::string::npos)
       << bert.out;

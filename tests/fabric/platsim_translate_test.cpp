@@ -1,34 +1,18 @@
 // platsim translate from the outside: output, --json, and what bad input does
 // (message and exit code). Needs the platsim program of this build.
+#include "tests/platsim/platsim_run.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;  // standard output and error together
-};
-
-std::string Platsim() {
-  return std::string(TIV_BINARY_DIR) + "/tools/platsim/platsim";
-}
-
-Outcome Exec(const std::string& args) {
-  Outcome r{-1, ""};
-  FILE* f = popen((Platsim() + " " + args + " 2>&1").c_str(), "r");
-  if (f == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
-  const int st = pclose(f);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128;
-  return r;
-}
+using Outcome = platsim_test::Run;
+using platsim_test::ExecJoined;
+using platsim_test::Platsim;
 
 class PlatsimTranslate : public ::testing::Test {
  protected:
@@ -38,12 +22,12 @@ class PlatsimTranslate : public ::testing::Test {
 };
 
 TEST_F(PlatsimTranslate, BothDirectionsOnTheDefaultPlatform) {
-  const Outcome sys = Exec("translate sys 0x723456789");
-  EXPECT_EQ(sys.status, 0) << sys.out;
+  const Outcome sys = ExecJoined("translate sys 0x723456789");
+  EXPECT_EQ(sys.exit, 0) << sys.out;
   EXPECT_NE(sys.out.find("socket 0, die 1, channel 2"), std::string::npos) << sys.out;
   EXPECT_NE(sys.out.find("normalized address  0x00000000B8D15B89"), std::string::npos) << sys.out;
-  const Outcome norm = Exec("translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
-  EXPECT_EQ(norm.status, 0) << norm.out;
+  const Outcome norm = ExecJoined("translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
+  EXPECT_EQ(norm.exit, 0) << norm.out;
   EXPECT_NE(norm.out.find("system address      0x0000000723456789"), std::string::npos) << norm.out;
 }
 
@@ -62,22 +46,22 @@ size_t Count(const std::string& out, const std::string& what) {
 }
 
 TEST_F(PlatsimTranslate, BothDirectionsShowTheSameDramCoordinates) {
-  const Outcome sys = Exec("translate sys 0x723456789");
-  ASSERT_EQ(sys.status, 0) << sys.out;
+  const Outcome sys = ExecJoined("translate sys 0x723456789");
+  ASSERT_EQ(sys.exit, 0) << sys.out;
   const std::string dram = Field(sys.out, "DRAM                ");
   EXPECT_EQ(dram.rfind("chip select ", 0), 0u) << sys.out;
   EXPECT_NE(dram.find(", rank multiplier "), std::string::npos) << sys.out;
   EXPECT_EQ(sys.out.find("DRAM back"), std::string::npos) << sys.out;  // slot 1 agrees
-  const Outcome norm = Exec("translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
-  ASSERT_EQ(norm.status, 0) << norm.out;
+  const Outcome norm = ExecJoined("translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
+  ASSERT_EQ(norm.exit, 0) << norm.out;
   EXPECT_EQ(Field(norm.out, "DRAM                "), dram) << norm.out;
 
-  const Outcome js = Exec("--json translate sys 0x723456789");
-  ASSERT_EQ(js.status, 0) << js.out;
+  const Outcome js = ExecJoined("--json translate sys 0x723456789");
+  ASSERT_EQ(js.exit, 0) << js.out;
   EXPECT_NE(js.out.find("\"dram\": {\n    \"chipSelect\": "), std::string::npos) << js.out;
   EXPECT_NE(js.out.find("\"dramBack\": {"), std::string::npos) << js.out;
-  const Outcome jn = Exec("--json translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
-  ASSERT_EQ(jn.status, 0) << jn.out;
+  const Outcome jn = ExecJoined("--json translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2");
+  ASSERT_EQ(jn.exit, 0) << jn.out;
   const auto block = [](const std::string& out, const std::string& key) {
     const size_t at = out.find("\"" + key + "\": {");
     return at == std::string::npos ? std::string() : out.substr(at, out.find('}', at) - at);
@@ -88,16 +72,16 @@ TEST_F(PlatsimTranslate, BothDirectionsShowTheSameDramCoordinates) {
 
 TEST_F(PlatsimTranslate, ChannelWithoutATableSlotIsNamed) {
   // Socket 1 die 1 of the default platform: slot (1 + 1) * 8 + 0.
-  const Outcome r = Exec("translate norm 0x100 --socket 1 --die 1 --channel 0");
-  EXPECT_EQ(r.status, 0) << r.out;
+  const Outcome r = ExecJoined("translate norm 0x100 --socket 1 --die 1 --channel 0");
+  EXPECT_EQ(r.exit, 0) << r.out;
   EXPECT_NE(r.out.find("channel slot 16 is beyond the 16 slots"), std::string::npos) << r.out;
-  const Outcome in = Exec("translate norm 0x100 --socket 0 --die 1 --channel 0");
+  const Outcome in = ExecJoined("translate norm 0x100 --socket 0 --die 1 --channel 0");
   EXPECT_EQ(in.out.find("beyond the 16 slots"), std::string::npos) << in.out;
 }
 
 TEST_F(PlatsimTranslate, DiagShowsEachDriverMessageOnceAsItReachesTheUart) {
-  const Outcome r = Exec("--diag translate sys 0x723456789");
-  ASSERT_EQ(r.status, 0) << r.out;
+  const Outcome r = ExecJoined("--diag translate sys 0x723456789");
+  ASSERT_EQ(r.exit, 0) << r.out;
   const size_t heading = r.out.find("driver messages at the UART (0x3F8):\n");
   const size_t result = r.out.find("system address      ");
   ASSERT_NE(heading, std::string::npos) << r.out;
@@ -108,21 +92,21 @@ TEST_F(PlatsimTranslate, DiagShowsEachDriverMessageOnceAsItReachesTheUart) {
   EXPECT_EQ(Count(r.out, "\ntranslate_norm_to_dram_addr: "), 4u) << r.out;
   EXPECT_EQ(r.out.find('\r'), std::string::npos);
 
-  const Outcome js = Exec("--json --diag translate sys 0x723456789");
-  ASSERT_EQ(js.status, 0) << js.out;
+  const Outcome js = ExecJoined("--json --diag translate sys 0x723456789");
+  ASSERT_EQ(js.exit, 0) << js.out;
   EXPECT_EQ(js.out.rfind("{", 0), 0u) << js.out;  // nothing printed around the JSON
   EXPECT_NE(js.out.find("\"messages\": [\n    \"checkDramHit: ccmInstanceId = "), std::string::npos)
       << js.out;
   EXPECT_EQ(Count(js.out, "\"calcNormAddr: csFabricId = 00000012\""), 1u) << js.out;
 
   // Without --diag or --trace the messages stay out of the output.
-  const Outcome quiet = Exec("translate sys 0x723456789");
+  const Outcome quiet = ExecJoined("translate sys 0x723456789");
   EXPECT_EQ(quiet.out.find("calcNormAddr"), std::string::npos) << quiet.out;
 }
 
 TEST_F(PlatsimTranslate, JsonAndTrace) {
-  const Outcome r = Exec("--json translate sys 0x1000 --trace");
-  EXPECT_EQ(r.status, 0) << r.out;
+  const Outcome r = ExecJoined("--json translate sys 0x1000 --trace");
+  EXPECT_EQ(r.exit, 0) << r.out;
   EXPECT_NE(r.out.find("\"normalizedAddress\": \"0x0000000000000000\""), std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("\"channel\": 2"), std::string::npos) << r.out;
@@ -157,12 +141,12 @@ TEST_F(PlatsimTranslate, BadInputAndWrongAnswersEndWithAMessageAndTheirExitCode)
       {"translate norm 0x100000000 --channel 0", 1, "is beyond the channel's DRAM"},
   };
   for (const Row& r : rows) {
-    const Outcome run = Exec(r.args);
-    EXPECT_EQ(run.status, r.exit) << r.args << "\n" << run.out;
+    const Outcome run = ExecJoined(r.args);
+    EXPECT_EQ(run.exit, r.exit) << r.args << "\n" << run.out;
     EXPECT_NE(run.out.find(r.message), std::string::npos) << r.args << "\n" << run.out;
   }
   // The last normalized address of a channel is still answered.
-  EXPECT_EQ(Exec("translate norm 0xFFFFFFFF --channel 0").status, 0);
+  EXPECT_EQ(ExecJoined("translate norm 0xFFFFFFFF --channel 0").exit, 0);
 }
 
 }  // namespace

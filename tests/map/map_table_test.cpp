@@ -9,7 +9,7 @@
 
 namespace {
 
-using maptest::Exec;
+using maptest::ExecJoined;
 using Json = nlohmann::json;
 
 constexpr uint64_t kMiB = 1ULL << 20, kGiB = 1ULL << 30;
@@ -28,8 +28,8 @@ class PlatsimMap : public ::testing::Test {
 };
 
 TEST_F(PlatsimMap, DefaultPlatformMapsAndChannels) {
-  const auto r = maptest::Run(maptest::Platsim() + " --json map");
-  ASSERT_EQ(r.status, 0) << r.out;
+  const auto r = maptest::Shell(maptest::Platsim() + " --json map");
+  ASSERT_EQ(r.exit, 0) << r.out;
   const Json j = Json::parse(r.out);
   // Two sockets of two dies, four channels of 4 GiB each: a 16 GiB map per
   // die in socket-major order; the first grows by the 1 GiB hole at 3 GiB.
@@ -74,8 +74,8 @@ TEST_F(PlatsimMap, DefaultPlatformMapsAndChannels) {
   }
   EXPECT_TRUE(j["findings"].empty());
 
-  const auto text = Exec("map");
-  EXPECT_EQ(text.status, 0) << text.out;
+  const auto text = ExecJoined("map");
+  EXPECT_EQ(text.exit, 0) << text.out;
   EXPECT_NE(text.out.find("0x000440000000-0x00083FFFFFFF  16 GiB"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("consistency check: no overlaps, no gaps"), std::string::npos);
 }
@@ -88,8 +88,8 @@ TEST_F(PlatsimMap, SecondMapOfEachChannelStartsAtItsOffset) {
       R"({"topology": {"sockets": 1, "diesPerSocket": 1, "channelsPerDie": 2, "channels": 2,
           "hashed": false, "channelSize": "0x40000000", "holeBase": 0,
           "highChannelSize": "0x20000000"}})");
-  const auto r = maptest::Run(maptest::Platsim() + " --json --profile " + profile + " map");
-  ASSERT_EQ(r.status, 0) << r.out;
+  const auto r = maptest::Shell(maptest::Platsim() + " --json --profile " + profile + " map");
+  ASSERT_EQ(r.exit, 0) << r.out;
   const Json j = Json::parse(r.out);
   ASSERT_EQ(j["maps"].size(), 2u);
   EXPECT_EQ(j["maps"][1]["base"], Hex(2 * kGiB));
@@ -113,8 +113,8 @@ TEST_F(PlatsimMap, BadRequestsAreUsageErrors) {
       {"map --svg /nonexistent-dir/x.svg", "cannot write /nonexistent-dir/x.svg"},
   };
   for (const auto& c : cases) {
-    const auto r = Exec(c.args);
-    EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out;
+    const auto r = ExecJoined(c.args);
+    EXPECT_EQ(r.exit, 2) << c.args << "\n" << r.out;
     EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
   }
 }
@@ -218,8 +218,8 @@ TEST_F(PlatsimMap, ConsistencyCheckFindsEachDefect) {
     const std::string file =
         maptest::WriteFile(std::string("check-") + std::to_string(&c - cases) + ".json",
                            RawProfile(c.maps, c.ccmMaps, c.channels));
-    const auto r = Exec("--profile " + file + " map");
-    EXPECT_EQ(r.status, c.status) << r.out;
+    const auto r = ExecJoined("--profile " + file + " map");
+    EXPECT_EQ(r.exit, c.status) << r.out;
     EXPECT_NE(r.out.find(c.expect), std::string::npos) << r.out;
     if (c.status != 0) {
       EXPECT_NE(r.out.find("consistency check: 1 finding\n"), std::string::npos) << r.out;

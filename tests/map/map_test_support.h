@@ -2,6 +2,8 @@
 // reading the picture back (SVG element attributes, PNG pixels).
 #pragma once
 
+#include "tests/platsim/platsim_run.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -11,35 +13,13 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace maptest {
 
-struct Outcome {
-  int status;
-  std::string out;  // standard output (and error, unless kept apart)
-};
-
-inline std::string Platsim() {
-  return std::string(TIV_BINARY_DIR) + "/tools/platsim/platsim";
-}
-
-inline Outcome Run(const std::string& command) {
-  Outcome r{-1, ""};
-  FILE* f = popen(command.c_str(), "r");
-  if (f == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
-  const int st = pclose(f);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128;
-  return r;
-}
-
-inline Outcome Exec(const std::string& args) {
-  return Run(Platsim() + " " + args + " 2>&1");
-}
+using platsim_test::ExecJoined;
+using platsim_test::Platsim;
+using platsim_test::Shell;
 
 inline std::string TempPath(const std::string& name) {
   return std::string(TIV_BINARY_DIR) + "/tests/map-" + name;
@@ -114,10 +94,10 @@ inline Picture Draw(const std::string& name, const std::string& profileArgs) {
   Picture p;
   const std::string svg = TempPath(name + ".svg"), png = TempPath(name + ".png");
   std::remove(png.c_str());
-  const Outcome map = Exec(profileArgs + " map --svg " + svg);
-  const Outcome render = Run("rsvg-convert -o " + png + " " + svg + " 2>&1");
+  const platsim_test::Run map = ExecJoined(profileArgs + " map --svg " + svg);
+  const platsim_test::Run render = Shell("rsvg-convert -o " + png + " " + svg + " 2>&1");
   p.log = map.out + render.out;
-  EXPECT_EQ(render.status, 0) << "the renderer refused the picture: " << render.out;
+  EXPECT_EQ(render.exit, 0) << "the renderer refused the picture: " << render.out;
   p.svg = ReadFile(svg);
   EXPECT_TRUE(ReadPng(png, &p.png)) << png;
   return p;

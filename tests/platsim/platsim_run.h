@@ -1,6 +1,6 @@
 // Runs the platsim program of this build as a user does: arguments through a
 // shell (so tests can pipe and redirect), standard output and standard error
-// kept apart, and the exit code.
+// kept apart or joined, and the exit code.
 #pragma once
 
 #include <sys/wait.h>
@@ -50,21 +50,33 @@ inline std::string Slurp(const std::string& file) {
   return s.str();
 }
 
-// `args` follow the program name in a shell command line: "translate sys -
-// < list.txt" works.
-inline Run Exec(const std::string& args) {
-  static const TempDir errors;
-  const std::string errFile = (errors.path / "stderr").string();
+// Runs `command` through the shell: its standard output and exit code (-1:
+// no shell could be started; 128 and above: killed by a signal).
+inline Run Shell(const std::string& command) {
   Run r;
-  FILE* f = ::popen((Platsim() + " " + args + " 2>" + errFile).c_str(), "r");
+  FILE* f = ::popen(command.c_str(), "r");
   if (f == nullptr) return r;
   char buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
   const int st = ::pclose(f);
   r.exit = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return r;
+}
+
+// `args` follow the program name in a shell command line: "translate sys -
+// < list.txt" works.
+inline Run Exec(const std::string& args) {
+  static const TempDir errors;
+  const std::string errFile = (errors.path / "stderr").string();
+  Run r = Shell(Platsim() + " " + args + " 2>" + errFile);
   r.err = Slurp(errFile);
   return r;
+}
+
+// The same with standard error joined to the output, as a terminal shows them.
+inline Run ExecJoined(const std::string& args) {
+  return Shell(Platsim() + " " + args + " 2>&1");
 }
 
 }  // namespace platsim_test
