@@ -4,7 +4,7 @@
 // driver's own translation) to exactly those coordinates.
 #include "addr_translate/dram/translate_norm_to_dram_addr.h"
 #include "sim/dram/dram_to_normalized.h"
-#include "fuzz/channel_table_input.h"
+#include "fuzz/dram_fuzz_support.h"
 #include "sim/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -23,11 +23,6 @@ DramAddress Decode(atd::ChannelConfigTable& t, uint64_t a, uint8_t channel) {
   DramAddress d{};
   atd::TranslateNormToDram(&t, a, 0, 0, channel, &d, {nullptr, nullptr});
   return d;
-}
-
-bool Same(const DramAddress& a, const DramAddress& b) {
-  return a.chipSelect == b.chipSelect && a.bank == b.bank && a.row == b.row && a.col == b.col &&
-         a.rankMul == b.rankMul;
 }
 
 }  // namespace
@@ -71,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
     const auto found = sim::dram::NormalizedFromDram(*table, channel, want, 4);
     Check(found.count >= found.addresses.size());
     Check(found.count != 0 || !found.reason.empty());
-    for (uint64_t b : found.addresses) Check(Same(Decode(*table, b, channel), want));
+    for (uint64_t b : found.addresses) Check(SameCoordinates(Decode(*table, b, channel), want));
   }
   return 0;
 }

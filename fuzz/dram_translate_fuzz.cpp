@@ -8,7 +8,7 @@
 // names the translation and ends in a newline.
 #include "addr_translate/driver_globals.h"
 #include "addr_translate/dram/translate_norm_to_dram_addr.h"
-#include "fuzz/channel_table_input.h"
+#include "fuzz/dram_fuzz_support.h"
 #include "sim/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -34,11 +34,6 @@ struct Messages {
     static_cast<Messages*>(self)->lines.emplace_back(buf);
   }
 };
-
-bool SameFields(const DramAddress& a, const DramAddress& b) {
-  return a.chipSelect == b.chipSelect && a.bank == b.bank && a.row == b.row && a.col == b.col &&
-         a.rankMul == b.rankMul;
-}
 
 }  // namespace
 
@@ -84,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
     } else {
       atd::TranslateNormToDram(table.get(), a, socket, die, channel, &again, {nullptr, nullptr});
     }
-    Check(SameFields(out, again));
+    Check(SameCoordinates(out, again));
     Check(again.gap0[0] == 0x3C && again.gap1 == 0x3C);
   }
 

@@ -1,3 +1,6 @@
+// What the DRAM fuzz targets share: a channel configuration table from the
+// input, and a comparison of DRAM coordinates.
+//
 // A ChannelConfigTable filled from fuzz input: a run of input bytes written
 // from a chosen offset, wrapping around, the rest zero. A seed that is mostly
 // zeros keeps chip selects matching often. The table is an exact-size heap
@@ -5,6 +8,7 @@
 #pragma once
 
 #include "addr_translate/dram/channel_config_table.h"
+#include "dram_address.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -22,4 +26,10 @@ inline std::unique_ptr<atd::ChannelConfigTable> ChannelTableFromInput(FuzzedData
   const size_t offset = in.ConsumeIntegralInRange<size_t>(0, sizeof *table - 1);
   for (size_t i = 0; i < raw.size(); ++i) bytes[(offset + i) % sizeof *table] = raw[i];
   return table;
+}
+
+// The five coordinates a translation writes (the record's gap bytes left out).
+inline bool SameCoordinates(const DramAddress& a, const DramAddress& b) {
+  return a.chipSelect == b.chipSelect && a.bank == b.bank && a.row == b.row && a.col == b.col &&
+         a.rankMul == b.rankMul;
 }
