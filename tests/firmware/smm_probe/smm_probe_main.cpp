@@ -59,12 +59,22 @@ void RaiseSmi(uint8_t value) {
   __asm__ __volatile__("outb %%al, $0xB2\n\tjmp 1f\n1:" : : "a"(value) : "memory");
 }
 
+// Little-endian fields of the mailbox, the settings record and the provider
+// record, which may sit at any alignment.
+uint64_t GetBytes(const volatile uint8_t* in, unsigned offset, unsigned width) {
+  uint64_t v = 0;
+  for (unsigned i = 0; i < width; ++i) v |= uint64_t(in[offset + i]) << (8 * i);
+  return v;
+}
+
+void PutBytes(uint8_t* out, unsigned offset, unsigned width, uint32_t value) {
+  for (unsigned i = 0; i < width; ++i) out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 struct Mailbox {
   volatile uint8_t* bytes;
   uint32_t Get(unsigned offset, unsigned width) const {
-    uint32_t v = 0;
-    for (unsigned i = 0; i < width; ++i) v |= uint32_t(bytes[offset + i]) << (8 * i);
-    return v;
+    return static_cast<uint32_t>(GetBytes(bytes, offset, width));
   }
   void Put(unsigned offset, unsigned width, uint32_t value) const {
     for (unsigned i = 0; i < width; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
@@ -73,10 +83,6 @@ struct Mailbox {
     for (unsigned i = 0; i < kMailboxBytes; ++i) out[i] = bytes[i];
   }
 };
-
-void PutBytes(uint8_t* out, unsigned offset, unsigned width, uint32_t value) {
-  for (unsigned i = 0; i < width; ++i) out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 uint32_t Bits(uint32_t v, unsigned hi, unsigned lo) {
   const unsigned n = hi - lo + 1;
@@ -114,11 +120,9 @@ void ExpectReadout(uint8_t* mailbox, const volatile uint8_t* settings) {
   PutBytes(mailbox, 0x14, 2, kExpectedMemClock);  // code 48 in MemClockTable
   for (const RegisterField& f : kRegisterFields)
     PutBytes(mailbox, f.offset, f.width, Bits(kRegisterValue, f.hi, f.lo));
-  for (const SettingsField& f : kSettingsFields) {
-    uint32_t v = 0;
-    for (unsigned i = 0; i < f.width; ++i) v |= uint32_t(settings[f.settings + i]) << (8 * i);
-    PutBytes(mailbox, f.mailbox, f.width, v);
-  }
+  for (const SettingsField& f : kSettingsFields)
+    PutBytes(mailbox, f.mailbox, f.width,
+             static_cast<uint32_t>(GetBytes(settings, f.settings, f.width)));
   mailbox[0x78] = kCallerC8;
   mailbox[0x79] = kCallerC9;
   PutBytes(mailbox, 0x7A, 2, 0);
@@ -205,7 +209,7 @@ void RunRequest(const World& w, const RequestCase& c, unsigned index, Service se
   uint8_t after[kMailboxBytes], expected[kMailboxBytes];
   box.Snapshot(after);
   for (unsigned i = 0; i < kMailboxBytes; ++i) expected[i] = before[i];
-  const uint16_t sequence = static_cast<uint16_t>(before[kSequence] | before[kSequence + 1] << 8);
+  const uint16_t sequence = static_cast<uint16_t>(GetBytes(before, kSequence, 2));
   if (served) {
     PutBytes(expected, kBusy, 2, 0);
     PutBytes(expected, kStatus, 4, c.status);
@@ -224,21 +228,15 @@ void RunRequest(const World& w, const RequestCase& c, unsigned index, Service se
   const bool headerOk = FirstDifference(after, expected, 0x14) == 0x14;
   gReport.Check(c.name, "header", headerOk)
       .Text("Busy")
-      .Hex(Bits(after[0] | after[1] << 8, 15, 0), 4)
+      .Hex(GetBytes(after, kBusy, 2), 4)
       .Text("Status")
-      .Hex(after[kStatus] | after[kStatus + 1] << 8 | after[kStatus + 2] << 16 |
-               uint32_t(after[kStatus + 3]) << 24,
-           8)
+      .Hex(GetBytes(after, kStatus, 4), 8)
       .Text("Sequence")
-      .Hex(after[kSequence] | after[kSequence + 1] << 8, 4)
+      .Hex(GetBytes(after, kSequence, 2), 4)
       .Text("Request")
-      .Hex(after[kRequest] | after[kRequest + 1] << 8 | after[kRequest + 2] << 16 |
-               uint32_t(after[kRequest + 3]) << 24,
-           8)
+      .Hex(GetBytes(after, kRequest, 4), 8)
       .Text("Command")
-      .Hex(after[kCommand] | after[kCommand + 1] << 8 | after[kCommand + 2] << 16 |
-               uint32_t(after[kCommand + 3]) << 24,
-           8)
+      .Hex(GetBytes(after, kCommand, 4), 8)
       .Text("polls")
       .Decimal(steps)
       .End();
@@ -312,11 +310,7 @@ EFI_STATUS Run() {
     return EFI_NOT_FOUND;
   }
   const auto* record = static_cast<const uint8_t*>(provider);
-  uint64_t mailbox = 0, settings = 0;
-  for (unsigned i = 0; i < 8; ++i) {
-    mailbox |= uint64_t(record[4 + i]) << (8 * i);
-    settings |= uint64_t(record[12 + i]) << (8 * i);
-  }
+  const uint64_t mailbox = GetBytes(record, 4, 8), settings = GetBytes(record, 12, 8);
   gReport.Check("provider", "", mailbox != 0 && settings != 0)
       .Text("mailbox")
       .Hex(mailbox, 16)
