@@ -4,7 +4,6 @@
 #include "tools/platsim/platform_load.h"
 #include "tools/platsim/records/byte_view.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace platsim {
@@ -56,9 +55,7 @@ class NullBuffer : public std::streambuf {
 }  // namespace
 
 std::string Hex64(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(v));
-  return buf;
+  return records::HexText(v, 16);
 }
 
 std::string HexShort(uint64_t v) {
@@ -195,11 +192,7 @@ std::string TranslateSession::MissingRegisters(uint32_t node, uint32_t instance)
   std::string missing;
   for (uint16_t off : {0x050, 0x110, 0x114})
     if (!fabric_->Has({n, 0, off, i}))
-      missing += (missing.empty() ? "F0x" : ", F0x") + [&] {
-        char b[8];
-        std::snprintf(b, sizeof b, "%03X", off);
-        return std::string(b);
-      }();
+      missing += (missing.empty() ? "F" : ", F") + records::HexText(off, 3);
   if (!missing.empty()) return "the profile does not set " + missing + " of " + where;
   return "F0x110 of " + where + " (" + HexShort(fabric_->Get({n, 0, 0x110, i})) +
          ") is not a valid DRAM address map";
