@@ -29,10 +29,7 @@ constexpr uint32_t kNoCcm = 0xFFFFFFFFu;
 constexpr unsigned kScanGranules = 4096;
 
 std::string Range(uint64_t from, uint64_t to) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "[0x%016llX, 0x%016llX]", static_cast<unsigned long long>(from),
-                static_cast<unsigned long long>(to));
-  return buf;
+  return "[" + records::HexText(from, 16) + ", " + records::HexText(to, 16) + "]";
 }
 
 // The CCM block the maps are read from, found as checkDramHit finds it.
@@ -417,9 +414,7 @@ std::string Hex(uint64_t v) {
 }
 
 std::string Addr(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%012llX", static_cast<unsigned long long>(v));
-  return buf;
+  return records::HexText(v, 12);
 }
 
 std::string SizeText(uint64_t bytes) {

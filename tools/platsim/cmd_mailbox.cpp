@@ -7,11 +7,11 @@
 #include "sim/smm/smm.h"
 #include "tools/platsim/commands.h"
 #include "tools/platsim/platform_load.h"
+#include "tools/platsim/records/byte_view.h"
 
 #include <cctype>
 #include <cstddef>
 #include <cstdio>
-#include <iomanip>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -130,9 +130,7 @@ std::string Lower(std::string s) {
 }
 
 std::string Hex(uint64_t v, int digits = 0) {
-  std::ostringstream os;
-  os << "0x" << std::uppercase << std::hex << std::setfill('0') << std::setw(digits) << v;
-  return os.str();
+  return records::HexText(v, digits);
 }
 
 std::string StatusName(uint64_t status) {

@@ -9,8 +9,8 @@
 #include "sim/topology_double.h"
 #include "tools/platsim/commands.h"
 #include "tools/platsim/platform_load.h"
+#include "tools/platsim/records/byte_view.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -26,9 +26,7 @@ using sim::profile::Hex;
 using sim::profile::Json;
 
 std::string Hex64(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(v));
-  return buf;
+  return records::HexText(v, 16);
 }
 
 std::string JoinNames(const std::vector<std::string>& names) {

@@ -203,6 +203,15 @@ class Batch {
     }
   }
 
+  // The coordinates, or none when the ChannelConfigTable has no slot for the
+  // channel (its coordinates would be zeros).
+  void DramOf(unsigned socket, unsigned die, unsigned channel, const DramAddress& d) {
+    if (HasDramSlot(socket, die, channel))
+      Dram(d);
+    else
+      out_ << (opts_.json ? "null" : "DRAM none (no slot in the channel configuration table)");
+  }
+
   void Refused(uint64_t number, const std::string& subject, const std::string& error) {
     if (opts_.json) {
       out_ << ",\"error\":";
@@ -229,10 +238,7 @@ class Batch {
       out_.Dec(a.node) << ",\"csFabricId\":\"";
       out_.Hex(a.csFabricId) << "\",\"normalizedAddress\":\"";
       out_.Hex64(n.normalizedAddr) << "\",\"dram\":";
-      if (HasDramSlot(n.socketId, n.dieId, n.channelId))
-        Dram(a.dram);
-      else
-        out_ << "null";
+      DramOf(n.socketId, n.dieId, n.channelId, a.dram);
       out_ << ",\"backToSystem\":\"";
       out_.Hex64(a.back) << '"';
       if (a.lossyMap) out_ << ",\"note\":\"the map loses its die and socket interleave bits\"";
@@ -243,10 +249,7 @@ class Batch {
       out_.Dec(n.dieId) << ", channel ";
       out_.Dec(n.channelId) << "  normalized ";
       out_.Hex64(n.normalizedAddr) << "  ";
-      if (HasDramSlot(n.socketId, n.dieId, n.channelId))
-        Dram(a.dram);
-      else
-        out_ << "DRAM none (no slot in the channel configuration table)";
+      DramOf(n.socketId, n.dieId, n.channelId, a.dram);
       if (a.lossyMap) {
         out_ << "  (slot 1 gives back ";
         out_.Hex64(a.back) << ": the map loses its die and socket interleave bits)";
@@ -270,10 +273,7 @@ class Batch {
                        a.error);
       out_ << ",\"systemAddress\":\"";
       out_.Hex64(a.system) << "\",\"dram\":";
-      if (HasDramSlot(a.socket, a.die, a.channel))
-        Dram(a.dram);
-      else
-        out_ << "null";
+      DramOf(a.socket, a.die, a.channel, a.dram);
     } else {
       if (!ok)
         return Refused(number, NormalizedSubject(a.normalized, a.socket, a.die, a.channel),
@@ -283,10 +283,7 @@ class Batch {
       out_.Dec(a.die) << ", channel ";
       out_.Dec(a.channel) << "  system ";
       out_.Hex64(a.system) << "  ";
-      if (HasDramSlot(a.socket, a.die, a.channel))
-        Dram(a.dram);
-      else
-        out_ << "DRAM none (no slot in the channel configuration table)";
+      DramOf(a.socket, a.die, a.channel, a.dram);
     }
   }
 

@@ -4,7 +4,6 @@
 #include "tools/platsim/platform_load.h"
 #include "tools/platsim/records/byte_view.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace platsim {
@@ -56,9 +55,7 @@ class NullBuffer : public std::streambuf {
 }  // namespace
 
 std::string Hex64(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(v));
-  return buf;
+  return records::HexText(v, 16);
 }
 
 std::string HexShort(uint64_t v) {
@@ -78,9 +75,7 @@ TranslateSession::TranslateSession(const GlobalOptions& opts)
   // A fatal stop ends the run as it would on hardware; the simulator does not
   // take it over and let the driver go on with a made-up value.
   platform_.stopRequestAnswer = 0;
-  if (showMessages_)
-    console_ = sim::uart::InstallConsole(
-        platform_, opts.json ? static_cast<std::ostream&>(messages_) : std::cout);
+  if (showMessages_) console_ = sim::uart::InstallConsole(platform_, MessageSink());
   try {
     driver_.emplace(platform_);
   } catch (const sim::FatalStopEnded& e) {
@@ -90,13 +85,8 @@ TranslateSession::TranslateSession(const GlobalOptions& opts)
     throw Refusal("AddrTranslateDxe did not start on this platform (status " +
                   HexShort(driver_->Status()) + ")");
   // Only the translations' own messages from here on.
-  if (console_) {
-    NullBuffer none;
-    std::ostream drop(&none);
-    console_->SetOutput(drop);
-    console_->Flush();
-    console_->SetOutput(opts.json ? static_cast<std::ostream&>(messages_) : std::cout);
-  }
+  uint32_t none = 0;
+  Run([] {}, none, Shown::No);
   messages_.str("");
 
   fabric_ = &sim::fabric::DataFabric::Of(platform_);
@@ -108,9 +98,16 @@ TranslateSession::TranslateSession(const GlobalOptions& opts)
 
 TranslateSession::~TranslateSession() = default;
 
+std::ostream& TranslateSession::MessageSink() {
+  return opts_.json ? static_cast<std::ostream&>(messages_) : std::cout;
+}
+
 template <typename F>
-bool TranslateSession::Run(F op, uint32_t& stopCode) {
-  if (opts_.trace) platform_.trace.Enable(true);
+bool TranslateSession::Run(F op, uint32_t& stopCode, Shown shown) {
+  NullBuffer none;
+  std::ostream drop(&none);
+  if (shown == Shown::No && console_) console_->SetOutput(drop);
+  if (shown == Shown::Yes && opts_.trace) platform_.trace.Enable(true);
   bool ok = true;
   try {
     op();
@@ -119,7 +116,10 @@ bool TranslateSession::Run(F op, uint32_t& stopCode) {
     ok = false;
   }
   platform_.trace.Enable(false);
-  if (console_) console_->Flush();
+  if (console_) {
+    console_->Flush();
+    if (shown == Shown::No) console_->SetOutput(MessageSink());
+  }
   return ok;
 }
 
@@ -195,11 +195,7 @@ std::string TranslateSession::MissingRegisters(uint32_t node, uint32_t instance)
   std::string missing;
   for (uint16_t off : {0x050, 0x110, 0x114})
     if (!fabric_->Has({n, 0, off, i}))
-      missing += (missing.empty() ? "F0x" : ", F0x") + [&] {
-        char b[8];
-        std::snprintf(b, sizeof b, "%03X", off);
-        return std::string(b);
-      }();
+      missing += (missing.empty() ? "F" : ", F") + records::HexText(off, 3);
   if (!missing.empty()) return "the profile does not set " + missing + " of " + where;
   return "F0x110 of " + where + " (" + HexShort(fabric_->Get({n, 0, 0x110, i})) +
          ") is not a valid DRAM address map";
@@ -309,21 +305,7 @@ NormAnswer TranslateSession::Normalized(uint64_t normalized, uint64_t socket, ui
   NormalizedAddress back{};
   DramAddress dram{};
   EFI_STATUS status = EFI_SUCCESS;
-  NullBuffer none;
-  std::ostream drop(&none);
-  if (console_) console_->SetOutput(drop);
-  bool ok = true;
-  try {
-    status = p.SystemToNormalized(&r.system, &back, &dram);
-  } catch (const sim::FatalStopEnded& e) {
-    stop = e.code;
-    ok = false;
-  }
-  if (console_) {
-    console_->Flush();
-    console_->SetOutput(opts_.json ? static_cast<std::ostream&>(messages_) : std::cout);
-  }
-  if (!ok)
+  if (!Run([&] { status = p.SystemToNormalized(&r.system, &back, &dram); }, stop, Shown::No))
     return refuse("could not be checked: slot 1 answers " + Hex64(r.system) + ", but " +
                   StopText(stop, "slot 2, translating that answer back"));
   if (status != EFI_SUCCESS || back.normalizedAddr != normalized || back.socketId != in.socketId ||

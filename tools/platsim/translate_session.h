@@ -96,8 +96,14 @@ class TranslateSession {
   std::vector<sim::fabric::FabricRead> TakeFabricReads();
 
  private:
+  // Whether a call's driver messages and fabric reads are the user's to see
+  // (--diag, --trace), or are those of platsim's own checks and dropped.
+  enum class Shown : bool { No, Yes };
+  // Runs a call into the driver; false, with the code, when it took a fatal
+  // stop.
   template <typename F>
-  bool Run(F op, uint32_t& stopCode);
+  bool Run(F op, uint32_t& stopCode, Shown shown = Shown::Yes);
+  std::ostream& MessageSink();  // where shown messages go
   std::string MissingRegisters(uint32_t node, uint32_t instance);
 
   const GlobalOptions& opts_;

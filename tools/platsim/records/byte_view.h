@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string>
@@ -36,10 +35,18 @@ class ByteView {
   std::span<const uint8_t> bytes_;
 };
 
-inline std::string HexText(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
+// "0x" and upper-case digits, zero-padded to at least `digits` of them
+// (0: no padding; at most 16).
+inline std::string HexText(uint64_t v, int digits = 0) {
+  char buf[18];
+  int i = sizeof buf;
+  do {
+    buf[--i] = "0123456789ABCDEF"[v & 0xF];
+    v >>= 4;
+  } while (v != 0 || (i > 2 && static_cast<int>(sizeof buf) - i < digits));
+  buf[--i] = 'x';
+  buf[--i] = '0';
+  return std::string(buf + i, sizeof buf - static_cast<size_t>(i));
 }
 
 }  // namespace records

@@ -12,15 +12,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 std::string Hex64(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
-std::string HexWidth(uint64_t v, int digits) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%0*llX", digits, static_cast<unsigned long long>(v));
-  return buf;
+  return HexText(v, 16);
 }
 
 std::string Join(const std::vector<std::string>& names, const char* sep = ", ") {
@@ -116,9 +108,9 @@ std::vector<MemoryField> MemoryFields(const CperMemoryErrorSection& m) {
       {"memory error type", "memoryErrorType", kMemErrorType, type,
        std::to_string(type) + " (" + (typeName ? typeName : "reserved") + ")"},
       {"rank", "rank", kMemRank, m.RankNumber, std::to_string(m.RankNumber)},
-      {"card handle", "cardHandle", kMemCardHandle, m.CardHandle, HexWidth(m.CardHandle, 4)},
+      {"card handle", "cardHandle", kMemCardHandle, m.CardHandle, HexText(m.CardHandle, 4)},
       {"module handle", "moduleHandle", kMemModuleHandle, m.ModuleHandle,
-       HexWidth(m.ModuleHandle, 4)},
+       HexText(m.ModuleHandle, 4)},
       {"chip id", "chipId", kMemChipId, uint64_t{m.Extended} >> 5u,
        std::to_string(m.Extended >> 5u)},
   };
@@ -172,7 +164,7 @@ class TextOut {
     Row(ind, "status block " + std::to_string(index), "at " + HexText(b.offset));
     const uint32_t count = (h.BlockStatus & kBlockEntryCountMask) >> kBlockEntryCountShift;
     Row(ind + 2, "block status",
-        WithNames(HexWidth(h.BlockStatus, 8), BlockStatusNames(h.BlockStatus)) + ", entry count " +
+        WithNames(HexText(h.BlockStatus, 8), BlockStatusNames(h.BlockStatus)) + ", entry count " +
             std::to_string(count));
     Row(ind + 2, "error severity", Severity(h.ErrorSeverity));
     Row(ind + 2, "data length", std::to_string(h.DataLength));
@@ -194,9 +186,9 @@ class TextOut {
         FormatGuid(h.SectionType) + " (" + (name ? name : "unknown") + "), " +
             std::to_string(h.ErrorDataLength) + " bytes");
     Row(ind + 2, "error severity", Severity(h.ErrorSeverity));
-    Row(ind + 2, "revision", HexWidth(h.Revision, 4));
-    Row(ind + 2, "flags", WithNames(HexWidth(h.Flags, 2), EntryFlagNames(h.Flags)));
-    Row(ind + 2, "validation bits", HexWidth(h.ValidationBits, 2));
+    Row(ind + 2, "revision", HexText(h.Revision, 4));
+    Row(ind + 2, "flags", WithNames(HexText(h.Flags, 2), EntryFlagNames(h.Flags)));
+    Row(ind + 2, "validation bits", HexText(h.ValidationBits, 2));
     if (h.ValidationBits & kEntryFruIdValid) Row(ind + 2, "FRU id", FormatGuid(h.FruId));
     if (h.ValidationBits & kEntryFruTextValid)
       Row(ind + 2, "FRU text", "\"" + FruText(h.FruText) + "\"");
@@ -229,9 +221,9 @@ class TextOut {
 
   void Table(const TableHeader& h, const char* name) {
     std::string check = !h.checksumChecked ? "not checked (Length past the end)"
-                        : h.checksumOk     ? HexWidth(h.raw.Checksum, 2) + " ok"
-                                           : HexWidth(h.raw.Checksum, 2) + " WRONG (expected " +
-                                             HexWidth(h.expectedChecksum, 2) + ")";
+                        : h.checksumOk     ? HexText(h.raw.Checksum, 2) + " ok"
+                                           : HexText(h.raw.Checksum, 2) + " WRONG (expected " +
+                                             HexText(h.expectedChecksum, 2) + ")";
     Row(0, name,
         "length " + std::to_string(h.raw.Length) + ", revision " + std::to_string(h.raw.Revision) +
             ", checksum " + check);
@@ -258,8 +250,8 @@ class TextOut {
       }
       Row(0, label, "status " + Hex64(b.status) + ": " + Join(McaStatusNames(b.status), " "));
       const auto code = static_cast<uint16_t>(b.status);
-      Row(2, "error code", HexWidth(code, 4) + ": " + McaErrorCodeText(code));
-      Row(2, "model-specific", HexWidth((b.status >> 16) & 0xFFFF, 4) + " (status bits 31:16)");
+      Row(2, "error code", HexText(code, 4) + ": " + McaErrorCodeText(code));
+      Row(2, "model-specific", HexText((b.status >> 16) & 0xFFFF, 4) + " (status bits 31:16)");
       for (size_t i = 0; i < b.regs.size(); i += 3) {
         std::string regs;
         for (size_t k = i; k < i + 3 && k < b.regs.size(); ++k)
@@ -396,9 +388,9 @@ Json McaJson(const McaSnapshot& s, const Translator& translate) {
     if (b.state == BankState::kLogged) {
       jb["status"] = Hex64(b.status);
       jb["statusBits"] = McaStatusNames(b.status);
-      jb["errorCode"] = HexWidth(b.status & 0xFFFF, 4);
+      jb["errorCode"] = HexText(b.status & 0xFFFF, 4);
       jb["errorCodeText"] = McaErrorCodeText(static_cast<uint16_t>(b.status));
-      jb["modelSpecificCode"] = HexWidth((b.status >> 16) & 0xFFFF, 4);
+      jb["modelSpecificCode"] = HexText((b.status >> 16) & 0xFFFF, 4);
       for (size_t i = 0; i < b.regs.size(); ++i) jb[kMcaRegisterNames[i]] = Hex64(b.regs[i]);
       if (((b.status >> 58) & 1) && translate) jb["translation"] = translate(b.regs[0]).json;
     }
