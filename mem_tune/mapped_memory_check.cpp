@@ -1,5 +1,6 @@
 #include "mem_tune/mapped_memory_check.h"
 
+#include "mem_tune/address_range.h"
 #include "mem_tune/driver_globals.h"
 
 namespace mts {
@@ -15,10 +16,7 @@ constexpr int kMapAttempts = 3;
 // run past the end of the address space.
 bool LastByteOf(const EFI_MEMORY_DESCRIPTOR& d, UINT64* last) {
   if (d.NumberOfPages == 0 || d.NumberOfPages > (~0ULL / kPageSize)) return false;
-  const UINT64 bytes = d.NumberOfPages * kPageSize;
-  if (d.PhysicalStart + (bytes - 1) < d.PhysicalStart) return false;
-  *last = d.PhysicalStart + (bytes - 1);
-  return true;
+  return LastByteOfRange(d.PhysicalStart, d.NumberOfPages * kPageSize, last);
 }
 
 }  // namespace
@@ -27,9 +25,8 @@ bool RangeStaysMapped(const void* map, UINTN mapSize, UINTN descriptorSize, UINT
                       UINT64 length) {
   if (map == nullptr || descriptorSize < sizeof(EFI_MEMORY_DESCRIPTOR) || descriptorSize % 8 != 0)
     return false;
-  if (length == 0) length = 1;
-  const UINT64 last = address + (length - 1);
-  if (last < address) return false;  // wraps around
+  UINT64 last = 0;
+  if (!LastByteOfRange(address, length, &last)) return false;  // wraps around
   const auto* bytes = static_cast<const uint8_t*>(map);
   // Walk from the first byte: each step moves past the end of a mapped
   // descriptor that contains the current byte, so it ends after at most one

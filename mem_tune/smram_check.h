@@ -7,13 +7,10 @@
 
 namespace mts {
 
-// True when [address, address + length) overlaps a collected SMRAM range, or
-// wraps around the address space, or when the SMRAM map is unknown (then no
-// outside address can be vouched for).
+// True when [address, address + length) (a zero length: the byte at
+// `address`) overlaps a collected SMRAM range, or wraps around the address
+// space, or when the SMRAM map is unknown (then no outside address can be
+// vouched for).
 bool OverlapsSmram(UINT64 address, UINT64 length);
-
-// True when `address` lies inside a collected SMRAM range (at or above its
-// CpuStart, below CpuStart + PhysicalSize).
-bool InsideSmram(UINT64 address);
 
 }  // namespace mts

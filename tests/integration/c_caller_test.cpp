@@ -17,67 +17,48 @@
 
 namespace {
 
+// The documented values are also the headers' own compile-time checks, in
+// both languages; what only a run can compare is C's view against C++'s: the
+// width of every listed field and the headers' named constants.
 TEST(CCaller, RecordLayoutsAreTheSameInCAndCpp) {
   struct Want {
     const char* name;
     size_t documented;
     size_t cpp;
+    size_t cppWidth;
   };
-#define SIZE_OF(type, n) \
-  { #type, n, sizeof(type) }
-#define FIELD_AT(type, field, n) \
-  { #type "." #field, n, offsetof(type, field) }
-  const Want wants[] = {
-      SIZE_OF(NormalizedAddress, 16),
-      FIELD_AT(NormalizedAddress, normalizedAddr, 0),
-      FIELD_AT(NormalizedAddress, socketId, 8),
-      FIELD_AT(NormalizedAddress, dieId, 9),
-      FIELD_AT(NormalizedAddress, channelId, 10),
-      FIELD_AT(NormalizedAddress, reserved, 11),
-      SIZE_OF(DramAddress, 12),
-      FIELD_AT(DramAddress, chipSelect, 0),
-      FIELD_AT(DramAddress, bank, 1),
-      FIELD_AT(DramAddress, row, 4),
-      FIELD_AT(DramAddress, col, 8),
-      FIELD_AT(DramAddress, rankMul, 10),
-      SIZE_OF(McaBankEntry, 80),
-      FIELD_AT(McaBankEntry, msr1, 0x08),
-      FIELD_AT(McaBankEntry, msr6, 0x30),
-      FIELD_AT(McaBankEntry, msr8, 0x38),
-      FIELD_AT(McaBankEntry, msrA, 0x48),
-      FIELD_AT(McaBankSnapshot, processorInfo, 0x08),
-      FIELD_AT(McaBankSnapshot, bankCount, 0x10),
-      FIELD_AT(McaBankSnapshot, banks, 0x18),
-      SIZE_OF(TranslationProtocol, 48),
-      FIELD_AT(TranslationProtocol, NormalizedToSystem, 0),
-      FIELD_AT(TranslationProtocol, SystemToNormalized, 8),
-      FIELD_AT(TranslationProtocol, AppendBertRecord, 16),
-      FIELD_AT(TranslationProtocol, AddHestErrorSource, 24),
-      FIELD_AT(TranslationProtocol, CaptureMcaBanks, 32),
-      FIELD_AT(TranslationProtocol, AddHestErrorSources, 40),
-      SIZE_OF(MemTuneMailbox, 0xCA),
-      FIELD_AT(MemTuneMailbox, Status, 0x02),
-      FIELD_AT(MemTuneMailbox, Sequence, 0x06),
-      FIELD_AT(MemTuneMailbox, Request, 0x0C),
-      FIELD_AT(MemTuneMailbox, Command, 0x10),
-      FIELD_AT(MemTuneMailbox, MemClock, 0x14),
-      FIELD_AT(MemTuneMailbox, Setting25, 0x21),
-      FIELD_AT(MemTuneMailbox, tRFC1, 0x26),
-      FIELD_AT(MemTuneMailbox, Setting09, 0x46),
-      FIELD_AT(MemTuneMailbox, Setting3C, 0x74),
-      FIELD_AT(MemTuneMailbox, SetupOnly, 0x7D),
-      FIELD_AT(MemTuneMailbox, CallerC9, 0xC9),
-  };
+#define SIZE_OF(type, n) {#type, n, sizeof(type), sizeof(type)},
+#define FIELD_AT(type, field, n) {#type "." #field, n, offsetof(type, field), sizeof(type::field)},
+  const Want wants[] = {C_CALLER_LAYOUT_ROWS(SIZE_OF, FIELD_AT)};
 #undef SIZE_OF
 #undef FIELD_AT
-  std::map<std::string, size_t> c;
-  for (const CLayoutFact* f = kCLayoutFacts; f->name != nullptr; ++f) c[f->name] = f->value;
+  std::map<std::string, const CLayoutFact*> c;
+  for (const CLayoutFact* f = kCLayoutFacts; f->name != nullptr; ++f) c[f->name] = f;
   EXPECT_EQ(c.size(), std::size(wants)) << "a fact of the C side has no documented value here";
   for (const Want& w : wants) {
     EXPECT_EQ(w.cpp, w.documented) << w.name << " in C++";
     ASSERT_TRUE(c.count(w.name)) << w.name << " missing on the C side";
-    EXPECT_EQ(c[w.name], w.documented) << w.name << " in C";
+    EXPECT_EQ(c[w.name]->value, w.documented) << w.name << " in C";
+    EXPECT_EQ(c[w.name]->width, w.cppWidth) << w.name << ": width in C and in C++";
   }
+}
+
+TEST(CCaller, NamedConstantsAreTheSameInCAndCpp) {
+  const std::vector<std::pair<const char*, uint64_t>> cpp = {
+#define CPP_CONSTANT(name) {#name, static_cast<uint64_t>(name)},
+      C_CALLER_CONSTANTS(CPP_CONSTANT)
+#undef CPP_CONSTANT
+  };
+  std::vector<uint64_t> c(cpp.size(), 0x5A5A5A5A5A5A5A5AULL);
+  CCallerConstants(c.data());
+  for (size_t i = 0; i < cpp.size(); ++i) EXPECT_EQ(c[i], cpp[i].second) << cpp[i].first;
+
+  EFI_GUID translation, topology;
+  std::memset(&translation, 0x5A, sizeof translation);
+  std::memset(&topology, 0x5A, sizeof topology);
+  CCallerGuids(&translation, &topology);
+  EXPECT_TRUE(uefi::SameGuid(translation, gTranslationProtocolGuid));
+  EXPECT_TRUE(uefi::SameGuid(topology, gPlatformTopologyProtocolGuid));
 }
 
 std::vector<uint8_t> BytesOf(const void* p, size_t n) {
