@@ -226,9 +226,43 @@ struct RefusalCase {
   const char* message;
 };
 
+// A volume holding one FV_IMAGE file whose LZMA section carries the first
+// `streamBytes` bytes of a 13-byte LZMA header (properties, 1 MiB dictionary,
+// 0x20 bytes decompressed) and nothing after it.
+Bytes LzmaHeaderOnly(std::size_t streamBytes) {
+  Bytes payload = fvtest::LzmaGuid();
+  payload.resize(20, 0);
+  fvtest::Put(payload, 16, 24, 2);
+  fvtest::Put(payload, 18, 1, 2);  // processing required
+  const Bytes header = {0x5D, 0x00, 0x00, 0x10, 0x00, 0x20, 0, 0, 0, 0, 0, 0, 0};
+  payload.insert(payload.end(), header.begin(), header.begin() + streamBytes);
+  return fvtest::Volume(0x1000,
+                        {fvtest::File(fvtest::G(0x70), 0x0B, fvtest::Section(0x02, payload))});
+}
+
+// The compressed DXE volume's file grows into the outer volume's free space
+// and ends 1 to 4 bytes past an 8-byte boundary, so that the file alignment
+// (8) and the section alignment (4) of its new end differ: the file takes the
+// room up to the next 8-byte boundary. Returns the driver and the new end.
+std::pair<fvtool::DriverInsert, std::size_t> DriverEndingOffFileAlignment(const Bytes& flash) {
+  for (std::size_t bytes = 0x400; bytes < 0x440; ++bytes) {
+    auto d = Driver(0x41, false, Bytes{0x06, 0x08}, "D", bytes);
+    const Bytes out = fvtool::InsertDrivers(flash, {d}, {});
+    const std::size_t end = 0x48 + Get(out, 0x48 + 20, 3);
+    if (end % 8 >= 1 && end % 8 <= 4) return {d, end};
+  }
+  ADD_FAILURE() << "no driver size gives a file end off the 8-byte alignment";
+  return {Driver(0x41, false, Bytes{0x06, 0x08}, "D"), 0};
+}
+
 TEST(FvtoolInsert, RefusesWhatItCannotDoAndSaysWhere) {
   Bytes notErased = fvtest::DxeVolume(0x2000);
   notErased[0x1F00] = 0;
+  const Bytes grows = MakeCompressed(0, false).flash;
+  const auto [grower, grownEnd] = DriverEndingOffFileAlignment(grows);
+  const std::size_t grownRoom = (grownEnd + 7) / 8 * 8;
+  Bytes dirty = grows;
+  dirty[grownRoom - 1] = 0;  // past the 4-byte, before the 8-byte boundary
   const Bytes unknownGuid = [] {
     Bytes payload = fvtest::G(0x99);
     payload.resize(20, 0);
@@ -253,6 +287,18 @@ TEST(FvtoolInsert, RefusesWhatItCannotDoAndSaysWhere) {
       {"GUID already in the volume", fvtest::DxeVolume(0x2000), {dupe}, "is already in the volume"},
       {"two drivers, one GUID", fvtest::DxeVolume(0x2000), {d, d}, "have the same file GUID"},
       {"file with a file after it grows", MakeCompressed(0, true).flash, {d}, "no room: file"},
+      {"compressed: grows up to a byte not erased before its 8-byte end",
+       dirty,
+       {grower},
+       "grows into free space that is not erased"},
+      {"LZMA data shorter than its header",
+       LzmaHeaderOnly(12),
+       {d},
+       "LZMA data of 12 bytes is shorter than its 13-byte header"},
+      {"LZMA data exactly its header",
+       LzmaHeaderOnly(13),
+       {d},
+       "LZMA data is corrupt or truncated"},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);
