@@ -120,6 +120,16 @@ TEST(HestDecode, WalksTheErrorSourceStructures) {
   }
   EXPECT_EQ(s[0]["sourceId"], 7);
 
+  // Bytes after Length, even ones that look like a fifth structure, are
+  // neither walked nor summed.
+  Bytes nmiAfter(20, 0x5A);
+  Put(nmiAfter, 0, 2, 2);
+  const Json longer =
+      DecodeJson(Cat({Table("HEST", Cat({body, sources})), nmiAfter}), records::Kind::kHest);
+  EXPECT_TRUE(longer["damage"].empty()) << longer["damage"];
+  EXPECT_EQ(longer["hest"]["sources"].size(), 4u);
+  EXPECT_EQ(longer["notes"], Json({"20 bytes after the table's Length are not part of it"}));
+
   Put(body, 0, 5, 4);
   EXPECT_EQ(Messages(DecodeJson(Table("HEST", Cat({body, sources})), records::Kind::kHest)),
             std::vector<std::string>{"table offset 0x24, Error Source Count: expected 4 (the "

@@ -51,6 +51,16 @@ TEST(RegionDecode, DamagedRegionsNameEachFault) {
        Block(0x1, entry, {}, 1, 200),
        {"region offset 0xC, Data Length: expected at most 152 (the region's bytes after the "
         "block), found 200"}},
+      // 172 bytes: the block and 152 bytes of entries. A Data Length past
+      // them by less than the 20 bytes of the block is damaged all the same.
+      {"data length one past the end",
+       Block(0x1, entry, {}, 1, 153),
+       {"region offset 0xC, Data Length: expected at most 152 (the region's bytes after the "
+        "block), found 153"}},
+      {"data length the whole region",
+       Block(0x1, entry, {}, 1, 172),
+       {"region offset 0xC, Data Length: expected at most 152 (the region's bytes after the "
+        "block), found 172"}},
       {"error data length past data length",
        Block(0x1, Entry(kMemoryGuid, Memory().Build(), 0x300, 1, 0, 0, 0, "", 4096)),
        {"region offset 0x2C, data entry 0 Error Data Length: expected at most 80 (what Data "
