@@ -277,20 +277,28 @@ TEST_F(Readout, IndexRegistersComeBackOnEveryPath) {
     uint8_t otherBusCode;  // channel 0 of bus 0x21 (device 0x19)
     uint32_t status;
     std::vector<uint8_t> buses;  // in the order the readout first uses them
+    uint8_t lastDevice;          // devices 0x19 up to this one name buses 0x21, 0x22, ...
   };
   const Case cases[] = {
-      {"bus 0", 0x30, 0, 0, {0}},
-      {"unknown clock code", 0x03, 0, 0x0E, {0}},
-      {"another die", 0, 0x30, 0, {0, 0x21}},
-      {"nothing in use", 0, 0, 0x0E, {0, 0x21, 0x22}},
+      {"bus 0", 0x30, 0, 0, {0}, 0x1A},
+      {"unknown clock code", 0x03, 0, 0x0E, {0}, 0x1A},
+      {"another die", 0, 0x30, 0, {0, 0x21}, 0x1A},
+      {"nothing in use", 0, 0, 0x0E, {0, 0x21, 0x22}, 0x1A},
+      {"nothing in use on all eight buses",
+       0,
+       0,
+       0x0E,
+       {0, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27},
+       0x1F},
   };
   sim::smm::SetProcessorSignature(p, 0x00A00F00);
-  sim::smm::SetNode(p, 0x19, 0x1022, 0x21);
-  sim::smm::SetNode(p, 0x1A, 0x1022, 0x22);
   for (const Case& c : cases) {
+    for (uint8_t d = 0x19; d <= c.lastDevice; ++d) {
+      sim::smm::SetNode(p, d, 0x1022, static_cast<uint8_t>(d + 8));
+      sim::smm::MemoryController(p, static_cast<uint8_t>(d + 8));
+    }
     sim::smm::SetChannelRegister(p, 0, 0, 0x200, c.code200);
     sim::smm::SetChannelRegister(p, 0x21, 0, 0x200, c.otherBusCode);
-    sim::smm::MemoryController(p, 0x22);
     std::vector<sim::TraceEvent> restores;
     for (uint8_t bus : c.buses) {
       sim::smm::MemoryController(p, bus).index = 0x5A0000u + bus;
