@@ -32,8 +32,35 @@ struct Case {
 };
 
 TEST(DramToNormalized, HandWrittenSlot) {
+  using atd::AddrCfg;
   using dramtest::ReferenceAddress;
   const auto none = [](atd::ChannelConfigTable&) {};
+  // Secondary ranges. Chip select 1 also answers at A[39:30] = 2 (its primary
+  // range at 1), its top row bit inverted there. Chip selects 2 and 3 answer
+  // only through their secondary ranges, at A[35] = 1 and A[34] = 1 with
+  // A[33:8] masked off: A[12:3] column, A[16:13] bank, A[18:17] two
+  // rank-multiplier bits, A[33:19] 15 row bits (for 3: 26 masked bits less
+  // the 2 rank-multiplier bits), neither row inverted.
+  const auto secondary = [](atd::ChannelConfigTable& t) {
+    t.csPresent[kSlot] = 0xF;
+    t.addrCfg[kSlot][0] |= AddrCfg::kCsSecEnOdd;
+    t.csBaseSec[kSlot][1] = 0x800000;
+    t.csMaskSec[kSlot][0] = 0x3FFFFF;
+    t.rmAddrSelSec[kSlot][0] = 0x5 | (2u << atd::kRowInvOddShift);
+    t.addrCfg[kSlot][1] = AddrCfg::kCsSecEnEven | AddrCfg::kCsSecEnOdd |
+                          (1u << AddrCfg::kNoofbankShift) | (2u << AddrCfg::kNoofrmShift) |
+                          (5u << AddrCfg::kNoofrwoloShift) | (5u << AddrCfg::kNoofcolShift);
+    t.csBaseSec[kSlot][2] = 2u << 26;
+    t.csBaseSec[kSlot][3] = 1u << 26;
+    t.csMaskSec[kSlot][1] = 0x3FFFFFF;
+    t.colAddrSelLo[kSlot][1] = 0x87654321;
+    t.colAddrSelHi[kSlot][1] = 0x43;
+    t.bankAddrSel[kSlot][1] = 0x0BA98;
+    t.rowAddrSel[kSlot][1] = 0x7;
+    t.rmAddrSel[kSlot][1] = 0xFF;  // the primary range's: not used here
+    // No row inversion where only the secondary range is enabled.
+    t.rmAddrSelSec[kSlot][1] = 0x65 | (3u << atd::kRowInvEvenShift) | (3u << atd::kRowInvOddShift);
+  };
   const Case cases[] = {
       {"plain",
        none,
@@ -55,6 +82,11 @@ TEST(DramToNormalized, HandWrittenSlot) {
        Coordinates(0, 0, 0x1000, 0, 0),
        {},
        "row 0x1000 needs more than its 12 row bits"},
+      {"column wider than the slot's 10 bits",
+       none,
+       Coordinates(0, 0, 0, 0x400, 0),
+       {},
+       "column 0x400 needs more than its 10 column bits"},
       {"rank multiplier wider than 1 bit",
        none,
        Coordinates(0, 0, 0, 0, 2),
@@ -96,6 +128,28 @@ TEST(DramToNormalized, HandWrittenSlot) {
        Coordinates(1, 0, 0xC05, 0, 0),
        {ReferenceAddress(1, 0, 0x005, 0, 0)},
        ""},
+      // Row 0x123 through the primary range; through the secondary range the
+      // address holds row 0x923, whose bit 11 the inversion flips back.
+      {"primary and secondary range of one chip select",
+       secondary,
+       Coordinates(1, 5, 0x123, 0x2A, 1),
+       {0x448EA150, 0xA48EA150},
+       ""},
+      {"secondary range alone, two rank-multiplier bits",
+       secondary,
+       Coordinates(3, 9, 0x5A5A, 0x155, 3),
+       {0x6D2D72AA8},
+       ""},
+      {"even chip select, secondary range alone",
+       secondary,
+       Coordinates(2, 9, 0x5A5A, 0x155, 3),
+       {0xAD2D72AA8},
+       ""},
+      {"secondary range alone, row wider than its 15 bits",
+       secondary,
+       Coordinates(3, 0, 0x8000, 0, 0),
+       {},
+       "row 0x8000 needs more than its 15 row bits"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
