@@ -26,17 +26,26 @@ EFI_STATUS DriverEntry(EFI_HANDLE, EFI_SYSTEM_TABLE*) {
   EFI_STATUS status = bs->AllocatePool(EfiBootServicesData, sizeof(TranslationProtocol), &memory);
   if (status != EFI_SUCCESS) return status;
   auto* record = static_cast<TranslationProtocol*>(memory);
+  // A step that fails leaves the record unreachable: nothing was installed
+  // with it, and the failed image is not started again.
+  const auto fail = [bs, record](EFI_STATUS why) {
+    bs->FreePool(record);
+    return why;
+  };
 
   if (gMpServices == nullptr) {
     void* mp = nullptr;
     status = bs->LocateProtocol(uefi::GuidArg(kMpServicesProtocolGuid), nullptr, &mp);
-    if (status != EFI_SUCCESS) return status;
+    if (status != EFI_SUCCESS) return fail(status);
+    // A producer that installed a null interface has no services to offer.
+    if (mp == nullptr) return fail(EFI_NOT_FOUND);
     gMpServices = static_cast<EFI_MP_SERVICES_PROTOCOL*>(mp);
   }
 
   void* topology = nullptr;
   status = bs->LocateProtocol(uefi::GuidArg(gPlatformTopologyProtocolGuid), nullptr, &topology);
-  if (status != EFI_SUCCESS) return status;
+  if (status != EFI_SUCCESS) return fail(status);
+  if (topology == nullptr) return fail(EFI_NOT_FOUND);
   gPlatformTopology = static_cast<const PlatformTopologyProtocol*>(topology);
   gChannelConfigTable = static_cast<ChannelConfigTable*>(gPlatformTopology->channelConfigTable);
 
@@ -56,7 +65,8 @@ EFI_STATUS DriverEntry(EFI_HANDLE, EFI_SYSTEM_TABLE*) {
   EFI_HANDLE handle = nullptr;
   status = bs->InstallProtocolInterface(&handle, uefi::GuidArg(gTranslationProtocolGuid),
                                         EFI_NATIVE_INTERFACE, record);
-  return EFI_ERROR(status) ? EFI_PROTOCOL_ERROR : status;
+  // A warning still installed the record: it is passed on, the record kept.
+  return EFI_ERROR(status) ? fail(EFI_PROTOCOL_ERROR) : status;
 }
 
 EFI_STATUS ImageEntry(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* systemTable) {

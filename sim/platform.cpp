@@ -38,9 +38,10 @@ EFI_STATUS EFIAPI SimLocateProtocol(EFI_GUID* protocol, VOID* /*registration*/, 
   p.calls.push_back("LocateProtocol");
   if (auto s = p.Inject("LocateProtocol")) return *s;
   if (protocol == nullptr || iface == nullptr) return EFI_INVALID_PARAMETER;
-  void* found = p.Find(*protocol);
-  *iface = found;
-  return found ? EFI_SUCCESS : EFI_NOT_FOUND;
+  // An interface installed as null is found, with a null interface, as in
+  // firmware.
+  *iface = p.Find(*protocol);
+  return p.CountInstalled(*protocol) != 0 ? EFI_SUCCESS : EFI_NOT_FOUND;
 }
 
 EFI_STATUS EFIAPI SimInstallProtocolInterface(EFI_HANDLE* handle, EFI_GUID* protocol,

@@ -120,30 +120,48 @@ TEST_F(DriverEntry, EveryFailureOfTheDriverEntryIsReturnedAndNothingIsInstalled)
        },
        EFI_OUT_OF_RESOURCES,
        {"AllocatePool"}},
+      // Every later failure gives the record back: nothing holds it.
       {"MP services locate fails",
        [](Platform& q, sim::TopologyDouble&) {
          q.Fail("LocateProtocol", EFI_ACCESS_DENIED, /*skip=*/1);
        },
        EFI_ACCESS_DENIED,
-       {"AllocatePool", "LocateProtocol"}},
+       {"AllocatePool", "LocateProtocol", "FreePool"}},
+      {"MP services found with a null interface",
+       [](Platform& q, sim::TopologyDouble&) {
+         q.Uninstall(q.HandlesWith(kMpServicesProtocolGuid)[0], kMpServicesProtocolGuid,
+                     q.MpServices());
+         EFI_HANDLE h = nullptr;
+         q.Install(&h, kMpServicesProtocolGuid, nullptr);
+       },
+       EFI_NOT_FOUND,
+       {"AllocatePool", "LocateProtocol", "FreePool"}},
       {"topology locate fails",
        [](Platform& q, sim::TopologyDouble&) { q.Fail("LocateProtocol", EFI_DEVICE_ERROR, 2); },
        EFI_DEVICE_ERROR,
-       {"AllocatePool", "LocateProtocol", "LocateProtocol"}},
+       {"AllocatePool", "LocateProtocol", "LocateProtocol", "FreePool"}},
+      {"topology found with a null interface",
+       [](Platform& q, sim::TopologyDouble& t) {
+         q.Uninstall(t.handle, gPlatformTopologyProtocolGuid, &t.iface);
+         EFI_HANDLE h = nullptr;
+         q.Install(&h, gPlatformTopologyProtocolGuid, nullptr);
+       },
+       EFI_NOT_FOUND,
+       {"AllocatePool", "LocateProtocol", "LocateProtocol", "FreePool"}},
       {"install fails",
        [](Platform& q, sim::TopologyDouble&) {
          q.Fail("InstallProtocolInterface", EFI_OUT_OF_RESOURCES, /*skip=*/1);
        },
        EFI_PROTOCOL_ERROR,
        {"AllocatePool", "LocateProtocol", "LocateProtocol", "GetNumberOfProcessors",
-        "InstallProtocolInterface"}},
+        "InstallProtocolInterface", "FreePool"}},
       {"install fails with an odd status",
        [](Platform& q, sim::TopologyDouble&) {
          q.Fail("InstallProtocolInterface", EFI_INVALID_PARAMETER, 1);
        },
        EFI_PROTOCOL_ERROR,
        {"AllocatePool", "LocateProtocol", "LocateProtocol", "GetNumberOfProcessors",
-        "InstallProtocolInterface"}},
+        "InstallProtocolInterface", "FreePool"}},
       {"install returns a warning: passed on as it is",
        [](Platform& q, sim::TopologyDouble&) {
          q.Fail("InstallProtocolInterface", EFI_WARN_UNKNOWN_GLYPH, 1);
@@ -167,6 +185,11 @@ TEST_F(DriverEntry, EveryFailureOfTheDriverEntryIsReturnedAndNothingIsInstalled)
     Calls want = {"LocateProtocol", "AllocatePool", "InstallProtocolInterface"};
     want.insert(want.end(), c.callsAfterHeapList.begin(), c.callsAfterHeapList.end());
     EXPECT_EQ(q.calls, want) << c.name;
+    // The record is allocated, and kept, only where it was installed (a warning).
+    size_t records = 0;
+    for (const auto& [at, block] : q.Pools())
+      records += block.type == EfiBootServicesData && block.size == sizeof(TranslationProtocol);
+    EXPECT_EQ(records, c.want == EFI_WARN_UNKNOWN_GLYPH ? 1u : 0u) << c.name;
   }
 }
 
