@@ -101,4 +101,39 @@ typedef struct AcpiHestHeader {
 TIV_LAYOUT_ASSERT(sizeof(AcpiHestHeader) == 40);
 TIV_LAYOUT_ASSERT(offsetof(AcpiHestHeader, ErrorSourceCount) == 36);
 
+// HEST error source structures: the length the ACPI specification fixes
+// for each type. The three IA-32 machine-check types end in one 28-byte bank
+// structure per bank, counted by a byte of their fixed part.
+TIV_CONSTANT uint32_t kHestBankStructureBytes = 28;
+
+// Bytes of the fixed part of a structure of `type`, with *bankCountOffset
+// set to the offset of its bank count byte (0: no banks); 0 for a type whose
+// length is not fixed here.
+static inline uint32_t AcpiHestSourceFixedBytes(uint16_t type, uint32_t* bankCountOffset) {
+  *bankCountOffset = 0;
+  switch (type) {
+    case 0:  // IA-32 machine check exception
+      *bankCountOffset = 32;
+      return 40;
+    case 1:   // IA-32 corrected machine check
+    case 11:  // IA-32 deferred machine check
+      *bankCountOffset = 44;
+      return 48;
+    case 2:  // IA-32 non-maskable interrupt
+      return 20;
+    case 6:  // PCI Express root port AER
+      return 48;
+    case 7:  // PCI Express device AER
+      return 44;
+    case 8:  // PCI Express bridge AER
+      return 56;
+    case 9:  // generic hardware error source
+      return 64;
+    case 10:  // generic hardware error source, version 2
+      return 92;
+    default:
+      return 0;
+  }
+}
+
 #pragma pack(pop)

@@ -3,6 +3,8 @@
 // original table when the install fails.
 #include "acpi_fixture.h"
 
+#include <algorithm>
+
 namespace {
 
 using namespace errors_test;
@@ -58,13 +60,65 @@ TEST_F(HestAppend, SingleSourceRaisesLengthAndCountAndReinstalls) {
 TEST_F(HestAppend, SeveralSourcesAtOnceAddTheGivenCount) {
   Setup(0, {});
   const Bytes sources = Cat(GenericHardwareSource(1, 0x1000), MachineCheckSource(2));
-  ASSERT_EQ(atd::AddHestErrorSources(sources.data(), static_cast<uint32_t>(sources.size()), 3, 0),
+  ASSERT_EQ(atd::AddHestErrorSources(sources.data(), static_cast<uint32_t>(sources.size()), 2, 0),
             EFI_SUCCESS);
   const Bytes hest = Hest();
   EXPECT_EQ(hest.size(), 40 + sources.size());
-  EXPECT_EQ(U32At(hest, 36), 3u);  // the caller's count, not a count of structures
+  EXPECT_EQ(U32At(hest, 36), 2u);
   EXPECT_EQ(Bytes(hest.begin() + 40, hest.end()), sources);
   EXPECT_TRUE(ChecksumOk(hest));
+}
+
+// The operating system walks Error Source Count structures, each as long as
+// its type (and bank count) makes it: a count that disagrees with the bytes,
+// or one that would wrap the table's count, is refused before anything is
+// allocated. Where a type's length is not known, the caller's count stands.
+TEST_F(HestAppend, CountMustAgreeWithTheStructuresGiven) {
+  Bytes twoBanks = MachineCheckSource(3);
+  twoBanks[32] = 2;  // two 28-byte bank structures follow
+  twoBanks.resize(40 + 2 * 28, 0);
+  Bytes unknownType(24, 0x11);
+  unknownType[0] = 12, unknownType[1] = 0;
+  const Bytes two = Cat(GenericHardwareSource(1, 0x1000), MachineCheckSource(2));
+  struct Case {
+    const char* name;
+    uint32_t oldCount;
+    Bytes data;
+    uint32_t count;
+    EFI_STATUS status;
+  };
+  const Case cases[] = {
+      {"two structures, count 2", 0, two, 2, EFI_SUCCESS},
+      {"two structures, count 3", 0, two, 3, EFI_INVALID_PARAMETER},
+      {"two structures, count 1", 0, two, 1, EFI_INVALID_PARAMETER},
+      {"no bytes, count 1", 0, {}, 1, EFI_INVALID_PARAMETER},
+      {"a structure cut short", 0, Bytes(two.begin(), two.end() - 1), 2, EFI_INVALID_PARAMETER},
+      {"banks counted in", 0, twoBanks, 1, EFI_SUCCESS},
+      {"bank structures missing", 0, Bytes(twoBanks.begin(), twoBanks.begin() + 68), 1,
+       EFI_INVALID_PARAMETER},
+      {"a type of unknown length after a known one", 0, Cat(MachineCheckSource(4), unknownType), 5,
+       EFI_SUCCESS},
+      {"count reaching 2^32 - 1", 0xFFFFFFFE, MachineCheckSource(5), 1, EFI_SUCCESS},
+      {"count wrapping past 2^32 - 1", 0xFFFFFFFF, MachineCheckSource(5), 1, EFI_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Setup(c.oldCount, {});
+    const Bytes before = Hest();
+    EXPECT_EQ(
+        atd::AddHestErrorSources(c.data.data(), static_cast<uint32_t>(c.data.size()), c.count, 0),
+        c.status);
+    if (c.status == EFI_SUCCESS) {
+      const Bytes hest = Hest();
+      EXPECT_EQ(U32At(hest, 36), c.oldCount + c.count);
+      EXPECT_EQ(Bytes(hest.begin() + 40, hest.end()), c.data);
+    } else {
+      EXPECT_EQ(Hest(), before);
+      EXPECT_EQ(HestKey(), oldKey);
+      EXPECT_EQ(std::count(P().calls.begin(), P().calls.end(), "AllocatePool"), 0);
+    }
+  }
 }
 
 TEST_F(HestAppend, RefusalsBeforeAnythingChanges) {
@@ -105,12 +159,19 @@ TEST_F(HestAppend, TableShorterThanItsCountFieldIsRefused) {
   EXPECT_EQ(Hest(), shortHest);
 }
 
-TEST_F(HestAppend, UninstallFailureIsNotReported) {
-  Setup(0, {});
+TEST_F(HestAppend, FailedUninstallKeepsTheOldTableAndInstallsNoSecond) {
+  Setup(1, MachineCheckSource(0));
+  const Bytes original = Hest();
   P().Fail("UninstallAcpiTable", EFI_ACCESS_DENIED);
   const Bytes source = MachineCheckSource(1);
-  EXPECT_EQ(atd::AddHestErrorSource(source.data(), 40, 0, 0), EFI_SUCCESS);
-  EXPECT_EQ(HestCount(), 2u);  // the old one stayed; the new one is there as well
+  EXPECT_EQ(atd::AddHestErrorSource(source.data(), 40, 0, 0), EFI_ACCESS_DENIED);
+  EXPECT_EQ(HestCount(), 1u);
+  EXPECT_EQ(Hest(), original);
+  EXPECT_EQ(HestKey(), oldKey);
+  EXPECT_EQ(P().OutstandingBlocks(EfiACPIMemoryNVS), 1u);  // the copy freed
+  EXPECT_EQ(P().calls, (std::vector<std::string>{"LocateProtocol", "LocateProtocol", "GetAcpiTable",
+                                                 "GetAcpiTable", "AllocatePool", "CopyMem",
+                                                 "CopyMem", "UninstallAcpiTable", "FreePool"}));
 }
 
 TEST_F(HestAppend, FailedInstallPutsTheOriginalTableBack) {

@@ -64,33 +64,14 @@ bool DecodeHeader(const ByteView& v, uint32_t signature, uint32_t minLength, Tab
 // walk does not know. `truncated` when the bank count itself is missing.
 uint64_t HestStructureLength(const ByteView& v, uint64_t at, uint64_t end, uint16_t type,
                              bool& truncated) {
-  auto banked = [&](uint64_t fixed, uint64_t countAt) -> uint64_t {
-    if (at + countAt >= end) {
-      truncated = true;
-      return fixed;
-    }
-    return fixed + 28 * uint64_t{v.Get<uint8_t>(at + countAt)};
-  };
-  switch (type) {
-    case 0:
-      return banked(40, 32);
-    case 1:
-    case 11:
-      return banked(48, 44);
-    case 2:
-      return 20;
-    case 6:
-      return 48;
-    case 7:
-      return 44;
-    case 8:
-      return 56;
-    case 9:
-      return 64;
-    case 10:
-      return 92;
+  uint32_t countAt = 0;
+  const uint64_t fixed = AcpiHestSourceFixedBytes(type, &countAt);
+  if (fixed == 0 || countAt == 0) return fixed;
+  if (at + countAt >= end) {
+    truncated = true;
+    return fixed;
   }
-  return 0;
+  return fixed + kHestBankStructureBytes * uint64_t{v.Get<uint8_t>(at + countAt)};
 }
 
 }  // namespace
