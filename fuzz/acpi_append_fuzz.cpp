@@ -51,22 +51,28 @@ Bytes ModelBert(const Bytes& old, const Bytes& data, uint8_t kind, uint8_t sever
   if ((b.BlockStatus & kBlockEntryCountMask) == kBlockEntryCountMask) return {};
   if (kind != 1 && kind != 2) return {};
   const uint64_t L = old.size();
+  // Where the operating system finds the entries and the raw data: both must
+  // stay where it looks after the append.
+  const uint64_t entriesEnd = sizeof b + uint64_t{b.DataLength};
+  const uint64_t rawEnd = uint64_t{b.RawDataOffset} + b.RawDataLength;
   Bytes out;
   if (kind == 1) {
+    if (b.RawDataOffset < entriesEnd || rawEnd != L) return {};
     out = old;
     out.insert(out.end(), data.begin(), data.end());
     b.RawDataLength += static_cast<uint32_t>(data.size());
   } else {
-    const uint64_t entriesEnd = sizeof b + uint64_t{b.DataLength};
-    if (b.RawDataOffset > L || uint64_t{b.RawDataOffset} + b.RawDataLength > L ||
-        b.RawDataOffset < entriesEnd)
-      return {};
-    out.assign(old.begin(), old.begin() + b.RawDataOffset);
+    if (entriesEnd > L) return {};
+    const bool rawAfterEntries = b.RawDataOffset == entriesEnd && rawEnd <= L;
+    const bool noRawAnywhere =
+        b.RawDataLength == 0 &&
+        (b.RawDataOffset == 0 || (b.RawDataOffset >= entriesEnd && b.RawDataOffset <= L));
+    if (!rawAfterEntries && !noRawAnywhere) return {};
+    out.assign(old.begin(), old.begin() + entriesEnd);
     out.insert(out.end(), data.begin(), data.end());
-    out.insert(out.end(), old.begin() + b.RawDataOffset,
-               old.begin() + b.RawDataOffset + b.RawDataLength);
+    out.insert(out.end(), old.begin() + entriesEnd, old.begin() + entriesEnd + b.RawDataLength);
     out.resize(L + data.size(), 0);
-    b.RawDataOffset += static_cast<uint32_t>(data.size());
+    b.RawDataOffset = static_cast<uint32_t>(entriesEnd + data.size());
     b.DataLength += static_cast<uint32_t>(data.size());
   }
   auto mark = [&](uint32_t valid, uint32_t multiple) {
@@ -87,6 +93,26 @@ Bytes ModelBert(const Bytes& old, const Bytes& data, uint8_t kind, uint8_t sever
   b.BlockStatus = (b.BlockStatus & ~kBlockEntryCountMask) | (count << kBlockEntryCountShift);
   std::memcpy(out.data(), &b, sizeof b);
   return out;
+}
+
+// Whether the HEST append takes `count` sources of `data` on a table counting
+// `oldCount`: the count must not wrap, and must be the number of structures
+// the bytes hold as far as their types give their lengths.
+bool HestTakes(uint32_t oldCount, const Bytes& data, uint32_t count) {
+  if (uint64_t{oldCount} + count > 0xFFFFFFFFull) return false;
+  size_t at = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (data.size() - at < 2) return false;
+    uint32_t banksAt = 0;
+    uint64_t length =
+        AcpiHestSourceFixedBytes(static_cast<uint16_t>(data[at] | data[at + 1] << 8), &banksAt);
+    if (length == 0) return true;
+    if (banksAt != 0 && data.size() - at <= banksAt) return false;
+    if (banksAt != 0) length += 28u * data[at + banksAt];
+    if (length > data.size() - at) return false;
+    at += length;
+  }
+  return at == data.size();
 }
 
 Bytes RandomRegion(FuzzedDataProvider& in) {
@@ -218,10 +244,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
       for (const auto& t : store.tables) hests += U32(t->bytes, 0) == kHestSignature;
       Check(hests == (withHest ? 1u : 0u));
       if (count == 0) Check(s == EFI_UNSUPPORTED && p.calls.empty());
+      const bool modelTakes = withHest && count != 0 && HestTakes(U32(hestBefore, 36), data, count);
       if (s != EFI_SUCCESS) {
-        Check(!withHest || count == 0 || failAlloc);
+        Check(!modelTakes || failAlloc);
         Check(sim::acpi::TableBytes(p, kHestSignature) == hestBefore);
       } else {
+        Check(modelTakes);
         Bytes want = hestBefore;
         want.insert(want.end(), data.begin(), data.end());
         PutU32(want, 4, static_cast<uint32_t>(want.size()));

@@ -63,19 +63,31 @@ EFI_STATUS EFIAPI AppendBertRecord(const VOID* Data, UINT32 Size, UINT8 Kind, UI
     return EFI_VOLUME_FULL;
   if (Kind != kKindRawData && Kind != kKindDataEntry) return EFI_UNSUPPORTED;
 
-  const UINT32 rawOffset = oldBlock->RawDataOffset;
-  const UINT32 rawLength = oldBlock->RawDataLength;
-  if (Kind == kKindDataEntry) {
-    // The entry goes in at the raw data offset and the raw data is moved up
-    // behind it: both must lie inside the region, and the offset must not
-    // point into the block's own entries.
-    const UINT64 entriesEnd = sizeof(GenericErrorStatusBlock) + UINT64{oldBlock->DataLength};
-    if (rawOffset > regionLength || UINT64{rawOffset} + rawLength > regionLength ||
-        rawOffset < entriesEnd)
-      return kAcpiCorruptedStatus;
-  }
   if (UINT64{regionLength} + Size > 0xFFFFFFFFull) return EFI_INVALID_PARAMETER;
   const UINT32 newLength = regionLength + Size;
+
+  // The operating system walks Data Length bytes of entries from offset 20
+  // and reads Raw Data Length bytes at Raw Data Offset; the region is only
+  // grown where both stay true of the new region.
+  const UINT32 rawOffset = oldBlock->RawDataOffset;
+  const UINT32 rawLength = oldBlock->RawDataLength;
+  const UINT64 entriesEnd = sizeof(GenericErrorStatusBlock) + UINT64{oldBlock->DataLength};
+  if (Kind == kKindRawData) {
+    // Raw data goes at the region's end, so that is where the old raw data,
+    // behind the entries, must end. Then Raw Data Length + Size is at most
+    // the new length, which fits in 32 bits.
+    if (rawOffset < entriesEnd || UINT64{rawOffset} + rawLength != regionLength)
+      return kAcpiCorruptedStatus;
+  } else {
+    // The entry goes right after the entries, and the raw data moves up
+    // behind it: the raw data must start there. A block without raw data
+    // may have its offset at 0 or past unused bytes; it is set right.
+    if (entriesEnd > regionLength) return kAcpiCorruptedStatus;
+    const bool offsetIgnored =
+        rawLength == 0 && (rawOffset == 0 || (rawOffset > entriesEnd && rawOffset <= regionLength));
+    if (!offsetIgnored && (rawOffset != entriesEnd || UINT64{rawOffset} + rawLength > regionLength))
+      return kAcpiCorruptedStatus;
+  }
 
   UINT8* newRegion = nullptr;
   status =
@@ -88,15 +100,15 @@ EFI_STATUS EFIAPI AppendBertRecord(const VOID* Data, UINT32 Size, UINT8 Kind, UI
     if (Size != 0) diag::gBS->CopyMem(newRegion + regionLength, const_cast<VOID*>(Data), Size);
     block->RawDataLength = rawLength + Size;
   } else {
-    diag::gBS->CopyMem(newRegion, oldRegion, rawOffset);
-    if (Size != 0) diag::gBS->CopyMem(newRegion + rawOffset, const_cast<VOID*>(Data), Size);
-    if (rawLength != 0)
-      diag::gBS->CopyMem(newRegion + rawOffset + Size, oldRegion + rawOffset, rawLength);
+    const auto at = static_cast<UINT32>(entriesEnd);
+    diag::gBS->CopyMem(newRegion, oldRegion, at);
+    if (Size != 0) diag::gBS->CopyMem(newRegion + at, const_cast<VOID*>(Data), Size);
+    if (rawLength != 0) diag::gBS->CopyMem(newRegion + at + Size, oldRegion + at, rawLength);
     // Whatever of the old region lay behind the raw data is not carried over;
     // the pool's earlier contents must not reach the operating system.
-    const UINT32 copied = rawOffset + Size + rawLength;
+    const UINT32 copied = at + Size + rawLength;
     if (copied < newLength) diag::gBS->SetMem(newRegion + copied, newLength - copied, 0);
-    block->RawDataOffset = rawOffset + Size;
+    block->RawDataOffset = at + Size;
     block->DataLength = oldBlock->DataLength + Size;
   }
 

@@ -160,6 +160,24 @@ TEST_F(BertAppend, RefusalsChangeNothingAndKeepNoMemory) {
       {"region shorter than a block", Bytes(12, 0), 1, 4, false, EFI_VOLUME_CORRUPTED},
       {"offset and length wrap", Block(0, 0x10, 0xFFFFFFF8, 0, 3, 64), 2, 4, false,
        EFI_VOLUME_CORRUPTED},
+      // Raw data goes at the region's end only where the old raw data ends.
+      {"raw data into a pre-sized region holding an empty block", Block(0, 20, 0, 0, 3, 4096), 1, 4,
+       false, EFI_VOLUME_CORRUPTED},
+      {"raw data into a region with bytes after its raw data", Block(0, 20, 4, 0, 3, 64), 1, 4,
+       false, EFI_VOLUME_CORRUPTED},
+      {"raw data into an empty block whose offset is 0", Block(0, 0, 0, 0, 3), 1, 4, false,
+       EFI_VOLUME_CORRUPTED},
+      {"raw data into a block whose offset is past the region", Block(0, 0x1000, 0, 0, 3), 1, 3,
+       false, EFI_VOLUME_CORRUPTED},
+      {"raw data whose old length and the size wrap", Block(0, 24, 0xFFFFFFF8, 4, 3, 32), 1, 16,
+       false, EFI_VOLUME_CORRUPTED},
+      {"raw data into a region whose raw data lies in the entries", Block(0, 24, 4, 8, 3, 28), 1, 4,
+       false, EFI_VOLUME_CORRUPTED},
+      // An entry goes right after the entries, the raw data right after it.
+      {"entry into a block whose raw data lies past a gap", Block(0, 40, 4, 8, 3, 44), 2, 4, false,
+       EFI_VOLUME_CORRUPTED},
+      {"entry into a block whose entries run past the region", Block(0, 0, 0, 40, 3, 48), 2, 4,
+       false, EFI_VOLUME_CORRUPTED},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -174,13 +192,50 @@ TEST_F(BertAppend, RefusalsChangeNothingAndKeepNoMemory) {
   }
 }
 
-TEST_F(BertAppend, RawDataKindDoesNotDependOnTheRawDataOffset) {
-  // Kind 1 appends at the region's end and never reads at the raw data
-  // offset, so an odd offset does not stop it.
-  Setup(Block(0, 0x1000, 0, 0, 3));
-  const uint8_t raw[3] = {1, 2, 3};
-  EXPECT_EQ(atd::AppendBertRecord(raw, 3, 1, 0), EFI_SUCCESS);
-  EXPECT_EQ(Region(), Cat(Block(0x12, 0x1000, 3, 0, 0), Bytes{1, 2, 3}));
+// Blocks without raw data whose Raw Data Offset says nothing of where the
+// entries end (0, or past unused bytes of a pre-sized region): the entry goes
+// right after the existing entries and Raw Data Offset follows it, so the
+// operating system, walking Data Length bytes of entries from offset 20 and
+// reading the raw data at its offset, finds what was appended.
+TEST_F(BertAppend, DataEntryIntoABlockWithoutRawDataGoesRightAfterTheEntries) {
+  struct Case {
+    const char* name;
+    Bytes region;
+    Bytes entries;  // the old entries, at 20
+  };
+  const Bytes old = Pattern(8, 0x50);
+  const Case cases[] = {
+      {"empty block, Raw Data Offset 0", Block(0, 0, 0, 0, 3), {}},
+      {"pre-sized 4 KiB region, empty block", Block(0, 20, 0, 0, 3, 4096), {}},
+      {"pre-sized region, Raw Data Offset at its end", Block(0, 4096, 0, 0, 3, 4096), {}},
+      {"an entry, then a gap to Raw Data Offset",
+       [&] {
+         Bytes r = Cat(Block(0x12, 64, 0, 8, 2), old);
+         r.resize(64, 0x5A);
+         return r;
+       }(),
+       old},
+  };
+  const Bytes entry = Pattern(12, 0x10);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Setup(c.region);
+    ASSERT_EQ(atd::AppendBertRecord(entry.data(), 12, 2, 2), EFI_SUCCESS);
+    const Bytes r = Region();
+    ASSERT_EQ(r.size(), c.region.size() + 12);
+    const GenericErrorStatusBlock b = ReadBlock(r);
+    const uint32_t dataLength = static_cast<uint32_t>(c.entries.size() + 12);
+    EXPECT_EQ(b.DataLength, dataLength);
+    EXPECT_EQ(b.RawDataOffset, 20 + dataLength);
+    EXPECT_EQ(b.RawDataLength, 0u);
+    // What the operating system reads: the old entries, then the new one.
+    EXPECT_EQ(Bytes(r.begin() + 20, r.begin() + 20 + dataLength), Cat(c.entries, entry));
+    // Nothing of the old region behind the entries is carried over.
+    EXPECT_TRUE(
+        std::all_of(r.begin() + 20 + dataLength, r.end(), [](uint8_t x) { return x == 0; }));
+    EXPECT_TRUE(ChecksumOk(Bert()));
+  }
 }
 
 TEST_F(BertAppend, SizeThatWouldWrapTheRegionLengthIsRefused) {
