@@ -9,6 +9,20 @@
 
 namespace mts {
 
+namespace {
+
+// One read of a 64-bit word of the provider's interface, byte by byte. The
+// interface lies outside SMRAM, where another agent may rewrite it: each
+// address is read once, and the value checked is the value kept.
+uint64_t ReadProviderWord(const void* iface, size_t offset) {
+  const volatile uint8_t* bytes = static_cast<const volatile uint8_t*>(iface) + offset;
+  uint64_t value = 0;
+  for (unsigned i = 0; i < 8; ++i) value |= uint64_t{bytes[i]} << (8 * i);
+  return value;
+}
+
+}  // namespace
+
 uint32_t ProcessorSignature() {
   return hw::Cpuid(0x80000001).eax & kSignatureMask;
 }
@@ -29,15 +43,16 @@ EFI_STATUS DriverEntry() {
   void* provider = nullptr;
   if (!EFI_ERROR(gBS->LocateProtocol(uefi::GuidArg(kMemTuneProviderGuid), nullptr, &provider)) &&
       provider != nullptr) {
-    const auto* p = static_cast<const MemTuneProvider*>(provider);
-    gMailbox = reinterpret_cast<MemTuneMailbox*>(static_cast<uintptr_t>(p->MailboxAddress));
-    gSettingsRecord =
-        reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(p->SettingsRecordAddress));
+    const uint64_t mailbox = ReadProviderWord(provider, offsetof(MemTuneProvider, MailboxAddress));
+    const uint64_t settings =
+        ReadProviderWord(provider, offsetof(MemTuneProvider, SettingsRecordAddress));
+    gMailbox = reinterpret_cast<MemTuneMailbox*>(static_cast<uintptr_t>(mailbox));
+    gSettingsRecord = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(settings));
     // Only now, while boot services exist, can the memory map tell whether
     // SMM will still reach these records after the platform locks it.
     if (gMailbox != nullptr)
-      gSharedMemoryMapped = SharedRecordsStayMapped(p->MailboxAddress, sizeof(MemTuneMailbox),
-                                                    p->SettingsRecordAddress, kSettingsRecordSize);
+      gSharedMemoryMapped =
+          SharedRecordsStayMapped(mailbox, sizeof(MemTuneMailbox), settings, kSettingsRecordSize);
   }
 
   void* tokens = nullptr;
