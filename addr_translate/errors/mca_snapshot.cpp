@@ -61,14 +61,13 @@ EFI_STATUS EFIAPI CaptureMcaBanks(McaBankSnapshot* Snapshot) {
   if (n == 0) {
     // Processor 0 is the one running the caller.
     ReadMcaBankRegisters(Snapshot);
-  } else {
-    // Blocking, without time limit: the record is filled when this returns.
-    // A failed start leaves the banks as the caller had them; that is not an
-    // error of the capture itself.
-    (void)gMpServices->StartupThisAP(gMpServices, ReadMcaBankRegisters, n, nullptr, 0, Snapshot,
-                                     nullptr);
+    return EFI_SUCCESS;
   }
-  return EFI_SUCCESS;
+  // Blocking, without time limit: the record is filled when this returns. A
+  // processor that did not run the reader leaves the bank count and entries
+  // as the caller had them, so its failure is the capture's.
+  return gMpServices->StartupThisAP(gMpServices, ReadMcaBankRegisters, n, nullptr, 0, Snapshot,
+                                    nullptr);
 }
 
 }  // namespace atd

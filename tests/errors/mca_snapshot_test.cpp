@@ -200,15 +200,31 @@ TEST_F(McaSnapshot, NoBanksWritesTheCountOnly) {
   for (unsigned i = 0; i < sizeof(McaBankEntry); ++i) ASSERT_EQ(rest[i], 0xEE);
 }
 
-TEST_F(McaSnapshot, FailedStartStillSucceedsWithInfoOnly) {
-  List({0, 1});
+// A processor that did not run the reader: its status is the capture's; the
+// processor's bytes are filled, the banks keep what the caller put there.
+TEST_F(McaSnapshot, FailedStartIsReturnedWithInfoOnly) {
+  List({0, 1, 2, 3, 4});  // MP services know processors 0 to 3
   p.cpus[1].msrs[0x179] = 2;
-  p.Fail("StartupThisAP", EFI_NOT_READY);
-  snapshot->processorNumber = 1;
-  ASSERT_EQ(atd::CaptureMcaBanks(snapshot.get()), EFI_SUCCESS);
-  EXPECT_TRUE(p.trace.Events().empty());
-  EXPECT_EQ(snapshot->processorInfo[0], 0x11);
-  EXPECT_EQ(snapshot->bankCount, 0xEEEEEEEEEEEEEEEEULL);
+  struct Case {
+    const char* name;
+    uint64_t processor;
+    bool inject;
+    EFI_STATUS status;
+  } cases[] = {
+      {"StartupThisAP fails", 1, true, EFI_NOT_READY},
+      {"listed, but unknown to MP services", 4, false, EFI_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::memset(snapshot.get(), 0xEE, sizeof(McaBankSnapshot));
+    p.trace.Clear();
+    if (c.inject) p.Fail("StartupThisAP", c.status);
+    snapshot->processorNumber = c.processor;
+    ASSERT_EQ(atd::CaptureMcaBanks(snapshot.get()), c.status);
+    EXPECT_TRUE(p.trace.Events().empty());
+    EXPECT_EQ(snapshot->processorInfo[0], 0x10 * c.processor + 1);
+    EXPECT_EQ(snapshot->bankCount, 0xEEEEEEEEEEEEEEEEULL);
+  }
 }
 
 }  // namespace

@@ -180,9 +180,9 @@ TEST(FaultSweep, ErrorOperationsOfTranslationProtocol) {
             want.push_back("FreePool");
             EXPECT_EQ(w.p.calls, want);
           } else if (n == "StartupThisAP") {
-            // Not passed on: the processor's bytes are filled, the banks are
-            // left as the caller had them.
-            EXPECT_EQ(w.result, EFI_SUCCESS);
+            // Passed on: the processor's bytes are filled, the banks are left
+            // as the caller had them.
+            EXPECT_EQ(w.result, c.status);
             EXPECT_EQ(std::memcmp(w.snapshot.processorInfo, done.snapshot.processorInfo, 5), 0);
             EXPECT_EQ(w.snapshot.bankCount, 0x5A5A5A5A5A5A5A5AULL);
             EXPECT_EQ(now.pools, untouched.pools);

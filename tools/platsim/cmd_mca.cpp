@@ -11,6 +11,7 @@
 #include "tools/platsim/platform_load.h"
 #include "tools/platsim/records/byte_view.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -38,9 +39,18 @@ std::string JoinNames(const std::vector<std::string>& names) {
 constexpr uint64_t kUnwritten = 0xFFFFFFFFFFFFFFFFULL;
 
 // Why the driver refused `cpu`, in terms of the profile's processor list
-// (the list CaptureMcaBanks searches).
+// (the list CaptureMcaBanks searches), or of MP services when the list has
+// the processor but it did not run the bank reader.
 std::string WhatTheProfileLacks(const std::vector<ProcessorListEntry>& list, uint64_t cpu,
                                 EFI_STATUS status) {
+  const bool inList = std::any_of(list.begin(), list.end(), [cpu](const ProcessorListEntry& e) {
+    return e.processorNumber == cpu;
+  });
+  if (inList && status != EFI_INVALID_PARAMETER)
+    return "processor " + std::to_string(cpu) +
+           " is in the profile's processor list, but MP services did not run the bank reader "
+           "on it (StartupThisAP: " +
+           ErrorsStatusName(status) + "); its banks were not read";
   if (list.empty())
     return "the profile lists no processors (section \"processors\"), so there are no banks "
            "to capture";
