@@ -174,4 +174,65 @@ TEST(FabricMessages, SixChannelHoleMessagesOfCheckDramHit) {
                           "adjSysAddr = 0x00000000C8000000"}));
 }
 
+// Fields the translations take straight from a register, each register
+// written whole as the hardware holds it (the bits around the field set), and
+// what the messages then report: the CCM search by F0x40 bits 7:0 and F0x44
+// bits 3:0, csFabricId from F0x50 bits 15:8, the high-address offset's
+// enable in F0x1B4 bit 0.
+TEST(FabricMessages, RegisterFieldsReadFromRawHex) {
+  struct Reg {
+    uint16_t function, offset, instance;
+    uint32_t value;
+  };
+  struct Row {
+    const char* what;
+    std::vector<Reg> regs;
+    bool sysAddr;  // calcSysAddr(0x1000, 0, 0, 0x13), else checkDramHit(0x1000)
+    std::string line;
+  };
+  const Row rows[] = {
+      {"count 0x81: instance 0x80 is searched",
+       {{0, 0x40, kBroadcast, 0xFFFFFF81}, {0, 0x44, 0x80, 0xFFFFFFF0}},
+       false,
+       "checkDramHit: ccmInstanceId = 128"},
+      {"count 0x80: instance 0x80 is not",
+       {{0, 0x40, kBroadcast, 0xFFFFFF80}, {0, 0x44, 0x80, 0xFFFFFFF0}},
+       false,
+       "checkDramHit: ccmInstanceId = -1"},
+      {"types 1 and 8 are not the CCM, type 0 is",
+       {{0, 0x40, kBroadcast, 0xFFFFFF03},
+        {0, 0x44, 0, 0xFFFFFFF1},
+        {0, 0x44, 1, 0xFFFFFFF8},
+        {0, 0x44, 2, 0xFFFFFFF0}},
+       false,
+       "checkDramHit: ccmInstanceId = 2"},
+      {"csFabricId",
+       {{0, 0x50, 0x13, 0xFFFF93FF}},
+       true,
+       "calcSysAddr: csInstanceId = 19, csFabricId = 93"},
+      {"offset enable clear under all other bits",
+       {{0, 0x1B4, 0x13, 0xFFFFFFFE}},
+       true,
+       "calcSysAddr: mapRegNumber = 0, hiAddrOffset = 0x0000000000000000"},
+      {"offset enable alone",
+       {{0, 0x1B4, 0x13, 0x00000001}},
+       true,
+       "calcSysAddr: mapRegNumber = 1, hiAddrOffset = 0x0000000000000000"},
+  };
+  for (const Row& r : rows) {
+    Capture c;
+    ASSERT_TRUE(c.UartReceivesMessages()) << "no diagnostic back-end writes to the UART";
+    c.fabric.Set(0, 1, 0x208, kBroadcast, 0);
+    c.Map(0x13, 0x01, 0xF000);
+    c.Map(0x13, 0x01, 0xF000, 1);
+    for (const Reg& g : r.regs)
+      c.fabric.Set(0, static_cast<uint8_t>(g.function), g.offset, g.instance, g.value);
+    if (r.sysAddr)
+      atd::calcSysAddr(0x1000, 0, 0, 0x13);
+    else
+      atd::checkDramHit(0x1000);
+    EXPECT_TRUE(InOrder(c.Lines(), {r.line})) << r.what;
+  }
+}
+
 }  // namespace

@@ -176,17 +176,19 @@ TEST(CalcNormAddrEdges, HoleAndSecondMap) {
 }
 
 // Where p - n + 14 puts the SixWayMsb field (n = 3): bits 29:28 for p = 17,
-// bit 63 alone for p = 52, nowhere for p = 53 (a shift by 64).
+// bit 63 alone for p = 52, nowhere for p = 53 (a shift by 64). F2x90 is
+// written whole: p in bits 5:0 under set bits 31:6.
 TEST(CalcNormAddrEdges, SixChannelMarkerAtEveryDefinedPosition) {
   SixChannels f;
   const atd::HashEnables all{1, 1, 1};
   uint64_t a = 0;
   while (atd::sixChannelPattern(a, 8, all) < 6) a += 0x100;  // logical pattern 6 or 7
   const uint64_t plain = (a & 0xFF) | (a >> 11 << 8);
-  for (auto [p, marker] :
-       {std::pair<uint32_t, uint64_t>{17, 3ULL << 28}, {52, 0x8000000000000000ULL}, {53, 0}}) {
-    for (uint16_t c = 0; c < 8; ++c) f.fabric.Set(0, 2, 0x90, c, p);
-    EXPECT_EQ(atd::calcNormAddr(a).normalizedAddr, plain | marker) << p;
+  for (auto [reg90, marker] : {std::pair<uint32_t, uint64_t>{0xFFFFFFD1, 3ULL << 28},
+                               {0xFFFFFFF4, 0x8000000000000000ULL},
+                               {0xFFFFFFF5, 0}}) {
+    for (uint16_t c = 0; c < 8; ++c) f.fabric.Set(0, 2, 0x90, c, reg90);
+    EXPECT_EQ(atd::calcNormAddr(a).normalizedAddr, plain | marker) << std::hex << reg90;
   }
 }
 

@@ -44,35 +44,103 @@ TEST(DecodeIntLvAddrBit, SelectFieldPerLayoutAndReservedValues) {
   EXPECT_EQ(atd::decodeIntLvAddrBit(2, 1u << 11), 8);
 }
 
-TEST(DecodeDramAddressMap, BaseLimitGranularityAndFlags) {
-  const auto m = atd::decodeDramAddressMap(FabricIdLayout::Combined, 0x00001003, 0x00001000);
-  EXPECT_TRUE(m.valid);
-  EXPECT_TRUE(m.holeEn);
-  EXPECT_EQ(m.dramBaseAddr, 0x10000000u);
-  EXPECT_EQ(m.dramLimitAddr, 0x1FFFFFFFu);
-  const auto top = atd::decodeDramAddressMap(FabricIdLayout::Extended, 0xFFFFF000, 0xFFFFF000);
-  EXPECT_FALSE(top.valid);
-  EXPECT_EQ(top.dramBaseAddr, 0xFFFFF0000000ULL);
-  EXPECT_EQ(top.dramLimitAddr, 0xFFFFFFFFFFFFULL);
-}
-
-TEST(DecodeDramAddressMap, FieldsSitElsewhereInEachLayout) {
-  // base: chan bits 7:4 = 0xD, sel 10:8 = 3; limit: die 11:10 = 2, socket 8, dst 7:0 = 0x5A.
-  const auto c = atd::decodeDramAddressMap(FabricIdLayout::Combined, 0x000003D1, 0x0000095A);
-  EXPECT_EQ(c.chanIntlvCode, 0xD);
-  EXPECT_EQ(c.intLvAddrSel, 3);
-  EXPECT_EQ(c.dieIntlvCode, 2);
-  EXPECT_EQ(c.socketIntlvBit, 1);
-  EXPECT_EQ(c.dstFabricId, 0x5Au);
-  // Extended: chan 5:2 = 0xE, die 7:6 = 1, socket 8 = 1, sel 11:9 = 4; dst 9:0 = 0x35A.
-  const uint32_t base = 1 | (0xE << 2) | (1 << 6) | (1 << 8) | (4 << 9);
-  const auto e = atd::decodeDramAddressMap(FabricIdLayout::Extended, base, 0x0000035A);
-  EXPECT_EQ(e.chanIntlvCode, 0xE);
-  EXPECT_EQ(e.dieIntlvCode, 1);
-  EXPECT_EQ(e.socketIntlvBit, 1);
-  EXPECT_EQ(e.intLvAddrSel, 4);
-  EXPECT_EQ(e.dstFabricId, 0x35Au);
-  EXPECT_EQ(atd::decodeIntLvAddrBit(3, base), 12);
+// The base/limit pair of an address map, written as the registers hold it.
+// Field rows set the first and last bit of every field and the bits around
+// it, so a field read one bit too wide or too narrow decodes differently;
+// code rows carry each channel interleave code once, with the reading each
+// operation gives it, and the interleave start selects 0 to 7.
+TEST(DramAddressMapRegisters, EveryFieldAndEachOperationsChannelReading) {
+  struct Readings {
+    uint8_t hitChannels, hitBits, normBits, sysChannels, sysBits;
+    bool hashed, split, six;
+  };
+  struct Row {
+    const char* what;
+    FabricIdLayout layout;
+    uint32_t base, limit;
+    bool valid, holeEn;
+    uint8_t chan, die, socket, sel, intLvAddrBit;
+    uint32_t dst;
+    uint64_t baseAddr, limitAddr;
+    Readings r;
+  };
+  constexpr auto C = FabricIdLayout::Combined;
+  constexpr auto E = FabricIdLayout::Extended;
+  // The channel-code table, by what each operation makes of a code.
+  constexpr Readings kOne{1, 0, 0, 1, 0, false, false, false};
+  constexpr Readings kTwo{2, 1, 1, 2, 1, false, false, false};
+  constexpr Readings kFour{4, 2, 2, 4, 2, false, false, false};
+  constexpr Readings kEight{8, 3, 3, 8, 3, false, false, false};
+  constexpr Readings kSix{6, 3, 3, 6, 3, false, false, true};
+  constexpr Readings kFourBitsRemoved{1, 0, 4, 1, 0, false, false, false};  // code 7
+  constexpr Readings kOneBitRemoved{1, 0, 1, 1, 0, false, false, false};    // code 8
+  constexpr Readings kTwoHashed{2, 1, 1, 2, 1, true, false, false};
+  constexpr Readings kFourHashed{4, 2, 2, 4, 2, true, true, false};
+  constexpr Readings kEightHashed{8, 3, 3, 8, 3, true, true, false};
+  constexpr uint64_t k256M = 0x0FFFFFFF;  // limit address of a zero limit field
+  const Row rows[] = {
+      {"Combined fields", C, 0x80001D9F, 0x80001F81, true, true, 9, 3, 1, 5, 1, 0x81,
+       0x800010000000, 0x80001FFFFFFF, kOne},
+      {"Extended fields", E, 0x80001BE7, 0x80001E01, true, true, 9, 3, 1, 5, 1, 0x201,
+       0x800010000000, 0x80001FFFFFFF, kOne},
+      {"Combined, all but valid and hole", C, 0xFFFFFFFC, 0x00000000, false, false, 0xF, 0, 0, 7, 1,
+       0, 0xFFFFF0000000, k256M, kOne},
+      {"Extended, all but valid and hole", E, 0xFFFFFFFC, 0xFFFFFFFF, false, false, 0xF, 3, 1, 7, 1,
+       0x3FF, 0xFFFFF0000000, 0xFFFFFFFFFFFF, kOne},
+      {"256 MiB granularity", C, 0x00001003, 0x00001000, true, true, 0, 0, 0, 0, 8, 0, 0x10000000,
+       0x1FFFFFFF, kOne},
+      {"Extended, top of the address space", E, 0xFFFFF000, 0xFFFFF000, false, false, 0, 0, 0, 0, 8,
+       0, 0xFFFFF0000000, 0xFFFFFFFFFFFF, kOne},
+      {"Combined, die and socket in the limit", C, 0x3D1, 0x95A, true, false, 0xD, 2, 1, 3, 11,
+       0x5A, 0, k256M, kFourHashed},
+      {"Extended, die and socket in the base", E, 0x979, 0x35A, true, false, 0xE, 1, 1, 4, 12,
+       0x35A, 0, k256M, kEightHashed},
+      {"code 0", C, 0x001, 0, true, false, 0, 0, 0, 0, 8, 0, 0, k256M, kOne},
+      {"code 1", E, 0x205, 0, true, false, 1, 0, 0, 1, 9, 0, 0, k256M, kTwo},
+      {"code 2", C, 0x221, 0, true, false, 2, 0, 0, 2, 10, 0, 0, k256M, kOne},
+      {"code 3", E, 0x60D, 0, true, false, 3, 0, 0, 3, 11, 0, 0, k256M, kFour},
+      {"code 4", C, 0x441, 0, true, false, 4, 0, 0, 4, 12, 0, 0, k256M, kOne},
+      {"code 5", E, 0xA15, 0, true, false, 5, 0, 0, 5, 1, 0, 0, k256M, kEight},
+      {"code 6", C, 0x661, 0, true, false, 6, 0, 0, 6, 1, 0, 0, k256M, kSix},
+      {"code 7", E, 0xE1D, 0, true, false, 7, 0, 0, 7, 1, 0, 0, k256M, kFourBitsRemoved},
+      {"code 8", C, 0x081, 0, true, false, 8, 0, 0, 0, 8, 0, 0, k256M, kOneBitRemoved},
+      {"code 9", E, 0x025, 0, true, false, 9, 0, 0, 0, 8, 0, 0, k256M, kOne},
+      {"code 10", C, 0x0A1, 0, true, false, 10, 0, 0, 0, 8, 0, 0, k256M, kOne},
+      {"code 11", E, 0x02D, 0, true, false, 11, 0, 0, 0, 8, 0, 0, k256M, kOne},
+      {"code 12", C, 0x0C1, 0, true, false, 12, 0, 0, 0, 8, 0, 0, k256M, kTwoHashed},
+      {"code 13", E, 0x035, 0, true, false, 13, 0, 0, 0, 8, 0, 0, k256M, kFourHashed},
+      {"code 14", C, 0x0E1, 0, true, false, 14, 0, 0, 0, 8, 0, 0, k256M, kEightHashed},
+      {"code 15", E, 0x03D, 0, true, false, 15, 0, 0, 0, 8, 0, 0, k256M, kOne},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const auto m = atd::decodeDramAddressMap(r.layout, r.base, r.limit);
+    EXPECT_EQ(m.valid, r.valid);
+    EXPECT_EQ(m.holeEn, r.holeEn);
+    EXPECT_EQ(m.chanIntlvCode, r.chan);
+    EXPECT_EQ(m.dieIntlvCode, r.die);
+    EXPECT_EQ(m.socketIntlvBit, r.socket);
+    EXPECT_EQ(m.intLvAddrSel, r.sel);
+    EXPECT_EQ(atd::decodeIntLvAddrBit(atd::intLvAddrBitVariant(r.layout), r.base), r.intLvAddrBit);
+    EXPECT_EQ(m.dstFabricId, r.dst);
+    EXPECT_EQ(m.dramBaseAddr, r.baseAddr);
+    EXPECT_EQ(m.dramLimitAddr, r.limitAddr);
+    const auto hit = atd::checkDramHitChannels(m.chanIntlvCode);
+    const auto norm = atd::calcNormAddrChannels(m.chanIntlvCode);
+    const auto sys = atd::calcSysAddrChannels(m.chanIntlvCode);
+    EXPECT_EQ(hit.channels, r.r.hitChannels);
+    EXPECT_EQ(hit.bits, r.r.hitBits);
+    EXPECT_EQ(norm.bits, r.r.normBits);
+    EXPECT_EQ(sys.channels, r.r.sysChannels);
+    EXPECT_EQ(sys.bits, r.r.sysBits);
+    EXPECT_EQ(hit.hashed, r.r.hashed);
+    EXPECT_EQ(sys.hashed, r.r.hashed);
+    EXPECT_EQ(norm.split, r.r.split);
+    EXPECT_EQ(sys.split, r.r.split);
+    EXPECT_EQ(hit.sixChannel, r.r.six);
+    EXPECT_EQ(norm.sixChannel, r.r.six);
+    EXPECT_EQ(sys.sixChannel, r.r.six);
+  }
 }
 
 TEST(DecodeDramAddressMap, DieCodeThreeCountsThreeBitsButOneDie) {
@@ -85,37 +153,66 @@ TEST(DecodeDramAddressMap, DieCodeThreeCountsThreeBitsButOneDie) {
   EXPECT_EQ(atd::calcSysAddrChannels(m.chanIntlvCode).bits + m.dieIntlvCode + m.socketIntlvBit, 5u);
 }
 
-TEST(ChannelCodes, EachOperationReadsTheCodeByItsOwnTable) {
+// F1x208, F1x20C and F0x3F8 as the registers hold them: each field's first
+// and last bit set, and the bits beside it, so a field one bit off decodes
+// differently.
+TEST(FabricIdRegisters, EveryFieldFromRawHex) {
   struct Row {
-    uint8_t code;
-    uint8_t hitChannels, hitBits, normBits, sysChannels, sysBits;
-    bool hashed, split, six;
+    const char* what;
+    uint32_t reg208, reg20C, reg3F8;
+    FabricIdLayout layout;
+    uint32_t socketMask, socketShift, dieMask, dieShift, nodeMask;
+    uint8_t hash64K, hash2M, hash1G;
   };
+  constexpr auto C = FabricIdLayout::Combined;
+  constexpr auto E = FabricIdLayout::Extended;
   const Row rows[] = {
-      {0, 1, 0, 0, 1, 0, false, false, false},  {1, 2, 1, 1, 2, 1, false, false, false},
-      {2, 1, 0, 0, 1, 0, false, false, false},  {3, 4, 2, 2, 4, 2, false, false, false},
-      {4, 1, 0, 0, 1, 0, false, false, false},  {5, 8, 3, 3, 8, 3, false, false, false},
-      {6, 6, 3, 3, 6, 3, false, false, true},   {7, 1, 0, 4, 1, 0, false, false, false},
-      {8, 1, 0, 1, 1, 0, false, false, false},  {9, 1, 0, 0, 1, 0, false, false, false},
-      {10, 1, 0, 0, 1, 0, false, false, false}, {11, 1, 0, 0, 1, 0, false, false, false},
-      {12, 2, 1, 1, 2, 1, true, false, false},  {13, 4, 2, 2, 4, 2, true, true, false},
-      {14, 8, 3, 3, 8, 3, true, true, false},   {15, 1, 0, 0, 1, 0, false, false, false},
+      {"Combined: shifts 31:28 and 27:24, masks 23:16 and 15:8", 0xB9C18500, 0xFFFFFFFF, 0, C, 0xC1,
+       0xB, 0x85, 0x9, 0xC5, 1, 1, 1},
+      {"Combined: select 7:0 zero under all other bits", 0xFFFFFF00, 0, 0xFFFFFFFF, C, 0xFF, 0xF,
+       0xFF, 0xF, 0xFF, 1, 1, 1},
+      // 0x20C: node-id shift 9 (3:0), socket 3 above it (9:8), die-id mask 5
+      // (18:16), socket-id mask 7 (26:24), bits 4, 7, 10, 15, 19, 23, 27 set.
+      {"Extended: select bit 7, nodeMask 25:16", 0x06018080, 0x0F8D8799, 0xFF8FFFFF, E, 0xE00, 12,
+       0xA00, 9, 0x201, 0, 0, 0},
+      {"Extended: select bit 0, 64 KiB hash bit 20", 0x00000001, 0, 0x00100000, E, 0, 0, 0, 0, 0, 1,
+       0, 0},
+      {"Extended: 2 MiB hash bit 21", 0x00000001, 0, 0x00200000, E, 0, 0, 0, 0, 0, 0, 1, 0},
+      {"Extended: 1 GiB hash bit 22", 0x00000001, 0, 0x00400000, E, 0, 0, 0, 0, 0, 0, 0, 1},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(+r.code);
-    const auto hit = atd::checkDramHitChannels(r.code);
-    const auto norm = atd::calcNormAddrChannels(r.code);
-    const auto sys = atd::calcSysAddrChannels(r.code);
-    EXPECT_EQ(hit.channels, r.hitChannels);
-    EXPECT_EQ(hit.bits, r.hitBits);
-    EXPECT_EQ(norm.bits, r.normBits);
-    EXPECT_EQ(sys.channels, r.sysChannels);
-    EXPECT_EQ(sys.bits, r.sysBits);
-    EXPECT_EQ(sys.hashed, r.hashed);
-    EXPECT_EQ(sys.split, r.split);
-    EXPECT_EQ(norm.split, r.split);
-    EXPECT_EQ(hit.sixChannel, r.six);
-    EXPECT_EQ(norm.sixChannel, r.six);
+    SCOPED_TRACE(r.what);
+    EXPECT_EQ(atd::decodeFabricIdLayout(r.reg208), r.layout);
+    const auto m = atd::decodeFabricIdMasks(r.reg208, r.reg20C, r.reg3F8);
+    EXPECT_EQ(m.layout, r.layout);
+    EXPECT_EQ(m.socketMask, r.socketMask);
+    EXPECT_EQ(m.socketShift, r.socketShift);
+    EXPECT_EQ(m.dieMask, r.dieMask);
+    EXPECT_EQ(m.dieShift, r.dieShift);
+    EXPECT_EQ(m.nodeMask, r.nodeMask);
+    EXPECT_EQ(m.hash.hash64KEnable, r.hash64K);
+    EXPECT_EQ(m.hash.hash2MEnable, r.hash2M);
+    EXPECT_EQ(m.hash.hash1GEnable, r.hash1G);
+  }
+}
+
+// F0x104 and F0x1B4 as the registers hold them: the hole base is bits 31:24,
+// the offset bits 31:20 (Combined) or 31:12 (Extended), from address bit 28.
+TEST(HoleAndOffsetRegisters, FromRawHex) {
+  struct Row {
+    FabricIdLayout layout;
+    uint32_t reg104, reg1B4;
+    uint64_t holeBase, hiAddrOffset;
+  };
+  const Row rows[] = {
+      {FabricIdLayout::Combined, 0x81FFFFFF, 0x801FFFFF, 0x81000000, 0x8010000000},
+      {FabricIdLayout::Extended, 0x00FFFFFF, 0x80001FFF, 0, 0x800010000000},
+      {FabricIdLayout::Combined, 0xC0000000, 0x00400001, 0xC0000000, 0x40000000},
+      {FabricIdLayout::Extended, 0xC0000001, 0x00400001, 0xC0000000, 0x4000000000},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(atd::decodeDramHoleBase(r.reg104), r.holeBase) << std::hex << r.reg104;
+    EXPECT_EQ(atd::decodeHiAddrOffset(r.layout, r.reg1B4), r.hiAddrOffset) << std::hex << r.reg1B4;
   }
 }
 
