@@ -10,9 +10,11 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus"
 if [ -d "$seeds" ]; then cp -r "$seeds"/. "$work/corpus/" 2>/dev/null || true; fi
 cd "$work"
+# The target's own exit status decides: a crash or a failed check is non-zero.
+status=0
 "$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-  corpus 2>&1 | tee log.txt | grep -E "^(stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|Done)" || true
-status=${PIPESTATUS[0]}
+  corpus >log.txt 2>&1 || status=$?
+grep -E "^(stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|Done)" log.txt || true
 # One line per target in the build's summary, for reports.
 summary="${FUZZ_SUMMARY:-}"
 if [ -n "$summary" ]; then
