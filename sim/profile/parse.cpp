@@ -123,7 +123,8 @@ class ProfileReader final : public nlohmann::json_sax<Json> {
 
 Json Parse(const std::string& text, const std::string& name) {
   ProfileReader reader(text, name);
-  Json::sax_parse(text, &reader);
+  // Every error throws from the reader; the parser stops early only then.
+  if (!Json::sax_parse(text, &reader)) throw ProfileError(name, "not valid JSON");
   if (!reader.duplicate().empty())
     throw ProfileError(reader.duplicate(), "the key appears twice in its object");
   return std::move(reader.document());
