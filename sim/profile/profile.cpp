@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <set>
 #include <sstream>
-#include <vector>
 
 namespace sim::profile {
 
@@ -28,6 +26,8 @@ uint64_t Number(const Json& v, const std::string& path, uint64_t max) {
     if (errno == ERANGE) throw ProfileError(path, "number out of range: \"" + s + "\"");
     if (end == s.c_str() + (hex ? 2 : 0) || *end != '\0')
       throw ProfileError(path, "not a number: \"" + s + "\"");
+  } else if (v.is_number_float()) {
+    throw ProfileError(path, "expected a whole number of at most 64 bits, found " + v.dump());
   } else {
     throw ProfileError(path,
                        "expected a number (or a hex string), found " + std::string(v.type_name()));
@@ -72,62 +72,15 @@ void Load(const Json& profile, Platform& platform) {
   for (size_t i = 0; i < SectionCount(); ++i) {
     const Section& s = Sections()[i];
     auto it = profile.find(s.key);
-    if (it != profile.end()) s.load(*it, std::string("$.") + s.key, platform);
-  }
-}
-
-Json Parse(const std::string& text, const std::string& name) {
-  // The parser reports every container and key as it goes; the keys seen in
-  // each open object are kept to find a second one with the same name.
-  struct Open {
-    bool array;
-    size_t index = 0;
-    std::string key;
-    std::set<std::string> keys;
-  };
-  std::vector<Open> open;
-  std::string duplicate;
-  auto where = [&] {
-    std::string path = "$";
-    for (size_t i = 0; i + 1 < open.size(); ++i)
-      path += open[i].array ? "[" + std::to_string(open[i].index) + "]" : "." + open[i].key;
-    return path;
-  };
-  auto elementDone = [&] {
-    if (!open.empty() && open.back().array) ++open.back().index;
-  };
-  using Event = nlohmann::json::parse_event_t;
-  auto seen = [&](int, Event event, Json& parsed) {
-    switch (event) {
-      case Event::object_start:
-      case Event::array_start:
-        open.push_back(Open{event == Event::array_start, 0, {}, {}});
-        break;
-      case Event::key: {
-        Open& o = open.back();
-        o.key = parsed.get<std::string>();
-        if (!o.keys.insert(o.key).second && duplicate.empty()) duplicate = where() + "." + o.key;
-        break;
-      }
-      case Event::object_end:
-      case Event::array_end:
-        open.pop_back();
-        elementDone();
-        break;
-      case Event::value:
-        elementDone();
-        break;
+    if (it == profile.end()) continue;
+    const std::string path = std::string("$.") + s.key;
+    try {
+      s.load(*it, path, platform);
+    } catch (const nlohmann::json::exception& e) {
+      throw UncheckedValueError(path,
+                                std::string("a value the loader did not expect: ") + e.what());
     }
-    return true;
-  };
-  Json j;
-  try {
-    j = Json::parse(text, seen);
-  } catch (const nlohmann::json::parse_error& e) {
-    throw ProfileError(name, std::string("not valid JSON: ") + e.what());
   }
-  if (!duplicate.empty()) throw ProfileError(duplicate, "the key appears twice in its object");
-  return j;
 }
 
 void LoadFile(const std::string& file, Platform& platform) {

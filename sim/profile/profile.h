@@ -22,6 +22,13 @@ struct ProfileError : std::runtime_error {
   std::string path;
 };
 
+// A JSON library error inside a section loader: the loader used a value it
+// had not checked. Reported like any ProfileError, at the section's path; the
+// profile fuzz target treats it as the loader fault it is.
+struct UncheckedValueError : ProfileError {
+  using ProfileError::ProfileError;
+};
+
 // A number written as a JSON integer or as a string ("0x1F", "31"), at most
 // `max`.
 uint64_t Number(const Json& v, const std::string& path, uint64_t max = UINT64_MAX);
@@ -46,9 +53,10 @@ struct Section {
 const Section* Sections();
 size_t SectionCount();
 
-// Parses JSON text. Text that is not JSON, and an object that holds the same
-// key twice (where one of the two would be ignored), are ProfileErrors; `name`
-// names the input in them.
+// Parses JSON text. Text that is not JSON (named by `name`, with its line and
+// column), a number too large for the parser (at its JSON path, or "$" for a
+// lone number), and an object that holds the same key twice (where one of the
+// two would be ignored) are ProfileErrors.
 Json Parse(const std::string& text, const std::string& name);
 
 // Loads a whole profile into `platform`.

@@ -93,6 +93,9 @@ TEST(McaSnapshotDecode, DamagedSnapshotsNameThePath) {
            logged + "}]}",
        {"snapshot, banks[0].status: expected bit 63 (VAL) set: the bank reader logs a bank only "
         "when it is, found 0x1"}},
+      {"number beyond a double",
+       head + R"("bankCount": 1e501, "banks": []})",
+       {"snapshot, JSON: expected a JSON object, found number overflow: 1e501 is out of range"}},
       {"unknown state",
        head + R"("bankCount": 1, "banks": [{"bank": 0, "state": "odd"}]})",
        {"snapshot, banks[0].state: expected \"absent\", \"no valid error\" or \"logged\", found "

@@ -21,6 +21,15 @@ problem() { echo "FAIL: $(basename "$efi"): $*"; fail=1; }
 [[ -f $efi ]] || { echo "FAIL: image $efi not found (build it first)"; exit 1; }
 [[ -f $so ]] || { echo "FAIL: link output $so not found"; exit 1; }
 
+# The standard output of a tool into the variable $1. A tool that fails is a
+# problem in itself, never an empty answer that would pass the check after it.
+capture() {
+  local var=$1 text
+  shift
+  text=$("$@") || problem "'$*' failed with status $?"
+  printf -v "$var" '%s' "$text"
+}
+
 # Little-endian unsigned integer of $2 bytes at byte offset $1.
 u() { od -An -tu"$2" -j "$1" -N "$2" --endian=little "$efi" | tr -d ' '; }
 
@@ -47,31 +56,36 @@ for ((i = 0; i < nsections; i++)); do
 done
 ((have_reloc)) || problem "no .reloc section among $nsections sections"
 
-undefined=$(nm -u "$so")
+capture undefined nm -u "$so"
 [[ -z $undefined ]] || problem "undefined symbols in $(basename "$so"): $(echo $undefined)"
 
-others=$(readelf -rW "$so" | awk '/^[0-9a-f]+ +[0-9a-f]+ +R_/ && $3 != "R_X86_64_RELATIVE" {print $3, $5}' | sort -u)
+capture relocations readelf -rW "$so"
+others=$(awk '/^[0-9a-f]+ +[0-9a-f]+ +R_/ && $3 != "R_X86_64_RELATIVE" {print $3, $5}' <<<"$relocations" | sort -u)
 [[ -z $others ]] || problem "relocations the start-up code does not apply: $(echo $others)"
 
 # The start-up code runs no constructors: static data must be
 # constant-initialised.
-ctors=$(objdump -h "$so" | awk '$2 ~ /^\.(init_array|ctors|preinit_array)$/ && $3 != "00000000" {print $2}')
+capture headers objdump -h "$so"
+ctors=$(awk '$2 ~ /^\.(init_array|ctors|preinit_array)$/ && $3 != "00000000" {print $2}' <<<"$headers")
 [[ -z $ctors ]] || problem "global constructors in the link ($(echo $ctors)) would never run"
 
 entry=$(u $((opt + 16)) 4)
-start=$(nm "$so" | awk '$3 == "EfiImageStart" {print $1}')
+capture symbols nm "$so"
+start=$(awk '$3 == "EfiImageStart" {print $1}' <<<"$symbols")
 if [[ -z $start ]]; then
   problem "no EfiImageStart in $(basename "$so")"
 elif ((entry != 16#$start)); then
   problem "PE entry point $(printf 0x%x "$entry") is not EfiImageStart (0x$start)"
 fi
 
-simd=$(objdump -d "$efi" | grep -E '%([xyz]mm|mm)[0-9]' | head -3)
+capture code objdump -d "$efi"
+simd=$(grep -E '%([xyz]mm|mm)[0-9]' <<<"$code" | head -3)
 [[ -z $simd ]] || problem "SSE/AVX/MMX registers used: $(echo "$simd" | tr -s ' \t' ' ')"
 
 # Writable memory the image leaves out (orphan .bss.* sections, say) would
 # start with whatever the firmware's pages held: all of it must be in .data.
-stray=$(readelf -SW "$so" | sed 's/^ *\[ *[0-9]*\] *//' |
+capture sections readelf -SW "$so"
+stray=$(sed 's/^ *\[ *[0-9]*\] *//' <<<"$sections" |
   awk '$1 ~ /^\./ && $NF != "" { for (i = 1; i <= NF; i++) if ($i ~ /^W?A[A-Z]*$/ && $i ~ /W/) print $1 }' |
   grep -vxE '\.data|\.dynamic' | sort -u)
 [[ -z $stray ]] || problem "writable sections outside the image's .data: $(echo $stray)"

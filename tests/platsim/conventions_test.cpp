@@ -41,6 +41,15 @@ TEST(PlatsimConventions, ExitCodesAndMessages) {
       {"translate sys --profile " +
            dir.Write("dup.json", R"({"topology": {"sockets": 1}, "topology": {}})") + " 1",
        2, "", "profile error: $.topology: the key appears twice in its object"},
+      // A number beyond the range of a double: at its path, or "$" when it
+      // is the whole text; the column is that of its last character.
+      {"translate sys 1 --profile " + dir.Write("lone.json", "1e501r\""), 2, "",
+       "profile error: $: number overflow: 1e501 is out of range (line 1, column 5)"},
+      {"translate sys 1 --profile " +
+           dir.Write("deep.json", "{\"topology\":\n {\"sockets\": -1e501}}"),
+       2, "",
+       "profile error: $.topology.sockets: number overflow: -1e501 is out of range (line 2, column "
+       "19)"},
       {"translate sys 0x723456789 --help", 0, "--profile", ""},
       {"mailbox set --help", 0, "--diag", ""},
       {"acpi dump --help", 0, "--json", ""},

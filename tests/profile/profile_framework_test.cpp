@@ -122,6 +122,34 @@ TEST(ProfileParse, ADuplicateKeyIsAnErrorAtItsPath) {
   }
 }
 
+// A number beyond the range of a double stops the parser: an error at the
+// path where the number stands, with its line and column.
+TEST(ProfileParse, ANumberTooLargeIsAnErrorAtItsPath) {
+  struct Row {
+    std::string text;
+    const char* path;
+    const char* where;
+  };
+  const Row rows[] = {
+      {"1e501r\"", "$", "(line 1, column 5)"},
+      {"-1E+999", "$", "(line 1, column 7)"},
+      {R"({"a": [1, 2, 1e501]})", "$.a[2]", "(line 1, column 18)"},
+      {"{\"a\": [[0],\n  {\"b\": 1e999}]}", "$.a[1].b", "(line 2, column 13)"},
+      {R"([{"x": 1}, -1e400])", "$[1]", "(line 1, column 17)"},
+      {R"({"n": )" + std::string(400, '9') + "}", "$.n", "(line 1, column 406)"},
+  };
+  for (const Row& r : rows) {
+    try {
+      sim::profile::Parse(r.text, "test");
+      ADD_FAILURE() << r.text << " accepted";
+    } catch (const ProfileError& e) {
+      EXPECT_EQ(e.path, r.path) << r.text;
+      EXPECT_NE(std::string(e.what()).find("number overflow"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(r.where), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(ProfileLoad, EverySectionOfTheDefaultIsKnownAndLoads) {
   sim::Platform p;
   const Json d = sim::profile::Default();

@@ -146,6 +146,14 @@ McaSnapshot DecodeMcaSnapshot(std::span<const uint8_t> text, Decoded& out) {
     if (const auto p = what.find("] "); p != std::string::npos) what = what.substr(p + 2);
     Damaged(out, "JSON", "a JSON object", what, e.byte > 0 ? e.byte - 1 : 0);
     return s;
+  } catch (const Json::out_of_range& e) {
+    // A number beyond the range of a double (1e501): the parser names the
+    // token, not where it stands.
+    std::string what = e.what();
+    const auto open = what.find('\''), close = what.rfind('\'');
+    const std::string token = open < close ? what.substr(open + 1, close - open - 1) : what;
+    Damaged(out, "JSON", "a JSON object", "number overflow: " + token + " is out of range");
+    return s;
   }
   if (!duplicate.empty()) Damaged(out, duplicate, "a key given once", "the key given twice");
   if (!j.is_object()) {
