@@ -5,15 +5,11 @@
 #include "efi/uefi.h"
 #include "mem_tune/mailbox_field.h"
 #include "mem_tune_mailbox.h"
+#include "tiv_setup.h"
 
 #include <cstdint>
 
 namespace mts {
-
-constexpr EFI_GUID kTivSetupGuid = {
-    0x3A997502, 0x647A, 0x4C82, {0x99, 0x8E, 0x52, 0xEF, 0x94, 0x86, 0xA2, 0x47}};
-// "TivSetup" as UTF-16.
-constexpr CHAR16 kTivSetupName[] = {'T', 'i', 'v', 'S', 'e', 't', 'u', 'p', 0};
 
 constexpr UINTN kSetupReadBufferSize = 1712;
 constexpr uint16_t kSetupMarkerOffset = 0xE6;

@@ -57,10 +57,6 @@ constexpr uint32_t BankHash(uint32_t word, uint16_t col, uint32_t row) {
   return (word & 1u) & (Parity(col & (word >> 1) & 0x1FFFu) ^ Parity(row & (word >> 14)));
 }
 
-constexpr uint32_t BankBitsOf(uint32_t noofbank) {
-  return noofbank == 1 ? 4 : noofbank == 2 ? 5 : 3;  // 0 and 3 both mean three bits
-}
-
 void WriteRecord(DramAddress* out, uint8_t chipSelect, uint8_t bank, uint32_t row, uint16_t col,
                  uint8_t rankMul) {
   // One field at a time: the caller's bytes between them stay as they were.
@@ -164,7 +160,7 @@ void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, 
     Say(sink, "translate_norm_to_dram_addr: ERROR: ChannelConfigTable is not available\n");
     return;
   }
-  const unsigned s = (static_cast<unsigned>(socket) + die) * 8u + channel;
+  const unsigned s = ChannelSlot(socket, die, channel);
   if (s >= kChannelSlots) {
     // The table has 16 slots; anything else would read past it.
     WriteRecord(out, 0, 0, 0, 0, 0);
@@ -183,14 +179,14 @@ void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, 
   for (unsigned c = 0; c < kChipSelects; ++c) {
     const unsigned p = c / 2;
     const uint32_t cfg = t.addrCfg[s][p];
-    const bool primaryEnabled = (cfg >> (c & 1u)) & 1u;
+    const bool primaryEnabled = AddrCfg::CsEn(cfg, c);
     const uint32_t mask = ~t.csMask[s][p];
     if (primaryEnabled && (a39to8 & mask) == (t.csBase[s][c] & mask)) {
       cs = c;
       matchKind = kMatchPrimary;
       break;
     }
-    const bool secondaryEnabled = (cfg >> (24 + (c & 1u))) & 1u;
+    const bool secondaryEnabled = AddrCfg::CsSecEn(cfg, c);
     const uint32_t maskSec = ~t.csMaskSec[s][p];
     if (secondaryEnabled && (a39to8 & maskSec) == (t.csBaseSec[s][c] & maskSec)) {
       cs = c;
@@ -211,11 +207,11 @@ void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, 
     cfg = t.addrCfg[s][cs / 2];
     bankAddrSel = t.bankAddrSel[s][cs / 2];
   }
-  const uint32_t noofbank = (cfg >> AddrCfg::kNoofbankShift) & 3u;
-  const uint32_t noofrm = (cfg >> AddrCfg::kNoofrmShift) & 3u;
-  const uint32_t noofrwolo = (cfg >> AddrCfg::kNoofrwoloShift) & 0xFu;
-  const uint32_t noofrowhi = (cfg >> AddrCfg::kNoofrowhiShift) & 0xFu;
-  const uint32_t noofcol = (cfg >> AddrCfg::kNoofcolShift) & 0xFu;
+  const uint32_t noofbank = AddrCfg::Noofbank::Get(cfg);
+  const uint32_t noofrm = AddrCfg::Noofrm::Get(cfg);
+  const uint32_t noofrwolo = AddrCfg::Noofrwolo::Get(cfg);
+  const uint32_t noofrowhi = AddrCfg::Noofrowhi::Get(cfg);
+  const uint32_t noofcol = AddrCfg::Noofcol::Get(cfg);
   Say(sink,
       "translate_norm_to_dram_addr: noofbank = %d, noofrm = %d, noofrwolo = %d, noofrowhi = %d, "
       "noofcol = %d\n",
@@ -225,7 +221,7 @@ void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, 
   if (cs >= kChipSelects || ((t.csPresent[s] >> cs) & 1u) == 0)
     Say(sink, "translate_norm_to_dram_addr: ERROR: Rank is out of bounds\n");
 
-  const uint32_t bankBits = BankBitsOf(noofbank);
+  const uint32_t bankBits = AddrCfg::BankBits(noofbank);
   const uint32_t rowLoBits = noofrwolo + 10;
   const uint32_t rowHiBits = noofrowhi;
   const uint32_t colBits = noofcol + 5;
@@ -263,10 +259,10 @@ void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, 
     in.rmSel[k] = Field4(rmAddrSel, k);
     in.rmSelSec[k] = Field4(rmAddrSelSec, k);
   }
-  in.rowInvEven = static_cast<uint8_t>((rmAddrSel >> kRowInvEvenShift) & 3u);
-  in.rowInvOdd = static_cast<uint8_t>((rmAddrSel >> kRowInvOddShift) & 3u);
-  in.rowInvEvenSec = static_cast<uint8_t>((rmAddrSelSec >> kRowInvEvenShift) & 3u);
-  in.rowInvOddSec = static_cast<uint8_t>((rmAddrSelSec >> kRowInvOddShift) & 3u);
+  in.rowInvEven = static_cast<uint8_t>(RmAddrSel::RowInvEven::Get(rmAddrSel));
+  in.rowInvOdd = static_cast<uint8_t>(RmAddrSel::RowInvOdd::Get(rmAddrSel));
+  in.rowInvEvenSec = static_cast<uint8_t>(RmAddrSel::RowInvEven::Get(rmAddrSelSec));
+  in.rowInvOddSec = static_cast<uint8_t>(RmAddrSel::RowInvOdd::Get(rmAddrSelSec));
   in.matchKind = matchKind;
   in.chipSelect = cs;
   for (unsigned k = 0; k < kBankHashWords; ++k) in.bankHashCtl[k] = bankHashCtl[k];

@@ -3,7 +3,7 @@
 // address to the PlatformTopologyProtocol double (sim/topology_double.h).
 #pragma once
 
-#include "addr_translate/dram/channel_config_table.h"
+#include "channel_config_table.h"
 #include "sim/platform.h"
 
 namespace sim::dram {

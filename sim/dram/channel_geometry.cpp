@@ -181,7 +181,7 @@ void ClearSlot(atd::ChannelConfigTable& t, unsigned s) {
 }  // namespace
 
 unsigned SlotOf(unsigned socket, unsigned die, unsigned channel) {
-  return (socket + die) * 8 + channel;
+  return atd::ChannelSlot(socket, die, channel);
 }
 
 std::string Describe(const ChannelGeometry& g) {
@@ -224,23 +224,21 @@ void BuildChannelGeometry(atd::ChannelConfigTable& t, const ChannelGeometry& g) 
   }
 
   const uint32_t noofbank = g.bankBits - 3;  // 3, 4, 5 bits: codes 0, 1, 2
-  uint32_t geometry =
-      (noofbank << atd::AddrCfg::kNoofbankShift) | (g.rmBits << atd::AddrCfg::kNoofrmShift) |
-      ((l.rowLo - 10) << atd::AddrCfg::kNoofrwoloShift) |
-      (l.rowHi << atd::AddrCfg::kNoofrowhiShift) | ((g.colBits - 5) << atd::AddrCfg::kNoofcolShift);
+  using atd::AddrCfg;
+  uint32_t geometry = AddrCfg::Noofbank::Put(noofbank) | AddrCfg::Noofrm::Put(g.rmBits) |
+                      AddrCfg::Noofrwolo::Put(l.rowLo - 10) | AddrCfg::Noofrowhi::Put(l.rowHi) |
+                      AddrCfg::Noofcol::Put(g.colBits - 5);
   const uint32_t rowAddrSel =
       (l.rowStart - 12) | (l.rowHi > 0 ? (l.rowStart + l.rowLo - 24) << 4 : 0);
-  const uint32_t rmSel = Fields4(l.rm, 0, 3, 12) |
-                         (static_cast<uint32_t>(g.rowInvEven) << atd::kRowInvEvenShift) |
-                         (static_cast<uint32_t>(g.rowInvOdd) << atd::kRowInvOddShift);
+  const uint32_t rmSel = Fields4(l.rm, 0, 3, 12) | atd::RmAddrSel::RowInvEven::Put(g.rowInvEven) |
+                         atd::RmAddrSel::RowInvOdd::Put(g.rowInvOdd);
   for (unsigned p = 0; p < 2; ++p) {
     const bool even = 2 * p < g.chipSelects;
     const bool odd = 2 * p + 1 < g.chipSelects;
     if (!even) continue;
     uint32_t cfg = geometry;
-    if (primary) cfg |= (even ? atd::AddrCfg::kCsEnEven : 0) | (odd ? atd::AddrCfg::kCsEnOdd : 0);
-    if (secondary)
-      cfg |= (even ? atd::AddrCfg::kCsSecEnEven : 0) | (odd ? atd::AddrCfg::kCsSecEnOdd : 0);
+    if (primary) cfg |= AddrCfg::CsEnEven::Put(even) | AddrCfg::CsEnOdd::Put(odd);
+    if (secondary) cfg |= AddrCfg::CsSecEnEven::Put(even) | AddrCfg::CsSecEnOdd::Put(odd);
     t.addrCfg[s][p] = cfg;
     if (primary) t.csMask[s][p] = mask;
     if (secondary) t.csMaskSec[s][p] = mask;

@@ -103,7 +103,7 @@ struct Range {
 
 bool Enabled(const ChannelConfigTable& t, unsigned s, Range r) {
   const uint32_t cfg = t.addrCfg[s][r.cs / 2];
-  return ((cfg >> ((r.secondary ? 24 : 0) + (r.cs & 1u))) & 1u) != 0;
+  return r.secondary ? AddrCfg::CsSecEn(cfg, r.cs) : AddrCfg::CsEn(cfg, r.cs);
 }
 
 // The mask (set bits take no part) and base of range `r`.
@@ -178,12 +178,11 @@ bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const Dram
     }
   }
 
-  const unsigned bankCode = (cfg >> AddrCfg::kNoofbankShift) & 3u;
-  const unsigned bankBits = bankCode == 1 ? 4 : bankCode == 2 ? 5 : 3;
-  const unsigned rmBits = (cfg >> AddrCfg::kNoofrmShift) & 3u;
-  const unsigned rowLo = ((cfg >> AddrCfg::kNoofrwoloShift) & 0xFu) + 10;
-  const unsigned rowHi = (cfg >> AddrCfg::kNoofrowhiShift) & 0xFu;
-  const unsigned colBits = ((cfg >> AddrCfg::kNoofcolShift) & 0xFu) + 5;
+  const unsigned bankBits = AddrCfg::BankBits(AddrCfg::Noofbank::Get(cfg));
+  const unsigned rmBits = AddrCfg::Noofrm::Get(cfg);
+  const unsigned rowLo = AddrCfg::Noofrwolo::Get(cfg) + 10;
+  const unsigned rowHi = AddrCfg::Noofrowhi::Get(cfg);
+  const unsigned colBits = AddrCfg::Noofcol::Get(cfg) + 5;
   const unsigned kind = !r.secondary ? 0 : Enabled(t, s, {false, r.cs}) ? 1 : 2;
   const bool odd = (r.cs & 1u) != 0;
 
@@ -219,8 +218,9 @@ bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const Dram
     // Inversion only where the primary range is enabled (an even chip select
     // matched by its secondary range alone keeps its row as read).
     const uint32_t rm = kind == 0 ? t.rmAddrSel[s][p] : t.rmAddrSelSec[s][p];
-    const unsigned inv =
-        kind == 2 ? 0 : (rm >> (odd ? atd::kRowInvOddShift : atd::kRowInvEvenShift)) & 3u;
+    const unsigned inv = kind == 2 ? 0
+                         : odd     ? atd::RmAddrSel::RowInvOdd::Get(rm)
+                                   : atd::RmAddrSel::RowInvEven::Get(rm);
     if ((inv & 2u) && width >= 1 && width - 1 < 32) row ^= Bit(width - 1);
     if ((inv & 1u) && width >= 2 && width - 2 < 32) row ^= Bit(width - 2);
     if (width < 32 && (d.row >> width)) {

@@ -12,8 +12,8 @@
 // "ConfigTokenWrite".
 #pragma once
 
-#include "mem_tune/config_token.h"
-#include "mem_tune/mem_tune_provider.h"
+#include "config_token_service.h"
+#include "mem_tune_provider.h"
 #include "mem_tune_mailbox.h"
 #include "pi/smm_access2.h"
 #include "pi/smm_base2.h"

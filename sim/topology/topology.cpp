@@ -1,6 +1,6 @@
 #include "sim/topology/topology.h"
 
-#include "addr_translate/fabric/fabric_registers.h"
+#include "registers/fabric_registers.h"
 #include "sim/dram/channel_config_store.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // machine (sockets, dies, channels, interleave, hashing, hole, second map).
 #pragma once
 
-#include "addr_translate/fabric/fabric_decode.h"
+#include "registers/fabric_id_masks.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/fabric/data_fabric.h"
 #include "sim/platform.h"

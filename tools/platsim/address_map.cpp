@@ -1,9 +1,9 @@
 #include "tools/platsim/address_map.h"
 
-#include "addr_translate/dram/channel_config_table.h"
+#include "channel_config_table.h"
 #include "addr_translate/fabric/check_dram_hit.h"
 #include "addr_translate/fabric/fabric_access.h"
-#include "addr_translate/fabric/fabric_registers.h"
+#include "registers/fabric_registers.h"
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/fabric/data_fabric.h"
@@ -22,7 +22,6 @@ namespace {
 
 using namespace atd::fabric_reg;
 
-constexpr uint32_t kNoCcm = 0xFFFFFFFFu;
 // Granules looked at from each end of a map to find its channels and the
 // first and last byte each one serves. Every interleave selects its channel
 // from address bits within the first 2^12 granules above the start bit.
@@ -30,17 +29,6 @@ constexpr unsigned kScanGranules = 4096;
 
 std::string Range(uint64_t from, uint64_t to) {
   return "[" + records::HexText(from, 16) + ", " + records::HexText(to, 16) + "]";
-}
-
-// The CCM block the maps are read from, found as checkDramHit finds it.
-uint32_t FindCcmInstance() {
-  const uint32_t count = BlockInstanceCount::Count::Get(
-      atd::readFabricRegister(0, BlockInstanceCount::kReg, atd::kBroadcastInstance));
-  for (uint32_t k = 0; k < count; ++k) {
-    const uint32_t info = atd::readFabricRegister(0, BlockInstanceInfo::kReg, k);
-    if (info != 0 && BlockInstanceInfo::InstanceType::Get(info) == 0) return k;
-  }
-  return kNoCcm;
 }
 
 DramMap DecodeMap(const AddressMap& am, unsigned index, uint32_t baseReg, uint32_t limitReg) {
@@ -79,17 +67,13 @@ Dimms ReadDimms(const atd::ChannelConfigTable& t, unsigned socket, unsigned die,
     const unsigned present = std::popcount(static_cast<unsigned>((t.csPresent[s] >> (2 * p)) & 3u));
     if (present == 0) continue;
     const uint32_t cfg = t.addrCfg[s][p];
-    const auto field = [cfg](unsigned shift, unsigned width) {
-      return (cfg >> shift) & ((1u << width) - 1);
-    };
-    const unsigned noofbank = field(AddrCfg::kNoofbankShift, 2);
     PairGeometry g{};
     g.pair = p;
     g.chipSelects = present;
-    g.bankBits = noofbank == 1 ? 4 : noofbank == 2 ? 5 : 3;
-    g.rowBits = field(AddrCfg::kNoofrwoloShift, 4) + 10 + field(AddrCfg::kNoofrowhiShift, 4);
-    g.colBits = field(AddrCfg::kNoofcolShift, 4) + 5;
-    g.rmBits = field(AddrCfg::kNoofrmShift, 2);
+    g.bankBits = AddrCfg::BankBits(AddrCfg::Noofbank::Get(cfg));
+    g.rowBits = AddrCfg::Noofrwolo::Get(cfg) + 10 + AddrCfg::Noofrowhi::Get(cfg);
+    g.colBits = AddrCfg::Noofcol::Get(cfg) + 5;
+    g.rmBits = AddrCfg::Noofrm::Get(cfg);
     d.capacity += g.chipSelects * g.BytesPerChipSelect();
     d.pairs.push_back(g);
   }
@@ -302,7 +286,7 @@ uint64_t LastDramByte(const AddressMap& am, const DramMap& m) {
 AddressMap Read(sim::Platform& p, TranslationProtocol& protocol) {
   AddressMap am{};
   am.masks = atd::readFabricIdMasks();
-  am.ccmInstance = FindCcmInstance();
+  am.ccmInstance = atd::findCcmInstance();
   am.reg104 = atd::readFabricRegister(0, DramHoleControl::kReg, am.ccmInstance);
   am.holeBase = atd::decodeDramHoleBase(am.reg104);
   am.logicalChannelMap[0] =

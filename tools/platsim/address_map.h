@@ -101,7 +101,7 @@ struct Finding {
 
 struct AddressMap {
   atd::FabricIdMasks masks;
-  uint32_t ccmInstance;  // 0xFFFFFFFF: none, the maps answer broadcast reads
+  uint32_t ccmInstance;  // atd::kNoCcmInstance: none, the maps answer broadcast reads
   uint32_t reg104;
   uint64_t holeBase;              // dramHoleBase
   bool hasHole;                   // holeBase != 0, or a map has holeEn

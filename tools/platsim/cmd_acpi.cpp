@@ -6,7 +6,7 @@
 // Every invocation starts from the profile; --dump writes the tables as they
 // stand after the append.
 #include "addr_translate/errors/error_slots.h"
-#include "diag/boot_services_table.h"
+#include "harness/driver_bindings.h"
 #include "sim/acpi/acpi_tables.h"
 #include "sim/profile/profile.h"
 #include "tools/platsim/commands.h"
@@ -280,12 +280,14 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
     const auto data = ReadInputBytes(args->file, "record file");
     sim::Platform platform;
     LoadPlatform(opts, platform);
-    diag::gBS = platform.BootServices();
-    platform.calls.clear();
-    const EFI_STATUS s = atd::AppendBertRecord(
-        data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()),
-        static_cast<uint8_t>(kind), static_cast<uint8_t>(severity));
-    diag::gBS = nullptr;
+    EFI_STATUS s;
+    {
+      const sim::AddrTranslateBindings bound(platform);
+      platform.calls.clear();
+      s = atd::AppendBertRecord(data.empty() ? nullptr : data.data(),
+                                static_cast<uint32_t>(data.size()), static_cast<uint8_t>(kind),
+                                static_cast<uint8_t>(severity));
+    }
     Report(opts, platform, {"AppendBertRecord", s, kBertSignature}, args->dump);
   });
 
@@ -301,14 +303,15 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
     const auto data = ReadInputBytes(args->file, "record file");
     sim::Platform platform;
     LoadPlatform(opts, platform);
-    diag::gBS = platform.BootServices();
-    platform.calls.clear();
     const VOID* p = data.empty() ? nullptr : data.data();
     const auto size = static_cast<uint32_t>(data.size());
-    const EFI_STATUS s = counted
-                             ? atd::AddHestErrorSources(p, size, static_cast<uint32_t>(count), 0)
-                             : atd::AddHestErrorSource(p, size, 0, 0);
-    diag::gBS = nullptr;
+    EFI_STATUS s;
+    {
+      const sim::AddrTranslateBindings bound(platform);
+      platform.calls.clear();
+      s = counted ? atd::AddHestErrorSources(p, size, static_cast<uint32_t>(count), 0)
+                  : atd::AddHestErrorSource(p, size, 0, 0);
+    }
     Report(opts, platform,
            {counted ? "AddHestErrorSources" : "AddHestErrorSource", s, kHestSignature}, args->dump);
   });

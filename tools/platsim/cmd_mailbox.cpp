@@ -3,6 +3,7 @@
 #include "mem_tune/config_token.h"
 #include "mem_tune/driver_entry.h"
 #include "mem_tune/setup_variable.h"
+#include "mem_tune/smi_handler.h"
 #include "sim/profile/profile.h"
 #include "sim/smm/smm.h"
 #include "tools/platsim/commands.h"
@@ -24,94 +25,173 @@ using Json = sim::profile::Json;
 
 enum class Kind { Clock, Timing, Flag, Setting, Echo, SetupOnly };
 
-struct MailboxField {
-  const char* name;
-  uint8_t offset;
-  uint8_t width;
-  Kind kind;
-  uint32_t command;  // the set command that takes its value from here; 0: none
-};
+// The set command that takes its value from field `f`, from the driver's own
+// tables: the token commands of MemTuneSmiHandler, then the commands that
+// only update the setup variable; 0: none.
+constexpr uint32_t CommandTaking(mts::MailboxField f) {
+  for (const mts::DispatchRow& r : mts::kDispatchTable)
+    if (r.value.width == f.width && r.value.offset == f.offset) return r.command;
+  for (const mts::SetupCommandRow& r : mts::kSetupCommandTable)
+    if (r.value.width == f.width && r.value.offset == f.offset) return r.command;
+  return 0;
+}
 
-// Offset and width of a MemTuneMailbox member, from the record itself.
-#define FIELD(member) offsetof(MemTuneMailbox, member), sizeof(MemTuneMailbox::member)
+// A value field of MemTuneMailbox as platsim names and shows it.
+struct MailboxValue {
+  const char* name;
+  mts::MailboxField field;
+  Kind kind;
+  constexpr uint32_t Command() const { return CommandTaking(field); }
+};
 
 // Every value field of MemTuneMailbox, in offset order.
-const MailboxField kFields[] = {
-    {"MemClock", FIELD(MemClock), Kind::Clock, 0x1},
-    {"tCL", FIELD(tCL), Kind::Timing, 0x2},
-    {"tRCDRD", FIELD(tRCDRD), Kind::Timing, 0x4},
-    {"tRCDWR", FIELD(tRCDWR), Kind::Timing, 0x8},
-    {"tRAS", FIELD(tRAS), Kind::Timing, 0x20},
-    {"tRP", FIELD(tRP), Kind::Timing, 0x10},
-    {"Setting25", FIELD(Setting25), Kind::Setting, 0x3000},
-    {"tREFI", FIELD(tREFI), Kind::Timing, 0x4000},
-    {"tRC", FIELD(tRC), Kind::Timing, 0x5000},
-    {"tRFC1", FIELD(tRFC1), Kind::Timing, 0x6000},
-    {"tRFC2", FIELD(tRFC2), Kind::Timing, 0x7000},
-    {"tRFC4", FIELD(tRFC4), Kind::Timing, 0x8000},
-    {"tFAW", FIELD(tFAW), Kind::Timing, 0x9000},
-    {"tRRDS", FIELD(tRRDS), Kind::Timing, 0xA000},
-    {"tRRDL", FIELD(tRRDL), Kind::Timing, 0xB000},
-    {"tWR", FIELD(tWR), Kind::Timing, 0xC000},
-    {"tWTRS", FIELD(tWTRS), Kind::Timing, 0xD000},
-    {"tWTRL", FIELD(tWTRL), Kind::Timing, 0xE000},
-    {"tCKE", FIELD(tCKE), Kind::Timing, 0xF000},
-    {"tCWL", FIELD(tCWL), Kind::Timing, 0x10000},
-    {"tRTP", FIELD(tRTP), Kind::Timing, 0x20000},
-    {"tRDRDSD", FIELD(tRDRDSD), Kind::Timing, 0x30000},
-    {"tRDRDDD", FIELD(tRDRDDD), Kind::Timing, 0x40000},
-    {"tRDRDSC", FIELD(tRDRDSC), Kind::Timing, 0x50000},
-    {"tRDRDSCL", FIELD(tRDRDSCL), Kind::Timing, 0x60000},
-    {"tWRWRSD", FIELD(tWRWRSD), Kind::Timing, 0x70000},
-    {"tWRWRDD", FIELD(tWRWRDD), Kind::Timing, 0x80000},
-    {"tWRWRSC", FIELD(tWRWRSC), Kind::Timing, 0x90000},
-    {"tWRWRSCL", FIELD(tWRWRSCL), Kind::Timing, 0xA0000},
-    {"tRDWR", FIELD(tRDWR), Kind::Timing, 0xB0000},
-    {"tWRRD", FIELD(tWRRD), Kind::Timing, 0xC0000},
-    {"GearDownMode", FIELD(GearDownMode), Kind::Flag, 0xD0000},
-    {"Cmd2T", FIELD(Cmd2T), Kind::Flag, 0xE0000},
-    {"Setting22", FIELD(Setting22), Kind::Setting, 0xF0000},
-    {"Setting23", FIELD(Setting23), Kind::Setting, 0x100000},
-    {"Setting24", FIELD(Setting24), Kind::Setting, 0x200000},
-    {"PowerDown", FIELD(PowerDown), Kind::Flag, 0x300000},
-    {"Setting08", FIELD(Setting08), Kind::Setting, 0},
-    {"Setting09", FIELD(Setting09), Kind::Setting, 0},
-    {"Setting0D", FIELD(Setting0D), Kind::Setting, 0},
-    {"Setting11", FIELD(Setting11), Kind::Setting, 0x400000},
-    {"Setting14", FIELD(Setting14), Kind::Setting, 0},
-    {"Setting18", FIELD(Setting18), Kind::Setting, 0x600000},
-    {"Setting12", FIELD(Setting12), Kind::Setting, 0},
-    {"Setting19", FIELD(Setting19[0]), Kind::Setting, 0x800000},
-    {"Setting1A", FIELD(Setting19[1]), Kind::Setting, 0x900000},
-    {"Setting1B", FIELD(Setting19[2]), Kind::Setting, 0xA00000},
-    {"Setting1C", FIELD(Setting19[3]), Kind::Setting, 0xB00000},
-    {"Setting1D", FIELD(Setting19[4]), Kind::Setting, 0xC00000},
-    {"Setting1E", FIELD(Setting19[5]), Kind::Setting, 0xD00000},
-    {"Setting1F", FIELD(Setting19[6]), Kind::Setting, 0xE00000},
-    {"Setting20", FIELD(Setting20), Kind::Setting, 0x700000},
-    {"Setting27", FIELD(Setting27), Kind::Setting, 0},
-    {"Setting28", FIELD(Setting28), Kind::Setting, 0},
-    {"Setting2C", FIELD(Setting2C), Kind::Setting, 0x100001},
-    {"Setting30", FIELD(Setting30), Kind::Setting, 0x100002},
-    {"Setting34", FIELD(Setting34), Kind::Setting, 0},
-    {"Setting38", FIELD(Setting38), Kind::Setting, 0},
-    {"Setting3C", FIELD(Setting3C), Kind::Setting, 0},
-    {"EchoC8", FIELD(EchoC8), Kind::Echo, 0},
-    {"EchoC9", FIELD(EchoC9), Kind::Echo, 0},
-    {"Option7C", FIELD(Option7C), Kind::Setting, 0x100009},
+constexpr MailboxValue kFields[] = {
+    {"MemClock", MTS_MAILBOX_FIELD(MemClock), Kind::Clock},
+    {"tCL", MTS_MAILBOX_FIELD(tCL), Kind::Timing},
+    {"tRCDRD", MTS_MAILBOX_FIELD(tRCDRD), Kind::Timing},
+    {"tRCDWR", MTS_MAILBOX_FIELD(tRCDWR), Kind::Timing},
+    {"tRAS", MTS_MAILBOX_FIELD(tRAS), Kind::Timing},
+    {"tRP", MTS_MAILBOX_FIELD(tRP), Kind::Timing},
+    {"Setting25", MTS_MAILBOX_FIELD(Setting25), Kind::Setting},
+    {"tREFI", MTS_MAILBOX_FIELD(tREFI), Kind::Timing},
+    {"tRC", MTS_MAILBOX_FIELD(tRC), Kind::Timing},
+    {"tRFC1", MTS_MAILBOX_FIELD(tRFC1), Kind::Timing},
+    {"tRFC2", MTS_MAILBOX_FIELD(tRFC2), Kind::Timing},
+    {"tRFC4", MTS_MAILBOX_FIELD(tRFC4), Kind::Timing},
+    {"tFAW", MTS_MAILBOX_FIELD(tFAW), Kind::Timing},
+    {"tRRDS", MTS_MAILBOX_FIELD(tRRDS), Kind::Timing},
+    {"tRRDL", MTS_MAILBOX_FIELD(tRRDL), Kind::Timing},
+    {"tWR", MTS_MAILBOX_FIELD(tWR), Kind::Timing},
+    {"tWTRS", MTS_MAILBOX_FIELD(tWTRS), Kind::Timing},
+    {"tWTRL", MTS_MAILBOX_FIELD(tWTRL), Kind::Timing},
+    {"tCKE", MTS_MAILBOX_FIELD(tCKE), Kind::Timing},
+    {"tCWL", MTS_MAILBOX_FIELD(tCWL), Kind::Timing},
+    {"tRTP", MTS_MAILBOX_FIELD(tRTP), Kind::Timing},
+    {"tRDRDSD", MTS_MAILBOX_FIELD(tRDRDSD), Kind::Timing},
+    {"tRDRDDD", MTS_MAILBOX_FIELD(tRDRDDD), Kind::Timing},
+    {"tRDRDSC", MTS_MAILBOX_FIELD(tRDRDSC), Kind::Timing},
+    {"tRDRDSCL", MTS_MAILBOX_FIELD(tRDRDSCL), Kind::Timing},
+    {"tWRWRSD", MTS_MAILBOX_FIELD(tWRWRSD), Kind::Timing},
+    {"tWRWRDD", MTS_MAILBOX_FIELD(tWRWRDD), Kind::Timing},
+    {"tWRWRSC", MTS_MAILBOX_FIELD(tWRWRSC), Kind::Timing},
+    {"tWRWRSCL", MTS_MAILBOX_FIELD(tWRWRSCL), Kind::Timing},
+    {"tRDWR", MTS_MAILBOX_FIELD(tRDWR), Kind::Timing},
+    {"tWRRD", MTS_MAILBOX_FIELD(tWRRD), Kind::Timing},
+    {"GearDownMode", MTS_MAILBOX_FIELD(GearDownMode), Kind::Flag},
+    {"Cmd2T", MTS_MAILBOX_FIELD(Cmd2T), Kind::Flag},
+    {"Setting22", MTS_MAILBOX_FIELD(Setting22), Kind::Setting},
+    {"Setting23", MTS_MAILBOX_FIELD(Setting23), Kind::Setting},
+    {"Setting24", MTS_MAILBOX_FIELD(Setting24), Kind::Setting},
+    {"PowerDown", MTS_MAILBOX_FIELD(PowerDown), Kind::Flag},
+    {"Setting08", MTS_MAILBOX_FIELD(Setting08), Kind::Setting},
+    {"Setting09", MTS_MAILBOX_FIELD(Setting09), Kind::Setting},
+    {"Setting0D", MTS_MAILBOX_FIELD(Setting0D), Kind::Setting},
+    {"Setting11", MTS_MAILBOX_FIELD(Setting11), Kind::Setting},
+    {"Setting14", MTS_MAILBOX_FIELD(Setting14), Kind::Setting},
+    {"Setting18", MTS_MAILBOX_FIELD(Setting18), Kind::Setting},
+    {"Setting12", MTS_MAILBOX_FIELD(Setting12), Kind::Setting},
+    {"Setting19", MTS_MAILBOX_FIELD(Setting19[0]), Kind::Setting},
+    {"Setting1A", MTS_MAILBOX_FIELD(Setting19[1]), Kind::Setting},
+    {"Setting1B", MTS_MAILBOX_FIELD(Setting19[2]), Kind::Setting},
+    {"Setting1C", MTS_MAILBOX_FIELD(Setting19[3]), Kind::Setting},
+    {"Setting1D", MTS_MAILBOX_FIELD(Setting19[4]), Kind::Setting},
+    {"Setting1E", MTS_MAILBOX_FIELD(Setting19[5]), Kind::Setting},
+    {"Setting1F", MTS_MAILBOX_FIELD(Setting19[6]), Kind::Setting},
+    {"Setting20", MTS_MAILBOX_FIELD(Setting20), Kind::Setting},
+    {"Setting27", MTS_MAILBOX_FIELD(Setting27), Kind::Setting},
+    {"Setting28", MTS_MAILBOX_FIELD(Setting28), Kind::Setting},
+    {"Setting2C", MTS_MAILBOX_FIELD(Setting2C), Kind::Setting},
+    {"Setting30", MTS_MAILBOX_FIELD(Setting30), Kind::Setting},
+    {"Setting34", MTS_MAILBOX_FIELD(Setting34), Kind::Setting},
+    {"Setting38", MTS_MAILBOX_FIELD(Setting38), Kind::Setting},
+    {"Setting3C", MTS_MAILBOX_FIELD(Setting3C), Kind::Setting},
+    {"EchoC8", MTS_MAILBOX_FIELD(EchoC8), Kind::Echo},
+    {"EchoC9", MTS_MAILBOX_FIELD(EchoC9), Kind::Echo},
+    {"Option7C", MTS_MAILBOX_FIELD(Option7C), Kind::Setting},
     // Values that only go into the setup variable, named by their option.
-    {"Setup1B7", FIELD(SetupOnly[0]), Kind::SetupOnly, 0x10000A},
-    {"Setup1B9", FIELD(SetupOnly[1]), Kind::SetupOnly, 0x10000B},
-    {"Setup022", FIELD(SetupOnly[2]), Kind::SetupOnly, 0x10000C},
-    {"Setup032", FIELD(SetupOnly[3]), Kind::SetupOnly, 0x10000D},
-    {"Setup135", FIELD(SetupOnly[4]), Kind::SetupOnly, 0x10000E},
-    {"Setup132", FIELD(SetupOnly[5]), Kind::SetupOnly, 0x10000F},
-    {"Setup12D", FIELD(SetupOnly[6]), Kind::SetupOnly, 0x100010},
-    {"Setup12F", FIELD(SetupOnly[7]), Kind::SetupOnly, 0x100011},
-    {"Setup173", FIELD(SetupOnly[8]), Kind::SetupOnly, 0x100012},
-    {"Setup178", FIELD(SetupOnly[9]), Kind::SetupOnly, 0x100013},
+    {"Setup1B7", MTS_MAILBOX_FIELD(SetupOnly[0]), Kind::SetupOnly},
+    {"Setup1B9", MTS_MAILBOX_FIELD(SetupOnly[1]), Kind::SetupOnly},
+    {"Setup022", MTS_MAILBOX_FIELD(SetupOnly[2]), Kind::SetupOnly},
+    {"Setup032", MTS_MAILBOX_FIELD(SetupOnly[3]), Kind::SetupOnly},
+    {"Setup135", MTS_MAILBOX_FIELD(SetupOnly[4]), Kind::SetupOnly},
+    {"Setup132", MTS_MAILBOX_FIELD(SetupOnly[5]), Kind::SetupOnly},
+    {"Setup12D", MTS_MAILBOX_FIELD(SetupOnly[6]), Kind::SetupOnly},
+    {"Setup12F", MTS_MAILBOX_FIELD(SetupOnly[7]), Kind::SetupOnly},
+    {"Setup173", MTS_MAILBOX_FIELD(SetupOnly[8]), Kind::SetupOnly},
+    {"Setup178", MTS_MAILBOX_FIELD(SetupOnly[9]), Kind::SetupOnly},
 };
-#undef FIELD
+static_assert(kFields[0].Command() == 0x1);
+static_assert(kFields[1].Command() == 0x2);
+static_assert(kFields[2].Command() == 0x4);
+static_assert(kFields[3].Command() == 0x8);
+static_assert(kFields[4].Command() == 0x20);
+static_assert(kFields[5].Command() == 0x10);
+static_assert(kFields[6].Command() == 0x3000);
+static_assert(kFields[7].Command() == 0x4000);
+static_assert(kFields[8].Command() == 0x5000);
+static_assert(kFields[9].Command() == 0x6000);
+static_assert(kFields[10].Command() == 0x7000);
+static_assert(kFields[11].Command() == 0x8000);
+static_assert(kFields[12].Command() == 0x9000);
+static_assert(kFields[13].Command() == 0xA000);
+static_assert(kFields[14].Command() == 0xB000);
+static_assert(kFields[15].Command() == 0xC000);
+static_assert(kFields[16].Command() == 0xD000);
+static_assert(kFields[17].Command() == 0xE000);
+static_assert(kFields[18].Command() == 0xF000);
+static_assert(kFields[19].Command() == 0x10000);
+static_assert(kFields[20].Command() == 0x20000);
+static_assert(kFields[21].Command() == 0x30000);
+static_assert(kFields[22].Command() == 0x40000);
+static_assert(kFields[23].Command() == 0x50000);
+static_assert(kFields[24].Command() == 0x60000);
+static_assert(kFields[25].Command() == 0x70000);
+static_assert(kFields[26].Command() == 0x80000);
+static_assert(kFields[27].Command() == 0x90000);
+static_assert(kFields[28].Command() == 0xA0000);
+static_assert(kFields[29].Command() == 0xB0000);
+static_assert(kFields[30].Command() == 0xC0000);
+static_assert(kFields[31].Command() == 0xD0000);
+static_assert(kFields[32].Command() == 0xE0000);
+static_assert(kFields[33].Command() == 0xF0000);
+static_assert(kFields[34].Command() == 0x100000);
+static_assert(kFields[35].Command() == 0x200000);
+static_assert(kFields[36].Command() == 0x300000);
+static_assert(kFields[37].Command() == 0);
+static_assert(kFields[38].Command() == 0);
+static_assert(kFields[39].Command() == 0);
+static_assert(kFields[40].Command() == 0x400000);
+static_assert(kFields[41].Command() == 0);
+static_assert(kFields[42].Command() == 0x600000);
+static_assert(kFields[43].Command() == 0);
+static_assert(kFields[44].Command() == 0x800000);
+static_assert(kFields[45].Command() == 0x900000);
+static_assert(kFields[46].Command() == 0xA00000);
+static_assert(kFields[47].Command() == 0xB00000);
+static_assert(kFields[48].Command() == 0xC00000);
+static_assert(kFields[49].Command() == 0xD00000);
+static_assert(kFields[50].Command() == 0xE00000);
+static_assert(kFields[51].Command() == 0x700000);
+static_assert(kFields[52].Command() == 0);
+static_assert(kFields[53].Command() == 0);
+static_assert(kFields[54].Command() == 0x100001);
+static_assert(kFields[55].Command() == 0x100002);
+static_assert(kFields[56].Command() == 0);
+static_assert(kFields[57].Command() == 0);
+static_assert(kFields[58].Command() == 0);
+static_assert(kFields[59].Command() == 0);
+static_assert(kFields[60].Command() == 0);
+static_assert(kFields[61].Command() == 0x100009);
+static_assert(kFields[62].Command() == 0x10000A);
+static_assert(kFields[63].Command() == 0x10000B);
+static_assert(kFields[64].Command() == 0x10000C);
+static_assert(kFields[65].Command() == 0x10000D);
+static_assert(kFields[66].Command() == 0x10000E);
+static_assert(kFields[67].Command() == 0x10000F);
+static_assert(kFields[68].Command() == 0x100010);
+static_assert(kFields[69].Command() == 0x100011);
+static_assert(kFields[70].Command() == 0x100012);
+static_assert(kFields[71].Command() == 0x100013);
 
 // Commands without a value field.
 struct NamedCommand {
@@ -158,14 +238,14 @@ std::string StatusName(uint64_t status) {
   return Hex(status);
 }
 
-const MailboxField* FieldOfCommand(uint32_t command) {
+const MailboxValue* FieldOfCommand(uint32_t command) {
   for (const auto& f : kFields)
-    if (f.command == command) return &f;
+    if (f.Command() == command) return &f;
   return nullptr;
 }
 
 std::string NameOfCommand(uint32_t command) {
-  if (const MailboxField* f = FieldOfCommand(command)) return f->name;
+  if (const MailboxValue* f = FieldOfCommand(command)) return f->name;
   for (const auto& c : kOtherCommands)
     if (c.command == command) return c.name;
   return "";
@@ -174,7 +254,7 @@ std::string NameOfCommand(uint32_t command) {
 uint32_t ParseCommand(const std::string& text) {
   const std::string want = Lower(text);
   for (const auto& f : kFields)
-    if (f.command != 0 && Lower(f.name) == want) return f.command;
+    if (f.Command() != 0 && Lower(f.name) == want) return f.Command();
   for (const auto& c : kOtherCommands)
     if (c.name == want) return c.command;
   if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
@@ -184,16 +264,13 @@ uint32_t ParseCommand(const std::string& text) {
   }
   std::string names;
   for (const auto& f : kFields)
-    if (f.command) names += std::string(names.empty() ? "" : ", ") + f.name;
+    if (f.Command()) names += std::string(names.empty() ? "" : ", ") + f.name;
   for (const auto& c : kOtherCommands) names += std::string(", ") + c.name;
   throw UserError("unknown command '" + text + "' (a number, or one of: " + names + ")");
 }
 
-uint32_t Read(const MemTuneMailbox* box, uint8_t offset, uint8_t width) {
-  const auto* b = reinterpret_cast<const uint8_t*>(box);
-  uint32_t v = 0;
-  for (uint8_t i = 0; i < width; ++i) v |= uint32_t(b[offset + i]) << (8 * i);
-  return v;
+std::u16string SetupName() {
+  return std::u16string(std::begin(mts::kTivSetupName), std::end(mts::kTivSetupName) - 1);
 }
 
 // The platform with MemTuneSmm loaded and its handler registered.
@@ -222,22 +299,22 @@ struct Session {
   void Run(uint32_t command) {
     mailbox->Command = command;
     mailbox->Request = kMailboxRequestPending;
-    sim::smm::RaiseSwSmi(platform, 0x9D);
+    sim::smm::RaiseSwSmi(platform, static_cast<uint8_t>(mts::kMemTuneSwSmiValue));
   }
 
   bool HasSetup() {
-    return sim::smm::FindVariable(platform, u"TivSetup", mts::kTivSetupGuid) != nullptr;
+    return sim::smm::FindVariable(platform, SetupName(), mts::kTivSetupGuid) != nullptr;
   }
 
   std::vector<uint8_t> Setup() {
-    auto* v = sim::smm::FindVariable(platform, u"TivSetup", mts::kTivSetupGuid);
+    auto* v = sim::smm::FindVariable(platform, SetupName(), mts::kTivSetupGuid);
     return v ? v->data : std::vector<uint8_t>{};
   }
 };
 
-Json FieldValue(const MailboxField& f, uint32_t v) {
+Json FieldValue(const MailboxValue& f, uint32_t v) {
   if (f.kind == Kind::Setting || f.kind == Kind::Echo || f.kind == Kind::SetupOnly)
-    return Hex(v, f.width * 2);
+    return Hex(v, f.field.width * 2);
   return v;
 }
 
@@ -254,7 +331,7 @@ Json FieldsJson(const MemTuneMailbox* box, bool readout) {
   Json j = Json::object();
   for (const auto& f : kFields) {
     if (readout && f.kind == Kind::SetupOnly) continue;
-    j[f.name] = FieldValue(f, Read(box, f.offset, f.width));
+    j[f.name] = FieldValue(f, mts::ReadMailboxField(*box, f.field));
   }
   return j;
 }
@@ -267,14 +344,15 @@ std::string Header(const MemTuneMailbox* box) {
   return os.str();
 }
 
-std::string FieldLine(const MailboxField& f, uint32_t v) {
+std::string FieldLine(const MailboxValue& f, uint32_t v) {
   char buf[160];
   const char* unit = f.kind == Kind::Clock ? " MHz" : f.kind == Kind::Timing ? " clocks" : "";
   if (f.kind == Kind::Setting || f.kind == Kind::Echo || f.kind == Kind::SetupOnly)
-    std::snprintf(buf, sizeof buf, "  %s  %-13s %s", Hex(f.offset, 2).c_str(), f.name,
-                  Hex(v, f.width * 2).c_str());
+    std::snprintf(buf, sizeof buf, "  %s  %-13s %s", Hex(f.field.offset, 2).c_str(), f.name,
+                  Hex(v, f.field.width * 2).c_str());
   else
-    std::snprintf(buf, sizeof buf, "  %s  %-13s %u%s", Hex(f.offset, 2).c_str(), f.name, v, unit);
+    std::snprintf(buf, sizeof buf, "  %s  %-13s %u%s", Hex(f.field.offset, 2).c_str(), f.name, v,
+                  unit);
   return buf;
 }
 
@@ -332,7 +410,8 @@ void RunRead(const GlobalOptions& opts) {
             << "\n";
   std::cout << "  " << Header(box) << "\n";
   for (const auto& f : kFields)
-    if (f.kind != Kind::SetupOnly) std::cout << FieldLine(f, Read(box, f.offset, f.width)) << "\n";
+    if (f.kind != Kind::SetupOnly)
+      std::cout << FieldLine(f, mts::ReadMailboxField(*box, f.field)) << "\n";
   if (box->Status == (EFI_NOT_FOUND & 0xFFFFFFFF))
     std::cout << "note: EFI_NOT_FOUND means no memory channel is in use (the value fields are as "
                  "they were), or a clock code outside the clock table (MemClock then holds the "
@@ -352,17 +431,18 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
             const std::string& valueText) {
   const uint32_t command = ParseCommand(commandText);
   const uint64_t value = ParseNumber(valueText, "value");
-  const MailboxField* field = FieldOfCommand(command);
+  const MailboxValue* field = FieldOfCommand(command);
   if (field != nullptr) {
-    const uint64_t max = field->width == 4 ? 0xFFFFFFFFull : (1ull << (8 * field->width)) - 1;
+    const uint64_t max =
+        field->field.width == 4 ? 0xFFFFFFFFull : (1ull << (8 * field->field.width)) - 1;
     if (value > max)
-      throw UserError("value " + Hex(value) + " does not fit the " + std::to_string(field->width) +
-                      "-byte field " + field->name + " (at most " + Hex(max) + ")");
+      throw UserError("value " + Hex(value) + " does not fit the " +
+                      std::to_string(field->field.width) + "-byte field " + field->name +
+                      " (at most " + Hex(max) + ")");
   }
   Session s(opts);
   if (field != nullptr) {
-    auto* b = reinterpret_cast<uint8_t*>(s.mailbox);
-    for (uint8_t i = 0; i < field->width; ++i) b[field->offset + i] = uint8_t(value >> (8 * i));
+    mts::WriteMailboxField(s.mailbox, field->field, static_cast<uint32_t>(value));
   }
   const std::vector<uint8_t> before = s.Setup();
   auto& smm = sim::smm::Smm(s.platform);
@@ -389,7 +469,7 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
     Json j = {{"command", Hex(command)},
               {"name", name.empty() ? Json(nullptr) : Json(name)},
               {"value", value},
-              {"valueField", field ? Json(Hex(field->offset, 2)) : Json(nullptr)},
+              {"valueField", field ? Json(Hex(field->field.offset, 2)) : Json(nullptr)},
               {"status", StatusName(box->Status)},
               {"tokens", tokens},
               {"setupChanges", changes},
@@ -404,8 +484,8 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
   std::cout << "set " << (name.empty() ? Hex(command) : name + " (command " + Hex(command) + ")");
   if (field)
     std::cout << " = " << value << (field->kind == Kind::Clock ? " MHz" : "") << " (mailbox "
-              << Hex(field->offset, 2) << ", " << int(field->width) << " byte"
-              << (field->width > 1 ? "s" : "") << ")";
+              << Hex(field->field.offset, 2) << ", " << int(field->field.width) << " byte"
+              << (field->field.width > 1 ? "s" : "") << ")";
   else
     std::cout << " (no value field; value not used)";
   std::cout << ": " << StatusName(box->Status) << "\n";
@@ -428,7 +508,7 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
                 << "\n";
   std::cout << "POST codes: " << PostLine(s.platform) << "\n";
   std::cout << "mailbox: " << Header(box) << "\n";
-  if (field) std::cout << FieldLine(*field, Read(box, field->offset, field->width)) << "\n";
+  if (field) std::cout << FieldLine(*field, mts::ReadMailboxField(*box, field->field)) << "\n";
   if (opts.trace) PrintTrace(s.platform);
   RefuseUnlessDone(box);
 }

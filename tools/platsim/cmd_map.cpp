@@ -2,7 +2,7 @@
 // --svg, as a picture; and a consistency check of the maps and channels that
 // exits with 1 when it finds something.
 #include "addr_translate/fabric/check_dram_hit.h"
-#include "sim/driver_harness.h"
+#include "harness/addr_translate_driver.h"
 #include "sim/profile/profile.h"
 #include "sim/uart/console.h"
 #include "tools/platsim/address_map.h"
@@ -105,8 +105,9 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
       << (mk.hash.hash2MEnable ? "on" : "off") << ", 1 GiB "
       << (mk.hash.hash1GEnable ? "on" : "off") << "\n";
   out << "maps read    "
-      << (am.ccmInstance == 0xFFFFFFFFu ? "by broadcast (no CCM block)"
-                                        : "from CCM instance " + std::to_string(am.ccmInstance))
+      << (am.ccmInstance == atd::kNoCcmInstance
+              ? "by broadcast (no CCM block)"
+              : "from CCM instance " + std::to_string(am.ccmInstance))
       << " on node 0\n";
   if (am.hasHole)
     out << "MMIO hole    " << Addr(am.holeBase) << " - " << Addr(k4G - 1) << " ("
@@ -216,7 +217,7 @@ Json ToJson(const AddressMap& am, const std::string& title) {
       {"hash64KEnable", mk.hash.hash64KEnable != 0},
       {"hash2MEnable", mk.hash.hash2MEnable != 0},
       {"hash1GEnable", mk.hash.hash1GEnable != 0}};
-  if (am.ccmInstance == 0xFFFFFFFFu)
+  if (am.ccmInstance == atd::kNoCcmInstance)
     j["ccmInstance"] = nullptr;
   else
     j["ccmInstance"] = am.ccmInstance;

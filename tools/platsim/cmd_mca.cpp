@@ -1,8 +1,7 @@
 // platsim mca --cpu N: captures one processor's machine-check banks through
 // the driver's CaptureMcaBanks and prints them bank by bank.
-#include "addr_translate/driver_globals.h"
 #include "addr_translate/errors/error_slots.h"
-#include "diag/boot_services_table.h"
+#include "harness/driver_bindings.h"
 #include "sim/acpi/acpi_tables.h"
 #include "sim/mca/mca_banks.h"
 #include "sim/profile/profile.h"
@@ -69,19 +68,16 @@ void RunMca(const GlobalOptions& opts, uint64_t cpu) {
     stand.Sync(nullptr);
     topology = &stand.iface;
   }
-  diag::gBS = platform.BootServices();
-  atd::gMpServices = platform.MpServices();
-  atd::gPlatformTopology = topology;
-
   // Filled with ones first, so what the reader did not write shows.
   auto snapshot = std::make_unique<McaBankSnapshot>();
   std::memset(snapshot.get(), 0xFF, sizeof(McaBankSnapshot));
   snapshot->processorNumber = cpu;
   platform.trace.Clear();
-  const EFI_STATUS status = atd::CaptureMcaBanks(snapshot.get());
-  diag::gBS = nullptr;
-  atd::gMpServices = nullptr;
-  atd::gPlatformTopology = nullptr;
+  EFI_STATUS status;
+  {
+    const sim::AddrTranslateBindings bound(platform, platform.MpServices(), topology);
+    status = atd::CaptureMcaBanks(snapshot.get());
+  }
 
   const bool ok = status == EFI_SUCCESS;
   const std::string lacks =

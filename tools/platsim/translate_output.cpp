@@ -1,6 +1,6 @@
 #include "tools/platsim/translate_output.h"
 
-#include "addr_translate/dram/channel_config_table.h"
+#include "channel_config_table.h"
 #include "sim/dram/channel_geometry.h"
 #include "tools/platsim/translate_session.h"
 

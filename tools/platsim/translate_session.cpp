@@ -1,6 +1,7 @@
 #include "tools/platsim/translate_session.h"
 
-#include "addr_translate/fabric/fabric_registers.h"
+#include "addr_translate/translation_stops.h"
+#include "registers/fabric_registers.h"
 #include "tools/platsim/platform_load.h"
 #include "tools/platsim/records/byte_view.h"
 
@@ -11,19 +12,6 @@ namespace platsim {
 namespace {
 
 constexpr uint64_t k4G = 1ULL << 32;
-
-struct StopMeaning {
-  uint32_t code;
-  const char* meaning;
-};
-// The translations' fatal stops, as their call sites explain them.
-constexpr StopMeaning kStops[] = {
-    {0xC0051302, "a six-channel map with the MMIO hole enabled was given an address in the hole"},
-    {0xC0050579, "a six-channel logical channel id of 8 or more"},
-    {0xC0052012, "a six-channel interleave in the Combined fabric-id layout"},
-    {0xC0050551, "a six-channel channel number of 8 or more"},
-    {0xC0050739, "an impossible chip-select match kind in the DRAM decoding"},
-};
 
 std::string StopText(uint32_t code, const std::string& where) {
   std::string s = "the driver took fatal stop " + HexShort(code) + " in " + where;
@@ -46,6 +34,11 @@ std::string ChannelName(uint32_t socket, uint32_t die, uint32_t channel) {
          std::to_string(channel);
 }
 
+// The simulator's key of register `r` of node `node`, instance `instance`.
+sim::fabric::FabricRegKey KeyOf(uint32_t node, atd::FabricReg r, uint16_t instance) {
+  return {static_cast<uint8_t>(node), r.function, r.offset, instance};
+}
+
 // A stream that drops what is written to it.
 class NullBuffer : public std::streambuf {
  protected:
@@ -63,7 +56,7 @@ std::string HexShort(uint64_t v) {
 }
 
 const char* FatalStopMeaning(uint32_t code) {
-  for (const auto& s : kStops)
+  for (const atd::TranslationStop& s : atd::kTranslationStops)
     if (s.code == code) return s.meaning;
   return "";
 }
@@ -90,10 +83,13 @@ TranslateSession::TranslateSession(const GlobalOptions& opts)
   messages_.str("");
 
   fabric_ = &sim::fabric::DataFabric::Of(platform_);
-  const uint16_t bc = sim::fabric::kBroadcast;
+  using namespace atd::fabric_reg;
+  const auto broadcast = [this](atd::FabricReg r) {
+    return fabric_->Get(KeyOf(0, r, sim::fabric::kBroadcast));
+  };
   masks_ =
-      atd::decodeFabricIdMasks(fabric_->Get({0, 1, 0x208, bc}), fabric_->Get({0, 1, 0x20C, bc}),
-                               fabric_->Get({0, 0, 0x3F8, bc}));
+      atd::decodeFabricIdMasks(broadcast(SystemFabricIdMask0::kReg),
+                               broadcast(SystemFabricIdMask1::kReg), broadcast(HashControl::kReg));
 }
 
 TranslateSession::~TranslateSession() = default;
@@ -136,8 +132,8 @@ uint32_t TranslateSession::CheckChannel(uint64_t socket, uint64_t die, uint64_t 
                     " (dies 0-" + std::to_string(maxDie) + ")");
   const uint32_t node =
       atd::nodeIdFrom(static_cast<uint32_t>(socket), static_cast<uint32_t>(die), masks_);
-  if (channel > 254 ||
-      !fabric_->Has({static_cast<uint8_t>(node), 0, 0x50, static_cast<uint16_t>(channel)}))
+  if (channel > 254 || !fabric_->Has(KeyOf(node, atd::fabric_reg::BlockFabricId::kReg,
+                                           static_cast<uint16_t>(channel))))
     throw UserError("no channel " + std::to_string(channel) + " on socket " +
                     std::to_string(socket) + " die " + std::to_string(die));
   return node;
@@ -149,17 +145,17 @@ const ChannelRegisters& TranslateSession::Channel(uint32_t node, uint32_t instan
   using namespace atd::fabric_reg;
   const auto n = static_cast<uint8_t>(node);
   const auto i = static_cast<uint16_t>(instance);
-  auto get = [&](uint8_t fn, uint16_t off) { return fabric_->Get({n, fn, off, i}); };
+  auto get = [&](atd::FabricReg r) { return fabric_->Get(KeyOf(n, r, i)); };
   ChannelRegisters c;
-  c.hasFabricId = fabric_->Has({n, 0, 0x50, i});
-  c.fabricId = BlockFabricId::FabricId::Get(get(0, 0x50));
-  c.holeBase = atd::decodeDramHoleBase(get(0, 0x104));
-  const uint32_t reg1B4 = get(0, 0x1B4);
+  c.hasFabricId = fabric_->Has(KeyOf(n, BlockFabricId::kReg, i));
+  c.fabricId = BlockFabricId::FabricId::Get(get(BlockFabricId::kReg));
+  c.holeBase = atd::decodeDramHoleBase(get(DramHoleControl::kReg));
+  const uint32_t reg1B4 = get(HiAddrOffsetControl::kReg);
   c.hiAddrOffset = atd::decodeHiAddrOffset(masks_.layout, reg1B4);
-  c.hiAddrEnabled = (reg1B4 & 1u) != 0;
+  c.hiAddrEnabled = HiAddrOffsetControl::Enable::Get(reg1B4) != 0;
   for (unsigned m = 0; m < 2; ++m) {
-    c.baseReg[m] = get(0, static_cast<uint16_t>(0x110 + 8 * m));
-    c.limitReg[m] = get(0, static_cast<uint16_t>(0x114 + 8 * m));
+    c.baseReg[m] = get(DramBaseReg(m));
+    c.limitReg[m] = get(DramLimitReg(m));
     const atd::DramAddressMap map =
         atd::decodeDramAddressMap(masks_.layout, c.baseReg[m], c.limitReg[m]);
     c.map[m] = map;
@@ -192,13 +188,14 @@ std::string TranslateSession::MissingRegisters(uint32_t node, uint32_t instance)
   const std::string where =
       "node " + std::to_string(node) + " instance " + std::to_string(instance);
   if (!any) return "the profile sets no register of " + where;
+  using namespace atd::fabric_reg;
   std::string missing;
-  for (uint16_t off : {0x050, 0x110, 0x114})
-    if (!fabric_->Has({n, 0, off, i}))
-      missing += (missing.empty() ? "F" : ", F") + records::HexText(off, 3);
+  for (const atd::FabricReg r : {BlockFabricId::kReg, DramBaseReg(0), DramLimitReg(0)})
+    if (!fabric_->Has(KeyOf(n, r, i)))
+      missing += (missing.empty() ? "F" : ", F") + records::HexText(r.offset, 3);
   if (!missing.empty()) return "the profile does not set " + missing + " of " + where;
-  return "F0x110 of " + where + " (" + HexShort(fabric_->Get({n, 0, 0x110, i})) +
-         ") is not a valid DRAM address map";
+  return "F" + records::HexText(DramBaseReg(0).offset, 3) + " of " + where + " (" +
+         HexShort(fabric_->Get(KeyOf(n, DramBaseReg(0), i))) + ") is not a valid DRAM address map";
 }
 
 SysAnswer TranslateSession::System(uint64_t address) {

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "addr_translate/fabric/fabric_decode.h"
-#include "sim/driver_harness.h"
+#include "harness/addr_translate_driver.h"
 #include "sim/fabric/data_fabric.h"
 #include "sim/uart/console.h"
 #include "tools/platsim/commands.h"

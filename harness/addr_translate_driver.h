@@ -6,7 +6,8 @@
 //
 // Header-only on purpose: the host libraries of the driver (tiv_atd,
 // tiv_atd_diag) link the simulator, not the other way round, so the start-up
-// code is compiled into the program that links one of them.
+// code is compiled into the program that links one of them. It lives above
+// both: the simulator includes nothing of the drivers.
 #pragma once
 
 #include "addr_translate/driver_entry.h"

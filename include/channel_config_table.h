@@ -9,12 +9,20 @@
 // little-endian.
 #pragma once
 
+#include "hw/register_field.h"
+
 #include <cstddef>
 #include <cstdint>
 
 namespace atd {
 
 inline constexpr unsigned kChannelSlots = 16;
+
+// The slot of a channel: (socket + die) * 8 + channel. A channel whose slot
+// is kChannelSlots or more has no entry.
+constexpr unsigned ChannelSlot(unsigned socket, unsigned die, unsigned channel) {
+  return (socket + die) * 8u + channel;
+}
 inline constexpr unsigned kChipSelects = 4;  // per channel; chip selects 2p and 2p+1 form pair p
 inline constexpr unsigned kBankHashWords = 5;
 
@@ -70,20 +78,50 @@ static_assert(alignof(ChannelConfigTable) == 4);
 
 // addrCfg word of a chip-select pair.
 struct AddrCfg {
-  static constexpr uint32_t kCsEnEven = 1u << 0;
-  static constexpr uint32_t kCsEnOdd = 1u << 1;
-  static constexpr unsigned kNoofbankShift = 4;    // 5:4
-  static constexpr unsigned kNoofrmShift = 6;      // 7:6
-  static constexpr unsigned kNoofrwoloShift = 8;   // 11:8, low row bits - 10
-  static constexpr unsigned kNoofrowhiShift = 12;  // 15:12, high row bits
-  static constexpr unsigned kNoofcolShift = 16;    // 19:16, column bits - 5
-  static constexpr uint32_t kCsSecEnEven = 1u << 24;
-  static constexpr uint32_t kCsSecEnOdd = 1u << 25;
+  using CsEnEven = hw::Bits<0, 0>;     // primary range of the even chip select
+  using CsEnOdd = hw::Bits<1, 1>;      // primary range of the odd chip select
+  using Noofbank = hw::Bits<5, 4>;     // bank bits: 1 -> 4, 2 -> 5, otherwise 3
+  using Noofrm = hw::Bits<7, 6>;       // rank-multiplier bits
+  using Noofrwolo = hw::Bits<11, 8>;   // low row bits - 10
+  using Noofrowhi = hw::Bits<15, 12>;  // high row bits
+  using Noofcol = hw::Bits<19, 16>;    // column bits - 5
+  using CsSecEnEven = hw::Bits<24, 24>;
+  using CsSecEnOdd = hw::Bits<25, 25>;
+
+  // The number of bank bits a Noofbank code stands for (0 and 3 both mean three).
+  static constexpr uint32_t BankBits(uint32_t noofbank) {
+    return noofbank == 1 ? 4 : noofbank == 2 ? 5 : 3;
+  }
+
+  // The enable of chip select `cs`'s primary / secondary range: the even and
+  // odd chip select of a pair have adjacent enable bits.
+  static_assert(CsEnOdd::kLow == CsEnEven::kLow + 1 && CsSecEnOdd::kLow == CsSecEnEven::kLow + 1);
+  static constexpr uint32_t CsEn(uint32_t cfg, unsigned cs) {
+    return (cfg >> (CsEnEven::kLow + (cs & 1u))) & 1u;
+  }
+  static constexpr uint32_t CsSecEn(uint32_t cfg, unsigned cs) {
+    return (cfg >> (CsSecEnEven::kLow + (cs & 1u))) & 1u;
+  }
+
+  // The same fields as bits and shifts, for words put together by hand.
+  static constexpr uint32_t kCsEnEven = CsEnEven::Put(1);
+  static constexpr uint32_t kCsEnOdd = CsEnOdd::Put(1);
+  static constexpr unsigned kNoofbankShift = Noofbank::kLow;
+  static constexpr unsigned kNoofrmShift = Noofrm::kLow;
+  static constexpr unsigned kNoofrwoloShift = Noofrwolo::kLow;
+  static constexpr unsigned kNoofrowhiShift = Noofrowhi::kLow;
+  static constexpr unsigned kNoofcolShift = Noofcol::kLow;
+  static constexpr uint32_t kCsSecEnEven = CsSecEnEven::Put(1);
+  static constexpr uint32_t kCsSecEnOdd = CsSecEnOdd::Put(1);
 };
 
 // rmAddrSel / rmAddrSelSec: three 4-bit position fields, then the row-inversion
-// pairs of the even (17:16) and odd (19:18) chip select of the pair.
-inline constexpr unsigned kRowInvEvenShift = 16;
-inline constexpr unsigned kRowInvOddShift = 18;
+// pairs of the even and odd chip select of the pair.
+struct RmAddrSel {
+  using RowInvEven = hw::Bits<17, 16>;
+  using RowInvOdd = hw::Bits<19, 18>;
+};
+inline constexpr unsigned kRowInvEvenShift = RmAddrSel::RowInvEven::kLow;
+inline constexpr unsigned kRowInvOddShift = RmAddrSel::RowInvOdd::kLow;
 
 }  // namespace atd

@@ -1,6 +1,7 @@
-// Data-fabric configuration registers read by the address translations, each
-// field declared once by its bit range. Everything here is constexpr; the
-// simulator's topology builder uses the same declarations to encode values.
+// Data-fabric configuration registers, each field declared once by its bit
+// range: the address translations decode them, the simulator's topology
+// builder encodes them and names them in its traces, and platsim reads them.
+// Everything here is constexpr.
 #pragma once
 
 #include "hw/register_field.h"
@@ -39,6 +40,7 @@ struct AccessAddress {
 
 // F1x208: fabric-id layout select and, in the Combined layout, the id fields.
 struct SystemFabricIdMask0 {
+  static constexpr const char* kName = "SystemFabricIdMask0";
   static constexpr FabricReg kReg{1, 0x208};
   using LayoutSelect = Bits<7, 0>;   // 0: Combined, otherwise Extended
   using DieMask = Bits<15, 8>;       // Combined
@@ -50,6 +52,7 @@ struct SystemFabricIdMask0 {
 
 // F1x20C: the id fields of the Extended layout.
 struct SystemFabricIdMask1 {
+  static constexpr const char* kName = "SystemFabricIdMask1";
   static constexpr FabricReg kReg{1, 0x20C};
   using NodeIdShift = Bits<3, 0>;
   using SocketShiftAboveNode = Bits<9, 8>;
@@ -59,6 +62,7 @@ struct SystemFabricIdMask1 {
 
 // F0x3F8: hash enables of the Extended layout.
 struct HashControl {
+  static constexpr const char* kName = "HashControl";
   static constexpr FabricReg kReg{0, 0x3F8};
   using Hash64KEnable = Bits<20, 20>;
   using Hash2MEnable = Bits<21, 21>;
@@ -67,18 +71,21 @@ struct HashControl {
 
 // F0x40: number of fabric block instances.
 struct BlockInstanceCount {
+  static constexpr const char* kName = "BlockInstanceCount";
   static constexpr FabricReg kReg{0, 0x40};
   using Count = Bits<7, 0>;
 };
 
 // F0x44 (per instance): block information; whole value 0 means no block.
 struct BlockInstanceInfo {
+  static constexpr const char* kName = "BlockInstanceInfo";
   static constexpr FabricReg kReg{0, 0x44};
   using InstanceType = Bits<3, 0>;  // 0: CCM
 };
 
 // F0x50 (per coherent slave): its fabric id.
 struct BlockFabricId {
+  static constexpr const char* kName = "BlockFabricId";
   static constexpr FabricReg kReg{0, 0x50};
   using FabricId = Bits<15, 8>;
 };
@@ -88,16 +95,20 @@ struct BlockFabricId {
 struct LogicalChannelMap {
   static constexpr FabricReg kSocket0{0, 0x60};
   static constexpr FabricReg kOtherSockets{0, 0x68};
+  static constexpr const char* kSocket0Name = "LogicalChannelMap0";
+  static constexpr const char* kOtherSocketsName = "LogicalChannelMap1";
 };
 
 // F0x104: MMIO hole below 4 GiB.
 struct DramHoleControl {
+  static constexpr const char* kName = "DramHoleControl";
   static constexpr FabricReg kReg{0, 0x104};
   using HoleBase = Bits<31, 24>;  // address bits 31:24
 };
 
 // F0x110 + 8m / F0x114 + 8m: base and limit of DRAM address map m.
 struct DramBaseAddress {
+  static constexpr const char* kName = "DramBaseAddress";
   static constexpr FabricReg kMap0{0, 0x110};
   static constexpr uint16_t kMapStride = 8;
   using Valid = Bits<0, 0>;
@@ -112,6 +123,7 @@ struct DramBaseAddress {
 };
 
 struct DramLimitAddress {
+  static constexpr const char* kName = "DramLimitAddress";
   static constexpr FabricReg kMap0{0, 0x114};
   using DstFabricIdCombined = Bits<7, 0>;
   using SocketIntlvCombined = Bits<8, 8>;
@@ -122,6 +134,7 @@ struct DramLimitAddress {
 
 // F0x1B4 (per coherent slave): offset of the normalized addresses of map 1.
 struct HiAddrOffsetControl {
+  static constexpr const char* kName = "HiAddrOffsetControl";
   static constexpr FabricReg kReg{0, 0x1B4};
   using Enable = Bits<0, 0>;
   using OffsetCombined = Bits<31, 20>;  // address bits 39:28
@@ -130,6 +143,7 @@ struct HiAddrOffsetControl {
 
 // F2x90 (per coherent slave): size bits of the six-channel interleave.
 struct NonPow2Size {
+  static constexpr const char* kName = "NonPow2Size";
   static constexpr FabricReg kReg{2, 0x90};
   using NonPow2SizeBits = Bits<5, 0>;
 };
@@ -157,7 +171,7 @@ constexpr uint32_t fabricAccessValue(uint8_t instance, uint8_t function, uint16_
 
 // PCI device that carries node `node`'s window: (0x18 + node) modulo 32.
 constexpr uint8_t fabricNodeDevice(uint32_t node) {
-  return static_cast<uint8_t>((node - 8u) & 0x1Fu);
+  return static_cast<uint8_t>((fabric_reg::kFirstNodeDevice + node) & 0x1Fu);
 }
 
 // ECAM address of register `reg` of the window function of node `node`.
