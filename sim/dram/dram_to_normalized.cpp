@@ -1,5 +1,7 @@
 #include "sim/dram/dram_to_normalized.h"
 
+#include "tools/common/hex_text.h"
+
 #include <algorithm>
 #include <bit>
 #include <sstream>
@@ -145,11 +147,7 @@ uint64_t EarlierComparedBits(const ChannelConfigTable& t, unsigned s, Range r) {
   return bits;
 }
 
-std::string Hex(uint64_t v) {
-  std::ostringstream os;
-  os << "0x" << std::uppercase << std::hex << v;
-  return os.str();
-}
+using tools::Hex;
 
 // The equations of range `r` for the wanted coordinates; false (with the
 // reason) when the coordinates cannot come from that range at all.

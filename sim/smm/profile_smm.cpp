@@ -3,6 +3,7 @@
 #include "registers/memory_controller.h"
 #include "sim/smm/smm.h"
 #include "tiv_setup.h"
+#include "tools/common/guid_text.h"
 
 #include <cstdio>
 
@@ -48,11 +49,7 @@ std::string Ascii(const std::u16string& s) {
 }  // namespace
 
 std::string GuidText(const EFI_GUID& g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1,
-                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
+  return tools::GuidText(reinterpret_cast<const uint8_t*>(&g));
 }
 
 EFI_GUID ParseGuid(const Json& v, const std::string& path) {
