@@ -407,73 +407,87 @@ uint32_t ItemOfToken(uint32_t token) {
   return 0;
 }
 
-void RunSet(const GlobalOptions& opts, const std::string& commandText,
-            const std::string& valueText) {
-  const uint32_t command = ParseCommand(commandText);
-  const uint64_t value = ParseNumber(valueText, "value");
-  const MailboxValue* field = FieldOfCommand(command);
-  if (field != nullptr) {
-    const uint64_t max =
-        field->field.width == 4 ? 0xFFFFFFFFull : (1ull << (8 * field->field.width)) - 1;
-    if (value > max)
-      throw UserError("value " + tools::HexText(value) + " does not fit the " +
-                      std::to_string(field->field.width) + "-byte field " + field->name +
-                      " (at most " + tools::HexText(max) + ")");
-  }
-  Session s(opts);
-  if (field != nullptr) {
-    mts::WriteMailboxField(s.mailbox, field->field, static_cast<uint32_t>(value));
-  }
-  const std::vector<uint8_t> before = s.Setup();
+// The value a set command takes, checked against its field's width.
+void CheckFits(const MailboxValue* field, uint64_t value) {
+  if (field == nullptr) return;
+  const uint64_t max =
+      field->field.width == 4 ? 0xFFFFFFFFull : (1ull << (8 * field->field.width)) - 1;
+  if (value > max)
+    throw UserError("value " + tools::HexText(value) + " does not fit the " +
+                    std::to_string(field->field.width) + "-byte field " + field->name +
+                    " (at most " + tools::HexText(max) + ")");
+}
+
+// What one set request did: the token writes and the setup-variable bytes
+// it changed.
+struct SetOutcome {
+  SetOutcome(uint32_t c, uint64_t v)
+      : command(c), value(v), field(FieldOfCommand(c)), name(NameOfCommand(c)) {}
+  uint32_t command;
+  uint64_t value;
+  const MailboxValue* field;
+  std::string name;
+  std::vector<uint8_t> before, after;
+  Json tokens = Json::array();
+  Json changes = Json::array();
+};
+
+SetOutcome RunSetRequest(Session& s, uint32_t command, uint64_t value) {
+  SetOutcome o(command, value);
+  if (o.field != nullptr)
+    mts::WriteMailboxField(s.mailbox, o.field->field, static_cast<uint32_t>(value));
+  o.before = s.Setup();
   auto& smm = sim::smm::Smm(s.platform);
   smm.tokenWrites.clear();
   s.Run(command);
-  const std::vector<uint8_t> after = s.Setup();
-  const MemTuneMailbox* box = s.mailbox;
-  const std::string name = NameOfCommand(command);
-
-  Json tokens = Json::array();
+  o.after = s.Setup();
   for (const auto& t : smm.tokenWrites)
-    tokens.push_back({{"item", ItemOfToken(t.token)},
-                      {"token", tools::HexText(t.token, 8)},
-                      {"width", t.width},
-                      {"value", tools::HexText(t.value, t.width * 2)},
-                      {"status", StatusName(t.status)}});
-  Json changes = Json::array();
-  for (size_t i = 0; i < after.size() && i < before.size(); ++i)
-    if (after[i] != before[i])
-      changes.push_back({{"offset", tools::HexText(i, 3)},
-                         {"before", tools::HexText(before[i], 2)},
-                         {"after", tools::HexText(after[i], 2)}});
+    o.tokens.push_back({{"item", ItemOfToken(t.token)},
+                        {"token", tools::HexText(t.token, 8)},
+                        {"width", t.width},
+                        {"value", tools::HexText(t.value, t.width * 2)},
+                        {"status", StatusName(t.status)}});
+  for (size_t i = 0; i < o.after.size() && i < o.before.size(); ++i)
+    if (o.after[i] != o.before[i])
+      o.changes.push_back({{"offset", tools::HexText(i, 3)},
+                           {"before", tools::HexText(o.before[i], 2)},
+                           {"after", tools::HexText(o.after[i], 2)}});
+  return o;
+}
 
-  if (opts.json) {
-    Json j = {{"command", tools::HexText(command)},
-              {"name", name.empty() ? Json(nullptr) : Json(name)},
-              {"value", value},
-              {"valueField", field ? Json(tools::HexText(field->field.offset, 2)) : Json(nullptr)},
-              {"status", StatusName(box->Status)},
-              {"tokens", tokens},
-              {"setupChanges", changes},
-              {"setupSize", tools::HexText(after.size())},
-              {"postCodes", PostJson(s.platform)},
-              {"mailbox", HeaderJson(box)},
-              {"fields", FieldsJson(box, false)}};
-    if (opts.trace) j["trace"] = TraceJson(s.platform);
-    std::cout << j.dump(2) << "\n";
-    return RefuseUnlessDone(box);
-  }
+void PrintSetJson(Session& s, const SetOutcome& o, bool trace) {
+  const MemTuneMailbox* box = s.mailbox;
+  Json j = {
+      {"command", tools::HexText(o.command)},
+      {"name", o.name.empty() ? Json(nullptr) : Json(o.name)},
+      {"value", o.value},
+      {"valueField", o.field ? Json(tools::HexText(o.field->field.offset, 2)) : Json(nullptr)},
+      {"status", StatusName(box->Status)},
+      {"tokens", o.tokens},
+      {"setupChanges", o.changes},
+      {"setupSize", tools::HexText(o.after.size())},
+      {"postCodes", PostJson(s.platform)},
+      {"mailbox", HeaderJson(box)},
+      {"fields", FieldsJson(box, false)}};
+  if (trace) j["trace"] = TraceJson(s.platform);
+  std::cout << j.dump(2) << "\n";
+}
+
+void PrintSetText(Session& s, const SetOutcome& o, bool trace) {
+  const MemTuneMailbox* box = s.mailbox;
+  const MailboxValue* field = o.field;
   std::cout << "set "
-            << (name.empty() ? tools::HexText(command)
-                             : name + " (command " + tools::HexText(command) + ")");
+            << (o.name.empty() ? tools::HexText(o.command)
+                               : o.name + " (command " + tools::HexText(o.command) + ")");
   if (field)
-    std::cout << " = " << value << (field->kind == Kind::Clock ? " MHz" : "") << " (mailbox "
+    std::cout << " = " << o.value << (field->kind == Kind::Clock ? " MHz" : "") << " (mailbox "
               << tools::HexText(field->field.offset, 2) << ", " << int(field->field.width)
               << " byte" << (field->field.width > 1 ? "s" : "") << ")";
   else
     std::cout << " (no value field; value not used)";
   std::cout << ": " << StatusName(box->Status) << "\n";
-  std::cout << "tokens written:" << (tokens.empty() ? " none" : "") << "\n";
-  for (const auto& t : smm.tokenWrites) {
+  std::cout << "tokens written:" << (o.tokens.empty() ? " none" : "") << "\n";
+  for (const auto& t : sim::smm::Smm(s.platform).tokenWrites) {
     char buf[200];
     std::snprintf(buf, sizeof buf, "  item %-3u token %s  %2u-bit  value %s  %s",
                   ItemOfToken(t.token), tools::HexText(t.token, 8).c_str(), t.width * 8u,
@@ -483,17 +497,30 @@ void RunSet(const GlobalOptions& opts, const std::string& commandText,
   if (!s.HasSetup())
     std::cout << "setup variable TivSetup: absent\n";
   else
-    std::cout << "setup variable TivSetup (" << tools::HexText(after.size())
-              << " bytes) changed:" << (changes.empty() ? " nothing" : "") << "\n";
-  for (size_t i = 0; i < after.size() && i < before.size(); ++i)
-    if (after[i] != before[i])
-      std::cout << "  " << tools::HexText(i, 3) << "  " << tools::HexText(before[i], 2) << " -> "
-                << tools::HexText(after[i], 2) << "\n";
+    std::cout << "setup variable TivSetup (" << tools::HexText(o.after.size())
+              << " bytes) changed:" << (o.changes.empty() ? " nothing" : "") << "\n";
+  for (size_t i = 0; i < o.after.size() && i < o.before.size(); ++i)
+    if (o.after[i] != o.before[i])
+      std::cout << "  " << tools::HexText(i, 3) << "  " << tools::HexText(o.before[i], 2) << " -> "
+                << tools::HexText(o.after[i], 2) << "\n";
   std::cout << "POST codes: " << PostLine(s.platform) << "\n";
   std::cout << "mailbox: " << Header(box) << "\n";
   if (field) std::cout << FieldLine(*field, mts::ReadMailboxField(*box, field->field)) << "\n";
-  if (opts.trace) PrintTrace(s.platform);
-  RefuseUnlessDone(box);
+  if (trace) PrintTrace(s.platform);
+}
+
+void RunSet(const GlobalOptions& opts, const std::string& commandText,
+            const std::string& valueText) {
+  const uint32_t command = ParseCommand(commandText);
+  const uint64_t value = ParseNumber(valueText, "value");
+  CheckFits(FieldOfCommand(command), value);
+  Session s(opts);
+  const SetOutcome o = RunSetRequest(s, command, value);
+  if (opts.json)
+    PrintSetJson(s, o, opts.trace);
+  else
+    PrintSetText(s, o, opts.trace);
+  RefuseUnlessDone(s.mailbox);
 }
 
 }  // namespace

@@ -247,12 +247,6 @@ const Channel* AddressMap::ChannelById(uint32_t fabricId) const {
   return nullptr;
 }
 
-const DramMap* AddressMap::MapAt(uint64_t a) const {
-  for (const DramMap& m : maps)
-    if (m.map.dramBaseAddr <= a && a <= m.map.dramLimitAddr) return &m;
-  return nullptr;
-}
-
 uint32_t Route(const AddressMap& am, const DramMap& m, uint64_t a) {
   if (m.routing.sixChannel) {
     // The six-channel selection works on the address less hole and base.
@@ -284,8 +278,11 @@ uint64_t LastDramByte(const AddressMap& am, const DramMap& m) {
   return last;
 }
 
-AddressMap Read(sim::Platform& p, TranslationProtocol& protocol) {
-  AddressMap am{};
+namespace {
+
+// The fabric-wide registers and the CCM's valid DRAM address maps, read as
+// checkDramHit reads them (through node 0).
+void ReadMaps(AddressMap& am) {
   am.masks = atd::readFabricIdMasks();
   am.ccmInstance = atd::findCcmInstance();
   am.reg104 = atd::readFabricRegister(0, DramHoleControl::kReg, am.ccmInstance);
@@ -308,76 +305,99 @@ AddressMap Read(sim::Platform& p, TranslationProtocol& protocol) {
     am.maps.push_back(DecodeMap(am, m, regs[m].first, regs[m].second));
     am.top = std::max(am.top, am.maps.back().map.dramLimitAddr + 1);
   }
+}
 
-  // The coherent slaves: every (node, instance) whose fabric-id register the
-  // platform has.
+// One coherent slave's own registers: its fabric id, its two maps (and
+// which CCM map each one is), its hiAddrOffset and its DIMMs.
+Channel ReadChannel(const AddressMap& am, const atd::ChannelConfigTable& table, uint8_t node,
+                    uint16_t instance) {
+  Channel c{};
+  c.node = node;
+  c.channel = instance;
+  c.fabricId =
+      BlockFabricId::FabricId::Get(atd::readFabricRegister(c.node, BlockFabricId::kReg, c.channel));
+  c.socket = atd::socketIdOf(c.fabricId, am.masks);
+  c.die = atd::dieIdOf(c.fabricId, am.masks);
+  for (unsigned k = 0; k < 2; ++k) {
+    OwnMap& o = c.own[k];
+    o.baseReg = atd::readFabricRegister(c.node, DramBaseReg(k), c.channel);
+    o.limitReg = atd::readFabricRegister(c.node, DramLimitReg(k), c.channel);
+    o.map = atd::decodeDramAddressMap(am.masks.layout, o.baseReg, o.limitReg);
+    o.ccmMap = -1;
+    for (const DramMap& m : am.maps)
+      if (o.map.valid && m.baseReg == o.baseReg && m.limitReg == o.limitReg)
+        o.ccmMap = static_cast<int>(m.index);
+  }
+  const uint32_t reg1B4 = atd::readFabricRegister(c.node, HiAddrOffsetControl::kReg, c.channel);
+  c.hiAddrOffsetEnabled = HiAddrOffsetControl::Enable::Get(reg1B4) != 0;
+  c.hiAddrOffset = atd::decodeHiAddrOffset(am.masks.layout, reg1B4);
+  c.dimms = ReadDimms(table, c.socket, c.die, c.channel);
+  return c;
+}
+
+// The coherent slaves: every (node, instance) whose fabric-id register the
+// platform has, in socket, die, channel order.
+void ReadChannels(sim::Platform& p, AddressMap& am) {
   const atd::ChannelConfigTable& table = sim::dram::ChannelConfigOf(p);
   for (const auto& [key, value] : sim::fabric::DataFabric::Of(p).Registers()) {
     if (key.function != BlockFabricId::kReg.function || key.offset != BlockFabricId::kReg.offset ||
         key.instance == sim::fabric::kBroadcast)
       continue;
-    Channel c{};
-    c.node = key.node;
-    c.channel = key.instance;
-    c.fabricId = BlockFabricId::FabricId::Get(
-        atd::readFabricRegister(c.node, BlockFabricId::kReg, c.channel));
-    c.socket = atd::socketIdOf(c.fabricId, am.masks);
-    c.die = atd::dieIdOf(c.fabricId, am.masks);
-    for (unsigned k = 0; k < 2; ++k) {
-      OwnMap& o = c.own[k];
-      o.baseReg = atd::readFabricRegister(c.node, DramBaseReg(k), c.channel);
-      o.limitReg = atd::readFabricRegister(c.node, DramLimitReg(k), c.channel);
-      o.map = atd::decodeDramAddressMap(am.masks.layout, o.baseReg, o.limitReg);
-      o.ccmMap = -1;
-      for (const DramMap& m : am.maps)
-        if (o.map.valid && m.baseReg == o.baseReg && m.limitReg == o.limitReg)
-          o.ccmMap = static_cast<int>(m.index);
-    }
-    const uint32_t reg1B4 = atd::readFabricRegister(c.node, HiAddrOffsetControl::kReg, c.channel);
-    c.hiAddrOffsetEnabled = HiAddrOffsetControl::Enable::Get(reg1B4) != 0;
-    c.hiAddrOffset = atd::decodeHiAddrOffset(am.masks.layout, reg1B4);
-    c.dimms = ReadDimms(table, c.socket, c.die, c.channel);
-    am.channels.push_back(c);
+    am.channels.push_back(ReadChannel(am, table, key.node, key.instance));
   }
   std::sort(am.channels.begin(), am.channels.end(), [](const Channel& a, const Channel& b) {
     return std::tie(a.socket, a.die, a.channel, a.node) <
            std::tie(b.socket, b.die, b.channel, b.node);
   });
+}
 
-  // Which channels each map feeds, whether it is their second map, and the
-  // normalized addresses of the first
-  // and last byte each of them gets.
-  for (DramMap& m : am.maps) {
-    if (m.Granule() == 0) continue;
-    const auto first = Scan(am, m, m.map.dramBaseAddr, false);
-    const uint64_t top = LastDramByte(am, m);
-    const auto last = Scan(am, m, top - (top - m.map.dramBaseAddr) % m.Granule(), true);
-    for (const auto& [target, addr] : first) m.targets.push_back(target);
-    std::set<uint64_t> offsets;
-    m.secondMap = true;
-    for (uint32_t t : m.targets) {
-      const Channel* c = am.ChannelById(t);
-      if (c == nullptr) continue;
-      m.secondMap = m.secondMap && c->own[1].ccmMap == static_cast<int>(m.index);
-      offsets.insert(c->hiAddrOffset);
-    }
-    m.secondMap = m.secondMap && !offsets.empty();
-    if (m.secondMap) m.hiAddrOffsets.assign(offsets.begin(), offsets.end());
-    for (const auto& [target, addr] : first) {
-      const auto owner = std::find_if(am.channels.begin(), am.channels.end(),
-                                      [&](const Channel& c) { return c.fabricId == target; });
-      if (owner == am.channels.end()) continue;
-      Channel* c = &*owner;
-      NormRange r{m.index, false, 0, 0, addr, 0};
-      const auto at = last.find(target);
-      if (at != last.end()) {
-        r.lastSys = std::min(top, at->second + m.Granule() - 1);
-        r.known = NormalizeOn(protocol, *c, r.firstSys, &r.first) &&
-                  NormalizeOn(protocol, *c, r.lastSys, &r.last);
-      }
-      c->ranges.push_back(r);
-    }
+// Whether map `m` is the second map of every channel it feeds, and with
+// which hiAddrOffsets.
+void MarkSecondMap(const AddressMap& am, DramMap& m) {
+  std::set<uint64_t> offsets;
+  m.secondMap = true;
+  for (uint32_t t : m.targets) {
+    const Channel* c = am.ChannelById(t);
+    if (c == nullptr) continue;
+    m.secondMap = m.secondMap && c->own[1].ccmMap == static_cast<int>(m.index);
+    offsets.insert(c->hiAddrOffset);
   }
+  m.secondMap = m.secondMap && !offsets.empty();
+  if (m.secondMap) m.hiAddrOffsets.assign(offsets.begin(), offsets.end());
+}
+
+// Which channels map `m` feeds, and the normalized addresses of the first
+// and last byte each of them gets (asked of the driver).
+void FeedChannels(AddressMap& am, DramMap& m, TranslationProtocol& protocol) {
+  if (m.Granule() == 0) return;
+  const auto first = Scan(am, m, m.map.dramBaseAddr, false);
+  const uint64_t top = LastDramByte(am, m);
+  const auto last = Scan(am, m, top - (top - m.map.dramBaseAddr) % m.Granule(), true);
+  for (const auto& [target, addr] : first) m.targets.push_back(target);
+  MarkSecondMap(am, m);
+  for (const auto& [target, addr] : first) {
+    const auto owner = std::find_if(am.channels.begin(), am.channels.end(),
+                                    [&](const Channel& c) { return c.fabricId == target; });
+    if (owner == am.channels.end()) continue;
+    Channel* c = &*owner;
+    NormRange r{m.index, false, 0, 0, addr, 0};
+    const auto at = last.find(target);
+    if (at != last.end()) {
+      r.lastSys = std::min(top, at->second + m.Granule() - 1);
+      r.known = NormalizeOn(protocol, *c, r.firstSys, &r.first) &&
+                NormalizeOn(protocol, *c, r.lastSys, &r.last);
+    }
+    c->ranges.push_back(r);
+  }
+}
+
+}  // namespace
+
+AddressMap Read(sim::Platform& p, TranslationProtocol& protocol) {
+  AddressMap am{};
+  ReadMaps(am);
+  ReadChannels(p, am);
+  for (DramMap& m : am.maps) FeedChannels(am, m, protocol);
   Check(am);
   return am;
 }

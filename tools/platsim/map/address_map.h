@@ -114,8 +114,6 @@ struct AddressMap {
   uint64_t top;  // one past the highest mapped byte (0: no map)
 
   const Channel* ChannelById(uint32_t fabricId) const;
-  // The first valid map that contains `a` (the one checkDramHit uses), or null.
-  const DramMap* MapAt(uint64_t a) const;
   bool InHole(uint64_t a) const { return hasHole && a >= holeBase && a < k4G; }
 };
 

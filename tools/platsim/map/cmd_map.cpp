@@ -95,8 +95,9 @@ std::string SharedSlot(const AddressMap& am, const Channel& c) {
   return s.empty() ? s : s + ")";
 }
 
-void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
-  out << title << "\n";
+// The fabric-id layout, hash terms, where the maps are read, the hole and
+// the DRAM in total.
+void TextSummary(const AddressMap& am, std::ostream& out) {
   const auto& mk = am.masks;
   out << "fabric ids   " << (mk.layout == atd::FabricIdLayout::Combined ? "Combined" : "Extended")
       << " layout: socket mask " << Hex(mk.socketMask) << " (shift " << mk.socketShift
@@ -119,7 +120,9 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
   out << "DRAM         " << SizeText(dram) << " in " << am.maps.size()
       << (am.maps.size() == 1 ? " map, " : " maps, ") << am.channels.size()
       << (am.channels.size() == 1 ? " channel\n\n" : " channels\n\n");
+}
 
+void TextMaps(const AddressMap& am, std::ostream& out) {
   out << "DRAM address maps, in the order checkDramHit searches them\n";
   out << "map  " << Pad("system addresses", 29) << "  " << Pad("size", 9) << " " << Pad("hole", 8)
       << " " << Pad("channels", 8) << " " << Pad("code", 5) << " " << Pad("hashed", 7) << " "
@@ -137,6 +140,11 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
         << " " << Pad(Interleave(m), 16) << " " << Pad(SecondMapOffset(m), 15) << " "
         << Targets(am, m) << "\n";
   }
+}
+
+// What the maps table cannot say in a column: six channels, the hole inside
+// a map, a code calcNormAddr reads differently.
+void TextMapNotes(const AddressMap& am, std::ostream& out) {
   bool note = false;
   for (const DramMap& m : am.maps) {
     if (m.routing.sixChannel && !note) {
@@ -156,37 +164,43 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
           << " sends every address to one channel, but calcNormAddr removes "
           << unsigned{m.normalizing.bits} << " bit(s) for it\n";
   }
+}
 
+void TextChannel(const AddressMap& am, const Channel& c, std::ostream& out) {
+  std::string own;
+  for (const OwnMap& o : c.own)
+    own += (own.empty() ? "" : "/") + (!o.map.valid   ? std::string("-")
+                                       : o.ccmMap < 0 ? "?"
+                                                      : std::to_string(o.ccmMap));
+  std::string hi = "-";
+  if (c.hiAddrOffsetEnabled)
+    hi = Hex(c.hiAddrOffset);
+  else if (c.hiAddrOffset != 0)
+    hi = Hex(c.hiAddrOffset) + " (off)";
+  std::vector<std::string> ranges;
+  for (const NormRange& r : c.ranges)
+    ranges.push_back(r.known
+                         ? Addr(r.first) + "-" + Addr(r.last) + " (" + std::to_string(r.map) + ")"
+                         : "unknown (" + std::to_string(r.map) + ")");
+  if (ranges.empty()) ranges.push_back("none");
+  out << Pad(std::to_string(c.socket), 7) << " " << Pad(std::to_string(c.die), 4) << " "
+      << Pad(std::to_string(c.channel), 8) << " " << Pad(std::to_string(c.node), 5) << " "
+      << Pad(Hex(c.fabricId), 11) << " " << Pad(own, 9) << " " << Pad(hi, 18) << " "
+      << Pad(ranges[0], 36) << " " << Dimms(c) << SharedSlot(am, c) << "\n";
+  for (size_t i = 1; i < ranges.size(); ++i) out << std::string(69, ' ') << ranges[i] << "\n";
+}
+
+void TextChannels(const AddressMap& am, std::ostream& out) {
   out << "\nchannels (the coherent slaves; own maps: the maps above that their own map 0 / "
          "map 1 registers hold)\n";
   out << Pad("socket", 7) << " " << Pad("die", 4) << " " << Pad("channel", 8) << " "
       << Pad("node", 5) << " " << Pad("csFabricId", 11) << " " << Pad("own maps", 9) << " "
       << Pad("hiAddrOffset", 18) << " " << Pad("normalized addresses (map)", 36)
       << " DIMMs (ChannelConfigTable)\n";
-  for (const Channel& c : am.channels) {
-    std::string own;
-    for (const OwnMap& o : c.own)
-      own += (own.empty() ? "" : "/") + (!o.map.valid   ? std::string("-")
-                                         : o.ccmMap < 0 ? "?"
-                                                        : std::to_string(o.ccmMap));
-    std::string hi = "-";
-    if (c.hiAddrOffsetEnabled)
-      hi = Hex(c.hiAddrOffset);
-    else if (c.hiAddrOffset != 0)
-      hi = Hex(c.hiAddrOffset) + " (off)";
-    std::vector<std::string> ranges;
-    for (const NormRange& r : c.ranges)
-      ranges.push_back(r.known
-                           ? Addr(r.first) + "-" + Addr(r.last) + " (" + std::to_string(r.map) + ")"
-                           : "unknown (" + std::to_string(r.map) + ")");
-    if (ranges.empty()) ranges.push_back("none");
-    out << Pad(std::to_string(c.socket), 7) << " " << Pad(std::to_string(c.die), 4) << " "
-        << Pad(std::to_string(c.channel), 8) << " " << Pad(std::to_string(c.node), 5) << " "
-        << Pad(Hex(c.fabricId), 11) << " " << Pad(own, 9) << " " << Pad(hi, 18) << " "
-        << Pad(ranges[0], 36) << " " << Dimms(c) << SharedSlot(am, c) << "\n";
-    for (size_t i = 1; i < ranges.size(); ++i) out << std::string(69, ' ') << ranges[i] << "\n";
-  }
+  for (const Channel& c : am.channels) TextChannel(am, c, out);
+}
 
+void TextFindings(const AddressMap& am, std::ostream& out) {
   out << "\n";
   unsigned unpopulated = 0;
   for (const Channel& c : am.channels) unpopulated += c.Populated() ? 0 : 1;
@@ -203,20 +217,97 @@ void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
   for (const Finding& f : am.findings) out << "  " << FindingName(f.kind) << ": " << f.text << "\n";
 }
 
+void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
+  out << title << "\n";
+  TextSummary(am, out);
+  TextMaps(am, out);
+  TextMapNotes(am, out);
+  TextChannels(am, out);
+  TextFindings(am, out);
+}
+
+Json FabricIdsJson(const atd::FabricIdMasks& mk) {
+  return {{"layout", mk.layout == atd::FabricIdLayout::Combined ? "combined" : "extended"},
+          {"socketMask", Hex(mk.socketMask)},
+          {"socketShift", mk.socketShift},
+          {"dieMask", Hex(mk.dieMask)},
+          {"dieShift", mk.dieShift},
+          {"nodeMask", Hex(mk.nodeMask)},
+          {"hash64KEnable", mk.hash.hash64KEnable != 0},
+          {"hash2MEnable", mk.hash.hash2MEnable != 0},
+          {"hash1GEnable", mk.hash.hash1GEnable != 0}};
+}
+
+Json MapJson(const AddressMap& am, const DramMap& m) {
+  Json t = Json::array();
+  for (uint32_t id : m.targets) t.push_back(Hex(id));
+  Json offsets = Json::array();
+  for (uint64_t o : m.hiAddrOffsets) offsets.push_back(Hex(o));
+  return {{"map", m.index},
+          {"base", Hex(m.map.dramBaseAddr)},
+          {"limit", Hex(m.map.dramLimitAddr)},
+          {"size", Hex(m.Size())},
+          {"dramBaseReg", Hex(m.baseReg)},
+          {"dramLimitReg", Hex(m.limitReg)},
+          {"holeEn", m.map.holeEn},
+          {"holeBytes", Hex(m.holeBytes)},
+          {"chanIntlvCode", m.map.chanIntlvCode},
+          {"numChanInterleaved", m.routing.channels},
+          {"hashed", m.routing.hashed},
+          {"sixChannel", m.routing.sixChannel},
+          {"numDieInterleaved", m.dies},
+          {"numSocketsInterleaved", m.sockets},
+          {"intLvAddrBit", m.intLvAddrBit},
+          {"numInterleaveBits", m.numInterleaveBits},
+          {"interleaveBits", m.interleaveBits},
+          {"dstFabricId", Hex(m.map.dstFabricId)},
+          {"secondMap", m.secondMap},
+          {"hiAddrOffsets", offsets},
+          {"owner", OwnerText(am, m)},
+          {"targets", t}};
+}
+
+Json ChannelJson(const Channel& c) {
+  Json own = Json::array();
+  for (const OwnMap& o : c.own)
+    own.push_back(o.map.valid ? Json{{"dramBaseReg", Hex(o.baseReg)},
+                                     {"dramLimitReg", Hex(o.limitReg)},
+                                     {"map", o.ccmMap < 0 ? Json(nullptr) : Json(o.ccmMap)}}
+                              : Json(nullptr));
+  Json ranges = Json::array();
+  for (const NormRange& r : c.ranges)
+    ranges.push_back({{"map", r.map},
+                      {"first", r.known ? Json(Hex(r.first)) : Json(nullptr)},
+                      {"last", r.known ? Json(Hex(r.last)) : Json(nullptr)},
+                      {"firstSystem", Hex(r.firstSys)},
+                      {"lastSystem", r.known ? Json(Hex(r.lastSys)) : Json(nullptr)}});
+  Json pairs = Json::array();
+  for (const PairGeometry& g : c.dimms.pairs)
+    pairs.push_back({{"pair", g.pair},
+                     {"chipSelects", g.chipSelects},
+                     {"bankBits", g.bankBits},
+                     {"rowBits", g.rowBits},
+                     {"colBits", g.colBits},
+                     {"rankMultiplierBits", g.rmBits}});
+  return {{"socket", c.socket},
+          {"die", c.die},
+          {"channel", c.channel},
+          {"node", c.node},
+          {"csFabricId", Hex(c.fabricId)},
+          {"ownMaps", own},
+          {"hiAddrOffset", Hex(c.hiAddrOffset)},
+          {"hiAddrOffsetEnabled", c.hiAddrOffsetEnabled},
+          {"normalized", ranges},
+          {"dimms",
+           c.dimms.hasSlot
+               ? Json{{"slot", c.dimms.slot}, {"pairs", pairs}, {"capacity", Hex(c.dimms.capacity)}}
+               : Json(nullptr)}};
+}
+
 Json ToJson(const AddressMap& am, const std::string& title) {
   Json j = Json::object();
   j["title"] = title;
-  const auto& mk = am.masks;
-  j["fabricIds"] = {
-      {"layout", mk.layout == atd::FabricIdLayout::Combined ? "combined" : "extended"},
-      {"socketMask", Hex(mk.socketMask)},
-      {"socketShift", mk.socketShift},
-      {"dieMask", Hex(mk.dieMask)},
-      {"dieShift", mk.dieShift},
-      {"nodeMask", Hex(mk.nodeMask)},
-      {"hash64KEnable", mk.hash.hash64KEnable != 0},
-      {"hash2MEnable", mk.hash.hash2MEnable != 0},
-      {"hash1GEnable", mk.hash.hash1GEnable != 0}};
+  j["fabricIds"] = FabricIdsJson(am.masks);
   if (am.ccmInstance == atd::kNoCcmInstance)
     j["ccmInstance"] = nullptr;
   else
@@ -226,72 +317,10 @@ Json ToJson(const AddressMap& am, const std::string& title) {
                                 {"holeAdjust", Hex(atd::holeAdjust(am.holeBase))}}
                          : Json(nullptr);
   Json maps = Json::array();
-  for (const DramMap& m : am.maps) {
-    Json t = Json::array();
-    for (uint32_t id : m.targets) t.push_back(Hex(id));
-    Json offsets = Json::array();
-    for (uint64_t o : m.hiAddrOffsets) offsets.push_back(Hex(o));
-    maps.push_back({{"map", m.index},
-                    {"base", Hex(m.map.dramBaseAddr)},
-                    {"limit", Hex(m.map.dramLimitAddr)},
-                    {"size", Hex(m.Size())},
-                    {"dramBaseReg", Hex(m.baseReg)},
-                    {"dramLimitReg", Hex(m.limitReg)},
-                    {"holeEn", m.map.holeEn},
-                    {"holeBytes", Hex(m.holeBytes)},
-                    {"chanIntlvCode", m.map.chanIntlvCode},
-                    {"numChanInterleaved", m.routing.channels},
-                    {"hashed", m.routing.hashed},
-                    {"sixChannel", m.routing.sixChannel},
-                    {"numDieInterleaved", m.dies},
-                    {"numSocketsInterleaved", m.sockets},
-                    {"intLvAddrBit", m.intLvAddrBit},
-                    {"numInterleaveBits", m.numInterleaveBits},
-                    {"interleaveBits", m.interleaveBits},
-                    {"dstFabricId", Hex(m.map.dstFabricId)},
-                    {"secondMap", m.secondMap},
-                    {"hiAddrOffsets", offsets},
-                    {"owner", OwnerText(am, m)},
-                    {"targets", t}});
-  }
+  for (const DramMap& m : am.maps) maps.push_back(MapJson(am, m));
   j["maps"] = std::move(maps);
   Json channels = Json::array();
-  for (const Channel& c : am.channels) {
-    Json own = Json::array();
-    for (const OwnMap& o : c.own)
-      own.push_back(o.map.valid ? Json{{"dramBaseReg", Hex(o.baseReg)},
-                                       {"dramLimitReg", Hex(o.limitReg)},
-                                       {"map", o.ccmMap < 0 ? Json(nullptr) : Json(o.ccmMap)}}
-                                : Json(nullptr));
-    Json ranges = Json::array();
-    for (const NormRange& r : c.ranges)
-      ranges.push_back({{"map", r.map},
-                        {"first", r.known ? Json(Hex(r.first)) : Json(nullptr)},
-                        {"last", r.known ? Json(Hex(r.last)) : Json(nullptr)},
-                        {"firstSystem", Hex(r.firstSys)},
-                        {"lastSystem", r.known ? Json(Hex(r.lastSys)) : Json(nullptr)}});
-    Json pairs = Json::array();
-    for (const PairGeometry& g : c.dimms.pairs)
-      pairs.push_back({{"pair", g.pair},
-                       {"chipSelects", g.chipSelects},
-                       {"bankBits", g.bankBits},
-                       {"rowBits", g.rowBits},
-                       {"colBits", g.colBits},
-                       {"rankMultiplierBits", g.rmBits}});
-    channels.push_back({{"socket", c.socket},
-                        {"die", c.die},
-                        {"channel", c.channel},
-                        {"node", c.node},
-                        {"csFabricId", Hex(c.fabricId)},
-                        {"ownMaps", own},
-                        {"hiAddrOffset", Hex(c.hiAddrOffset)},
-                        {"hiAddrOffsetEnabled", c.hiAddrOffsetEnabled},
-                        {"normalized", ranges},
-                        {"dimms", c.dimms.hasSlot ? Json{{"slot", c.dimms.slot},
-                                                         {"pairs", pairs},
-                                                         {"capacity", Hex(c.dimms.capacity)}}
-                                                  : Json(nullptr)}});
-  }
+  for (const Channel& c : am.channels) channels.push_back(ChannelJson(c));
   j["channels"] = std::move(channels);
   Json findings = Json::array();
   for (const Finding& f : am.findings) {

@@ -236,27 +236,42 @@ std::string InterleaveText(const DramMap& m) {
   return s;
 }
 
-}  // namespace
+// ---- the picture, part by part (each appends to the SVG in turn) ----
 
-std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title) {
-  Svg svg;
-  uint64_t top = am.top;
-  if (am.hasHole && am.holeBase < top) top = std::max(top, k4G);
-  std::vector<Piece> pieces = top == 0 ? std::vector<Piece>{} : Pieces(am, top);
-  if (!pieces.empty()) Scale(pieces);
-  const double barBottom = pieces.empty() ? kBarTop + 40 : pieces.back().y + pieces.back().h;
+// The bar's pieces laid out to scale, up to the address space's top.
+struct Bar {
+  uint64_t top;
+  std::vector<Piece> pieces;
+  double bottom;
+  bool HasHole(const AddressMap& am) const { return am.hasHole && am.holeBase < top; }
+};
 
-  // Fills of the maps: one colour per socket and die; a map spread over
-  // several dies or sockets is striped with their colours.
-  std::map<unsigned, std::string> fill;
-  std::set<std::pair<unsigned, unsigned>> legendSd;
+Bar LayOutBar(const AddressMap& am) {
+  Bar bar;
+  bar.top = am.top;
+  if (am.hasHole && am.holeBase < bar.top) bar.top = std::max(bar.top, k4G);
+  if (bar.top != 0) bar.pieces = Pieces(am, bar.top);
+  if (!bar.pieces.empty()) Scale(bar.pieces);
+  bar.bottom = bar.pieces.empty() ? kBarTop + 40 : bar.pieces.back().y + bar.pieces.back().h;
+  return bar;
+}
+
+// Fills of the maps: one colour per socket and die; a map spread over
+// several dies or sockets is striped with their colours (patterns in defs).
+struct Fills {
+  std::map<unsigned, std::string> of;                // map index -> fill
+  std::set<std::pair<unsigned, unsigned>> legendSd;  // (socket, die) pairs shown
+};
+
+Fills MapFills(const AddressMap& am, Svg& svg) {
+  Fills fills;
   for (const DramMap& m : am.maps) {
     const auto members = Members(am, m);
-    for (const auto& sd : members) legendSd.insert(sd);
+    for (const auto& sd : members) fills.legendSd.insert(sd);
     if (members.empty()) {
-      fill[m.index] = "#FFFFFF";
+      fills.of[m.index] = "#FFFFFF";
     } else if (members.size() == 1) {
-      fill[m.index] = SocketDieColour(members[0].first, members[0].second);
+      fills.of[m.index] = SocketDieColour(members[0].first, members[0].second);
     } else {
       const std::string id = "stripes-" + std::to_string(m.index);
       const double w = 10.0;
@@ -268,20 +283,36 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
                  << "\" height=\"10\" fill=\""
                  << SocketDieColour(members[i].first, members[i].second) << "\"/>\n";
       svg.defs << "</pattern>\n";
-      fill[m.index] = "url(#" + id + ")";
+      fills.of[m.index] = "url(#" + id + ")";
     }
   }
   svg.defs
       << "<pattern id=\"overlap-hatch\" width=\"8\" height=\"8\" patternUnits=\"userSpaceOnUse\" "
          "patternTransform=\"rotate(45)\"><rect width=\"3\" height=\"8\" fill=\""
       << kProblem << "\"/></pattern>\n";
+  return fills;
+}
 
-  // ---- the bar ----
+// A break across a shortened piece: the range is longer than drawn.
+void DrawBreak(Svg& svg, const Piece& p) {
+  const double mid = p.y + p.h / 2, x0 = kBarX - 8, x1 = kBarX + kBarW + 8;
+  std::ostringstream pts;
+  const int teeth = 8;
+  const double step = (x1 - x0) / teeth;
+  for (int i = 0; i <= teeth; ++i)
+    pts << Num(x0 + i * step) << "," << Num(mid - 5 + (i % 2 ? -3 : 3)) << " ";
+  for (int i = teeth; i >= 0; --i)
+    pts << Num(x0 + i * step) << "," << Num(mid + 5 + (i % 2 ? -3 : 3)) << " ";
+  svg.body << "<polygon class=\"break\" points=\"" << pts.str() << "\" fill=\"#FFFFFF\" stroke=\""
+           << kInk << "\" stroke-width=\"1\"/>\n";
+}
+
+void DrawBar(Svg& svg, const Bar& bar, const Fills& fills) {
   svg.Text(kBarX + kBarW / 2, kBarTop - 12, "system address space", Font(12, kMuted), "middle");
   svg.body << "<g id=\"address-bar\" data-x=\"" << Num(kBarX) << "\" data-width=\"" << Num(kBarW)
-           << "\" data-top=\"" << Num(kBarTop) << "\" data-bottom=\"" << Num(barBottom)
-           << "\" data-from=\"0x0\" data-to=\"" << Hex(top) << "\">\n";
-  for (const Piece& p : pieces) {
+           << "\" data-top=\"" << Num(kBarTop) << "\" data-bottom=\"" << Num(bar.bottom)
+           << "\" data-from=\"0x0\" data-to=\"" << Hex(bar.top) << "\">\n";
+  for (const Piece& p : bar.pieces) {
     const std::string data = "data-from=\"" + Hex(p.from) + "\" data-to=\"" + Hex(p.to) + "\"";
     if (p.kind == Piece::Kind::Hole) {
       svg.Rect(kBarX, p.y, kBarW, p.h, kHole, "class=\"piece hole\" " + data);
@@ -290,124 +321,128 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
                "class=\"piece gap\" stroke=\"" + std::string(kProblem) +
                    "\" stroke-width=\"2\" stroke-dasharray=\"6 4\" " + data);
     } else {
-      svg.Rect(kBarX, p.y, kBarW, p.h, fill[p.owner->index],
+      svg.Rect(kBarX, p.y, kBarW, p.h, fills.of.at(p.owner->index),
                "class=\"piece map\" data-map=\"" + std::to_string(p.owner->index) + "\" " + data);
       if (p.overlap) svg.Rect(kBarX, p.y, kBarW, p.h, "url(#overlap-hatch)", "class=\"overlap\"");
     }
-    if (p.broken) {
-      // A break: the range is longer than drawn.
-      const double mid = p.y + p.h / 2, x0 = kBarX - 8, x1 = kBarX + kBarW + 8;
-      std::ostringstream pts;
-      const int teeth = 8;
-      const double step = (x1 - x0) / teeth;
-      for (int i = 0; i <= teeth; ++i)
-        pts << Num(x0 + i * step) << "," << Num(mid - 5 + (i % 2 ? -3 : 3)) << " ";
-      for (int i = teeth; i >= 0; --i)
-        pts << Num(x0 + i * step) << "," << Num(mid + 5 + (i % 2 ? -3 : 3)) << " ";
-      svg.body << "<polygon class=\"break\" points=\"" << pts.str()
-               << "\" fill=\"#FFFFFF\" stroke=\"" << kInk << "\" stroke-width=\"1\"/>\n";
-    }
+    if (p.broken) DrawBreak(svg, p);
   }
   // Thin separators where one map ends and the next begins.
+  const std::vector<Piece>& pieces = bar.pieces;
   for (size_t i = 1; i < pieces.size(); ++i)
     if (pieces[i].owner != pieces[i - 1].owner || pieces[i].kind != pieces[i - 1].kind)
       svg.Line(kBarX, pieces[i].y, kBarX + kBarW, pieces[i].y, "#FFFFFF", "stroke-width=\"1\"");
-  svg.Rect(kBarX, kBarTop, kBarW, barBottom - kBarTop, "none",
+  svg.Rect(kBarX, kBarTop, kBarW, bar.bottom - kBarTop, "none",
            "stroke=\"" + std::string(kInk) + "\" stroke-width=\"1\"");
   svg.body << "</g>\n";
+}
 
-  // Map names inside the bar, on each map's tallest piece.
+// Map names inside the bar, on each map's tallest piece.
+void DrawMapNames(Svg& svg, const AddressMap& am, const Bar& bar, const Fills& fills) {
   for (const DramMap& m : am.maps) {
     const Piece* best = nullptr;
-    for (const Piece& p : pieces)
+    for (const Piece& p : bar.pieces)
       if (p.kind == Piece::Kind::Map && p.owner == &m && (best == nullptr || p.h > best->h))
         best = &p;
     if (best == nullptr || best->h < 15) continue;
     // Clear of the break, which sits in the middle of a shortened range.
     const double at = best->broken ? best->y + best->h / 4 : best->y + best->h / 2;
-    const std::string& f = fill[m.index];
+    const std::string& f = fills.of.at(m.index);
     const char* ink = f[0] == '#' ? TextOn(f) : "#FFFFFF";
     std::string style = Font(13, ink, true);
     if (f[0] != '#') style += " stroke=\"#1A1A1A\" stroke-width=\"3\" paint-order=\"stroke\"";
     svg.Text(kBarX + kBarW / 2, at + 5, "map " + std::to_string(m.index), style, "middle");
   }
+}
 
-  // ---- addresses on the left ----
-  {
-    std::vector<uint64_t> ticks;
-    for (const Piece& p : pieces) ticks.push_back(p.from);
-    if (!pieces.empty()) ticks.push_back(top);
-    std::vector<Item> items;
-    for (uint64_t t : ticks) items.push_back({YOf(pieces, t), 13});
-    std::vector<Item*> order;
-    for (Item& it : items) order.push_back(&it);
-    Place(order, 1, kBarTop - 8);
-    for (size_t i = 0; i < ticks.size(); ++i) {
-      const double ty = items[i].anchor, ly = items[i].y + 10;
-      svg.Line(kBarX - 8, ty, kBarX, ty, kInk);
-      svg.Line(kBarX - 8, ty, kBarX - 14, ly - 4, "#9A9A9A");
-      const uint64_t t = ticks[i];
-      svg.Text(kBarX - 16, ly, Addr(t) + (t == 0 ? "" : "  " + SizeText(t)),
-               Font(10.5, kInk, false, true), "end");
-    }
+// Addresses on the left: one tick where each piece starts, and the top.
+void DrawAddresses(Svg& svg, const Bar& bar) {
+  std::vector<uint64_t> ticks;
+  for (const Piece& p : bar.pieces) ticks.push_back(p.from);
+  if (!bar.pieces.empty()) ticks.push_back(bar.top);
+  std::vector<Item> items;
+  for (uint64_t t : ticks) items.push_back({YOf(bar.pieces, t), 13});
+  std::vector<Item*> order;
+  for (Item& it : items) order.push_back(&it);
+  Place(order, 1, kBarTop - 8);
+  for (size_t i = 0; i < ticks.size(); ++i) {
+    const double ty = items[i].anchor, ly = items[i].y + 10;
+    svg.Line(kBarX - 8, ty, kBarX, ty, kInk);
+    svg.Line(kBarX - 8, ty, kBarX - 14, ly - 4, "#9A9A9A");
+    const uint64_t t = ticks[i];
+    svg.Text(kBarX - 16, ly, Addr(t) + (t == 0 ? "" : "  " + SizeText(t)),
+             Font(10.5, kInk, false, true), "end");
   }
+}
 
-  // ---- labels on the right ----
-  struct Label {
-    Item item;
-    std::vector<std::pair<std::string, std::string>> lines;  // text, style
-    double fromY, toY;
-    std::string swatch;
-  };
+// A label on the right: its lines, the range of the bar it belongs to and
+// its swatch.
+struct Label {
+  Item item;
+  std::vector<std::pair<std::string, std::string>> lines;  // text, style
+  double fromY, toY;
+  std::string swatch;
+};
+
+Label MapLabel(const AddressMap& am, const Bar& bar, const Fills& fills, const DramMap& m) {
+  Label l;
+  const uint64_t end = m.map.dramLimitAddr + 1;
+  const double y0 = YOf(bar.pieces, m.map.dramBaseAddr);
+  const double y1 = YOf(bar.pieces, end == bar.top ? bar.top : end);
+  l.fromY = y0;
+  l.toY = std::max(y0 + 1, end >= bar.top ? bar.bottom : y1);
+  l.swatch = fills.of.at(m.index);
+  l.lines.push_back({"map " + std::to_string(m.index) + "  \u00B7  " + OwnerText(am, m) +
+                         "  \u00B7  " + SizeText(m.Size()),
+                     Font(12.5, kInk, true)});
+  l.lines.push_back({Addr(m.map.dramBaseAddr) + " - " + Addr(m.map.dramLimitAddr),
+                     Font(11, kMuted, false, true)});
+  l.lines.push_back({InterleaveText(m), Font(11.5, kInk)});
+  if (m.secondMap)
+    l.lines.push_back({"2nd map of its channels: hiAddrOffset " +
+                           (m.hiAddrOffsets.size() == 1 ? Hex(m.hiAddrOffsets[0]) : "(varies)"),
+                       Font(11.5, kMuted)});
+  if (m.map.holeEn)
+    l.lines.push_back(
+        {"holeEn: addresses from 4 GiB up are lowered by " + Hex(atd::holeAdjust(am.holeBase)),
+         Font(11.5, kMuted)});
+  return l;
+}
+
+Label HoleLabel(const AddressMap& am, const Bar& bar) {
+  Label l;
+  l.fromY = YOf(bar.pieces, am.holeBase);
+  l.toY = YOf(bar.pieces, std::min(bar.top, k4G));
+  l.swatch = kHole;
+  l.lines.push_back({"MMIO hole  \u00B7  " + SizeText(k4G - am.holeBase), Font(12.5, kInk, true)});
+  l.lines.push_back(
+      {Addr(am.holeBase) + " - " + Addr(k4G - 1) + ", not DRAM", Font(11, kMuted, false, true)});
+  return l;
+}
+
+Label FindingLabel(const Bar& bar, const Finding& f) {
+  Label l;
+  l.fromY = YOf(bar.pieces, f.from);
+  l.toY = f.to + 1 >= bar.top ? bar.bottom : YOf(bar.pieces, f.to + 1);
+  l.swatch = f.kind == FindingKind::Gap ? "#FFFFFF" : "url(#overlap-hatch)";
+  l.lines.push_back({std::string(f.kind == FindingKind::Gap ? "gap: no map" : "overlap") +
+                         "  \u00B7  " + SizeText(f.to - f.from + 1),
+                     Font(12.5, kProblem, true)});
+  l.lines.push_back({Addr(f.from) + " - " + Addr(f.to), Font(11, kProblem, false, true)});
+  return l;
+}
+
+// Every map's label, the hole's, and one per gap or overlap range (several
+// maps that overlap there share it), placed in a column beside the bar.
+std::vector<Label> Labels(const AddressMap& am, const Bar& bar, const Fills& fills) {
   std::vector<Label> labels;
-  for (const DramMap& m : am.maps) {
-    Label l;
-    const double y0 = YOf(pieces, m.map.dramBaseAddr);
-    const double y1 = YOf(pieces, m.map.dramLimitAddr + 1 == top ? top : m.map.dramLimitAddr + 1);
-    l.fromY = y0;
-    l.toY = std::max(y0 + 1, m.map.dramLimitAddr + 1 >= top ? barBottom : y1);
-    l.swatch = fill[m.index];
-    l.lines.push_back({"map " + std::to_string(m.index) + "  \u00B7  " + OwnerText(am, m) +
-                           "  \u00B7  " + SizeText(m.Size()),
-                       Font(12.5, kInk, true)});
-    l.lines.push_back({Addr(m.map.dramBaseAddr) + " - " + Addr(m.map.dramLimitAddr),
-                       Font(11, kMuted, false, true)});
-    l.lines.push_back({InterleaveText(m), Font(11.5, kInk)});
-    if (m.secondMap)
-      l.lines.push_back({"2nd map of its channels: hiAddrOffset " +
-                             (m.hiAddrOffsets.size() == 1 ? Hex(m.hiAddrOffsets[0]) : "(varies)"),
-                         Font(11.5, kMuted)});
-    if (m.map.holeEn)
-      l.lines.push_back(
-          {"holeEn: addresses from 4 GiB up are lowered by " + Hex(atd::holeAdjust(am.holeBase)),
-           Font(11.5, kMuted)});
-    labels.push_back(l);
-  }
-  if (am.hasHole && am.holeBase < top) {
-    Label l;
-    l.fromY = YOf(pieces, am.holeBase);
-    l.toY = YOf(pieces, std::min(top, k4G));
-    l.swatch = kHole;
-    l.lines.push_back(
-        {"MMIO hole  \u00B7  " + SizeText(k4G - am.holeBase), Font(12.5, kInk, true)});
-    l.lines.push_back(
-        {Addr(am.holeBase) + " - " + Addr(k4G - 1) + ", not DRAM", Font(11, kMuted, false, true)});
-    labels.push_back(l);
-  }
-  // One label per range: several maps that overlap there share it.
+  for (const DramMap& m : am.maps) labels.push_back(MapLabel(am, bar, fills, m));
+  if (bar.HasHole(am)) labels.push_back(HoleLabel(am, bar));
   std::set<std::pair<uint64_t, uint64_t>> marked;
   for (const Finding& f : am.findings) {
     if (f.kind != FindingKind::Gap && f.kind != FindingKind::Overlap) continue;
     if (!marked.insert({f.from, f.to}).second) continue;
-    Label l;
-    l.fromY = YOf(pieces, f.from);
-    l.toY = f.to + 1 >= top ? barBottom : YOf(pieces, f.to + 1);
-    l.swatch = f.kind == FindingKind::Gap ? "#FFFFFF" : "url(#overlap-hatch)";
-    l.lines.push_back({std::string(f.kind == FindingKind::Gap ? "gap: no map" : "overlap") +
-                           "  \u00B7  " + SizeText(f.to - f.from + 1),
-                       Font(12.5, kProblem, true)});
-    l.lines.push_back({Addr(f.from) + " - " + Addr(f.to), Font(11, kProblem, false, true)});
-    labels.push_back(l);
+    labels.push_back(FindingLabel(bar, f));
   }
   std::vector<Item*> order;
   for (Label& l : labels) {
@@ -416,6 +451,11 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
     order.push_back(&l.item);
   }
   Place(order, 8, kBarTop - 6);
+  return labels;
+}
+
+// Draws the labels; returns the bottom of the lowest.
+double DrawLabels(Svg& svg, const std::vector<Label>& labels) {
   double labelsBottom = kBarTop;
   for (const Label& l : labels) {
     const double mid = l.item.y + l.item.height / 2;
@@ -433,94 +473,121 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
              "stroke=\"" + std::string(kInk) + "\" stroke-width=\"0.5\"");
     labelsBottom = std::max(labelsBottom, l.item.y + l.item.height);
   }
+  return labelsBottom;
+}
 
-  // ---- the interleave strip ----
-  double stripBottom = kStripTop;
-  if (strip != nullptr && !strip->cells.empty()) {
-    const uint64_t span = strip->granule * strip->cells.size();
-    const double tx = kStripX - 70;
-    svg.Text(tx, kStripTop - 66,
-             "Interleave of map " + std::to_string(strip->map) + ": its first " + SizeText(span),
-             Font(13, kInk, true));
-    svg.Text(tx, kStripTop - 49,
-             "one cell per " + SizeText(strip->granule) +
-                 " granule, coloured by the channel that serves it;",
-             Font(11.5, kMuted));
-    svg.Text(tx, kStripTop - 34, "each granule translated by TranslationProtocol slot 2",
-             Font(11.5, kMuted));
-    // Channels in the strip, and how much of the name a cell needs.
-    std::map<uint32_t, const StripCell*> owners;
-    std::set<unsigned> sockets, dies;
-    for (const StripCell& c : strip->cells) {
+// The channels the strip shows, their colours and how much of their names
+// a cell needs.
+struct StripChannels {
+  std::map<uint32_t, const StripCell*> owners;  // csFabricId -> a cell it serves
+  std::set<unsigned> sockets, dies;
+  std::map<uint32_t, size_t> colour;  // csFabricId -> palette index
+
+  explicit StripChannels(const Strip& strip) {
+    for (const StripCell& c : strip.cells) {
       if (c.kind != StripCell::Kind::Channel) continue;
       owners.emplace(c.fabricId, &c);
       sockets.insert(c.socket);
       dies.insert(c.die);
     }
-    const auto shortName = [&](const StripCell& c) {
-      std::string s;
-      if (sockets.size() > 1) s += "s" + std::to_string(c.socket);
-      if (dies.size() > 1) s += "d" + std::to_string(c.die);
-      return s + (s.empty() ? "ch" : "c") + std::to_string(c.channel);
-    };
-    std::map<uint32_t, size_t> colour;  // csFabricId -> palette index
     for (const auto& [id, cell] : owners) colour.emplace(id, colour.size());
-
-    svg.body << "<g id=\"strip\" data-map=\"" << strip->map << "\" data-x=\"" << Num(kStripX)
-             << "\" data-y=\"" << Num(kStripTop) << "\" data-cell-width=\"" << Num(kCellW)
-             << "\" data-cell-height=\"" << Num(kCellH) << "\" data-columns=\"" << kStripColumns
-             << "\" data-base=\"" << Hex(strip->base) << "\" data-granule=\"" << Hex(strip->granule)
-             << "\">\n";
-    for (size_t k = 0; k < strip->cells.size(); ++k) {
-      const StripCell& c = strip->cells[k];
-      const double x = kStripX + kCellW * static_cast<double>(k % kStripColumns);
-      const double y = kStripTop + kCellH * static_cast<double>(k / kStripColumns);
-      std::string f = "#FFFFFF", label = "-";
-      if (c.kind == StripCell::Kind::Channel) {
-        f = kChannelColours[colour[c.fabricId] % 8];
-        label = shortName(c);
-      } else if (c.kind == StripCell::Kind::Hole) {
-        f = kHole;
-        label = "MMIO";
-      }
-      svg.Rect(x, y, kCellW, kCellH, f,
-               "stroke=\"#FFFFFF\" stroke-width=\"1\" data-address=\"" + Hex(c.address) + "\"");
-      svg.Text(x + kCellW / 2, y + kCellH / 2 + 3.5, label, Font(9.5, TextOn(f)), "middle");
-    }
-    svg.body << "</g>\n";
-    // Offsets from the map's base: of each column on top, of each row on the left.
-    for (unsigned col = 0; col < kStripColumns; ++col)
-      svg.Text(kStripX + kCellW * (col + 0.5), kStripTop - 5, "+" + Hex(strip->granule * col),
-               Font(9, kMuted, false, true), "middle");
-    const size_t rows = (strip->cells.size() + kStripColumns - 1) / kStripColumns;
-    for (size_t r = 0; r < rows; ++r)
-      svg.Text(kStripX - 5, kStripTop + kCellH * static_cast<double>(r) + kCellH / 2 + 3.5,
-               "+" + Hex(strip->granule * kStripColumns * r), Font(9, kMuted, false, true), "end");
-    stripBottom = kStripTop + kCellH * static_cast<double>(rows);
-    svg.Text(tx, stripBottom + 18,
-             "offsets from the map's base " + Hex(strip->base) + "; a row is " +
-                 SizeText(strip->granule * kStripColumns),
-             Font(10.5, kMuted));
-    double ly = stripBottom + 40;
-    for (const auto& [id, idx] : colour) {
-      const StripCell& c = *owners[id];
-      char name[112];
-      if (c.listed)
-        std::snprintf(name, sizeof name, "%s = socket %u, die %u, channel %u (csFabricId 0x%X)",
-                      shortName(c).c_str(), c.socket, c.die, c.channel, id);
-      else
-        std::snprintf(name, sizeof name, "%s = socket %u, die %u, channel %u (no such channel)",
-                      shortName(c).c_str(), c.socket, c.die, c.channel);
-      char sid[48];
-      std::snprintf(sid, sizeof sid, "id=\"legend-channel-%X\"", id);
-      svg.Rect(tx, ly - 10, 12, 12, kChannelColours[idx % 8], sid);
-      svg.Text(tx + 18, ly, name, Font(11.5));
-      ly += 17;
-    }
-    stripBottom = ly;
   }
-  // ---- legend ----
-  double legendY = std::max(barBottom, labelsBottom) + 34;
+  std::string ShortName(const StripCell& c) const {
+    std::string s;
+    if (sockets.size() > 1) s += "s" + std::to_string(c.socket);
+    if (dies.size() > 1) s += "d" + std::to_string(c.die);
+    return s + (s.empty() ? "ch" : "c") + std::to_string(c.channel);
+  }
+};
+
+constexpr double kStripTextX = kStripX - 70;
+
+void DrawStripCells(Svg& svg, const Strip& strip, const StripChannels& ch) {
+  svg.body << "<g id=\"strip\" data-map=\"" << strip.map << "\" data-x=\"" << Num(kStripX)
+           << "\" data-y=\"" << Num(kStripTop) << "\" data-cell-width=\"" << Num(kCellW)
+           << "\" data-cell-height=\"" << Num(kCellH) << "\" data-columns=\"" << kStripColumns
+           << "\" data-base=\"" << Hex(strip.base) << "\" data-granule=\"" << Hex(strip.granule)
+           << "\">\n";
+  for (size_t k = 0; k < strip.cells.size(); ++k) {
+    const StripCell& c = strip.cells[k];
+    const double x = kStripX + kCellW * static_cast<double>(k % kStripColumns);
+    const double y = kStripTop + kCellH * static_cast<double>(k / kStripColumns);
+    std::string f = "#FFFFFF", label = "-";
+    if (c.kind == StripCell::Kind::Channel) {
+      f = kChannelColours[ch.colour.at(c.fabricId) % 8];
+      label = ch.ShortName(c);
+    } else if (c.kind == StripCell::Kind::Hole) {
+      f = kHole;
+      label = "MMIO";
+    }
+    svg.Rect(x, y, kCellW, kCellH, f,
+             "stroke=\"#FFFFFF\" stroke-width=\"1\" data-address=\"" + Hex(c.address) + "\"");
+    svg.Text(x + kCellW / 2, y + kCellH / 2 + 3.5, label, Font(9.5, TextOn(f)), "middle");
+  }
+  svg.body << "</g>\n";
+}
+
+// Offsets from the map's base: of each column on top, of each row on the
+// left. Returns the grid's bottom.
+double DrawStripOffsets(Svg& svg, const Strip& strip) {
+  for (unsigned col = 0; col < kStripColumns; ++col)
+    svg.Text(kStripX + kCellW * (col + 0.5), kStripTop - 5, "+" + Hex(strip.granule * col),
+             Font(9, kMuted, false, true), "middle");
+  const size_t rows = (strip.cells.size() + kStripColumns - 1) / kStripColumns;
+  for (size_t r = 0; r < rows; ++r)
+    svg.Text(kStripX - 5, kStripTop + kCellH * static_cast<double>(r) + kCellH / 2 + 3.5,
+             "+" + Hex(strip.granule * kStripColumns * r), Font(9, kMuted, false, true), "end");
+  const double bottom = kStripTop + kCellH * static_cast<double>(rows);
+  svg.Text(kStripTextX, bottom + 18,
+           "offsets from the map's base " + Hex(strip.base) + "; a row is " +
+               SizeText(strip.granule * kStripColumns),
+           Font(10.5, kMuted));
+  return bottom;
+}
+
+// The strip's legend, one line per channel; returns where it ends.
+double DrawStripLegend(Svg& svg, const StripChannels& ch, double ly) {
+  for (const auto& [id, idx] : ch.colour) {
+    const StripCell& c = *ch.owners.at(id);
+    char name[112];
+    if (c.listed)
+      std::snprintf(name, sizeof name, "%s = socket %u, die %u, channel %u (csFabricId 0x%X)",
+                    ch.ShortName(c).c_str(), c.socket, c.die, c.channel, id);
+    else
+      std::snprintf(name, sizeof name, "%s = socket %u, die %u, channel %u (no such channel)",
+                    ch.ShortName(c).c_str(), c.socket, c.die, c.channel);
+    char sid[48];
+    std::snprintf(sid, sizeof sid, "id=\"legend-channel-%X\"", id);
+    svg.Rect(kStripTextX, ly - 10, 12, 12, kChannelColours[idx % 8], sid);
+    svg.Text(kStripTextX + 18, ly, name, Font(11.5));
+    ly += 17;
+  }
+  return ly;
+}
+
+// The interleave strip; returns its bottom (kStripTop without one).
+double DrawStrip(Svg& svg, const Strip* strip) {
+  if (strip == nullptr || strip->cells.empty()) return kStripTop;
+  const uint64_t span = strip->granule * strip->cells.size();
+  svg.Text(kStripTextX, kStripTop - 66,
+           "Interleave of map " + std::to_string(strip->map) + ": its first " + SizeText(span),
+           Font(13, kInk, true));
+  svg.Text(kStripTextX, kStripTop - 49,
+           "one cell per " + SizeText(strip->granule) +
+               " granule, coloured by the channel that serves it;",
+           Font(11.5, kMuted));
+  svg.Text(kStripTextX, kStripTop - 34, "each granule translated by TranslationProtocol slot 2",
+           Font(11.5, kMuted));
+  const StripChannels channels(*strip);
+  DrawStripCells(svg, *strip, channels);
+  const double gridBottom = DrawStripOffsets(svg, *strip);
+  return DrawStripLegend(svg, channels, gridBottom + 40);
+}
+
+// The colour legend below the bar and the labels; returns where the next
+// line goes.
+double DrawLegend(Svg& svg, const AddressMap& am, const Bar& bar, const Fills& fills,
+                  double legendY) {
   svg.Text(40, legendY, "Colours:", Font(12, kInk, true));
   double lx = 110;
   auto swatch = [&](const std::string& id, const std::string& f, const std::string& text,
@@ -536,10 +603,10 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
     svg.Text(lx + 22, legendY + 1, text, Font(12));
     lx += w;
   };
-  for (const auto& [s, d] : legendSd)
+  for (const auto& [s, d] : fills.legendSd)
     swatch("legend-s" + std::to_string(s) + "d" + std::to_string(d), SocketDieColour(s, d),
            "socket " + std::to_string(s) + " die " + std::to_string(d));
-  if (am.hasHole && am.holeBase < top) swatch("legend-hole", kHole, "MMIO hole");
+  if (bar.HasHole(am)) swatch("legend-hole", kHole, "MMIO hole");
   bool gaps = false, overlaps = false;
   for (const Finding& f : am.findings) {
     gaps = gaps || f.kind == FindingKind::Gap;
@@ -548,43 +615,50 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
   if (gaps) swatch("legend-gap", "#FFFFFF", "gap (in no map)", "stroke-dasharray=\"4 3\"");
   if (overlaps) swatch("legend-overlap", "url(#overlap-hatch)", "overlap (first map wins)");
   bool broken = false;
-  for (const Piece& p : pieces) broken = broken || p.broken;
+  for (const Piece& p : bar.pieces) broken = broken || p.broken;
   double y = legendY + 24;
   if (broken) {
     svg.Text(110, y, "Ranges with a break are longer than drawn; all others are to scale.",
              Font(11.5, kMuted));
     y += 18;
   }
+  return y;
+}
 
-  // ---- findings ----
-  if (!am.findings.empty()) {
-    svg.Text(40, y + 8,
-             "Consistency check: " + std::to_string(am.findings.size()) +
-                 (am.findings.size() == 1 ? " finding" : " findings"),
-             Font(12.5, kProblem, true));
-    y += 26;
-    constexpr size_t kShown = 12;  // the table lists them all
-    for (size_t i = 0; i < am.findings.size() && i < kShown; ++i) {
-      const Finding& f = am.findings[i];
-      svg.Text(56, y, std::string(FindingName(f.kind)) + ": " + f.text, Font(11, kProblem));
-      y += 16;
-    }
-    if (am.findings.size() > kShown) {
-      svg.Text(56, y,
-               "... and " + std::to_string(am.findings.size() - kShown) +
-                   " more: platsim map lists them all",
-               Font(11, kProblem));
-      y += 16;
-    }
-  } else {
+// The consistency check's findings (at most twelve; the table lists them
+// all); returns where the picture ends.
+double DrawFindings(Svg& svg, const AddressMap& am, double y) {
+  if (am.findings.empty()) {
     svg.Text(40, y + 8,
              "Consistency check: no overlaps, no gaps, every channel has a map and every map its "
              "channels.",
              Font(12, "#2E7D32"));
-    y += 26;
+    return y + 26;
   }
-  const double height = std::ceil(std::max(y, stripBottom) + 16);
+  svg.Text(40, y + 8,
+           "Consistency check: " + std::to_string(am.findings.size()) +
+               (am.findings.size() == 1 ? " finding" : " findings"),
+           Font(12.5, kProblem, true));
+  y += 26;
+  constexpr size_t kShown = 12;
+  for (size_t i = 0; i < am.findings.size() && i < kShown; ++i) {
+    const Finding& f = am.findings[i];
+    svg.Text(56, y, std::string(FindingName(f.kind)) + ": " + f.text, Font(11, kProblem));
+    y += 16;
+  }
+  if (am.findings.size() > kShown) {
+    svg.Text(56, y,
+             "... and " + std::to_string(am.findings.size() - kShown) +
+                 " more: platsim map lists them all",
+             Font(11, kProblem));
+    y += 16;
+  }
+  return y;
+}
 
+// The document around the drawn parts: size, title, defs and the caption.
+std::string Document(const AddressMap& am, const Svg& svg, double height,
+                     const std::string& title) {
   std::ostringstream out;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Num(kWidth) << "\" height=\""
@@ -604,6 +678,22 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
       << "</text>\n"
       << svg.body.str() << "</svg>\n";
   return out.str();
+}
+
+}  // namespace
+
+std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title) {
+  Svg svg;
+  const Bar bar = LayOutBar(am);
+  const Fills fills = MapFills(am, svg);
+  DrawBar(svg, bar, fills);
+  DrawMapNames(svg, am, bar, fills);
+  DrawAddresses(svg, bar);
+  const double labelsBottom = DrawLabels(svg, Labels(am, bar, fills));
+  const double stripBottom = DrawStrip(svg, strip);
+  const double legendEnd = DrawLegend(svg, am, bar, fills, std::max(bar.bottom, labelsBottom) + 34);
+  const double end = DrawFindings(svg, am, legendEnd);
+  return Document(am, svg, std::ceil(std::max(end, stripBottom) + 16), title);
 }
 
 }  // namespace platsim::addrmap

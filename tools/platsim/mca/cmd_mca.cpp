@@ -48,13 +48,19 @@ std::string WhatTheProfileLacks(const std::vector<ProcessorListEntry>& list, uin
   return "the profile's processor list has no processor " + std::to_string(cpu) + listed;
 }
 
-void RunMca(const GlobalOptions& opts, uint64_t cpu) {
-  sim::Platform platform;
-  LoadPlatform(opts, platform);
-  platform.InstallMpServices();
+// What CaptureMcaBanks answered, with the snapshot it filled.
+struct Capture {
+  EFI_STATUS status;
+  std::unique_ptr<McaBankSnapshot> snapshot;
+  bool Ok() const { return status == EFI_SUCCESS; }
+};
 
-  // The processor list is the one the platform's topology protocol publishes;
-  // without one installed, a stand-in carries the profile's list.
+// Captures processor `cpu`'s banks through the driver's operation, on the
+// platform's MP services and its topology protocol's processor list (without
+// one installed, a stand-in carries the profile's list). The trace holds the
+// capture's accesses alone.
+Capture CaptureOn(sim::Platform& platform, uint64_t cpu) {
+  platform.InstallMpServices();
   sim::TopologyDouble stand;
   auto* topology =
       static_cast<PlatformTopologyProtocol*>(platform.Find(gPlatformTopologyProtocolGuid));
@@ -64,23 +70,23 @@ void RunMca(const GlobalOptions& opts, uint64_t cpu) {
     topology = &stand.iface;
   }
   // Filled with ones first, so what the reader did not write shows.
-  auto snapshot = std::make_unique<McaBankSnapshot>();
-  std::memset(snapshot.get(), 0xFF, sizeof(McaBankSnapshot));
-  snapshot->processorNumber = cpu;
+  Capture c{EFI_SUCCESS, std::make_unique<McaBankSnapshot>()};
+  std::memset(c.snapshot.get(), 0xFF, sizeof(McaBankSnapshot));
+  c.snapshot->processorNumber = cpu;
   platform.trace.Clear();
-  EFI_STATUS status;
-  {
-    const sim::AddrTranslateBindings bound(platform, platform.MpServices(), topology);
-    status = atd::CaptureMcaBanks(snapshot.get());
-  }
+  const sim::AddrTranslateBindings bound(platform, platform.MpServices(), topology);
+  c.status = atd::CaptureMcaBanks(c.snapshot.get());
+  return c;
+}
 
-  const bool ok = status == EFI_SUCCESS;
-  const std::string lacks =
-      ok ? "" : WhatTheProfileLacks(sim::mca::Processors(platform).entries, cpu, status);
-  const uint64_t count = ok && snapshot->bankCount != kUnwritten ? snapshot->bankCount : 0;
+// One JSON object per bank the reader reports: absent, no valid error, or
+// logged with its registers.
+Json BanksJson(const Capture& c) {
+  const McaBankSnapshot& snap = *c.snapshot;
+  const uint64_t count = c.Ok() && snap.bankCount != kUnwritten ? snap.bankCount : 0;
   Json banks = Json::array();
   for (uint64_t b = 0; b < count && b < kMaxMcaBanks; ++b) {
-    const McaBankEntry& e = snapshot->banks[b];
+    const McaBankEntry& e = snap.banks[b];
     Json j = Json::object();
     j["bank"] = b;
     if (e.bankIndex == b && e.msr1 == 0) {
@@ -98,66 +104,87 @@ void RunMca(const GlobalOptions& opts, uint64_t cpu) {
     }
     banks.push_back(j);
   }
+  return banks;
+}
 
-  if (opts.json) {
-    Json out = Json::object();
-    out["status"] = tools::EfiStatusText(status);
-    out["processorNumber"] = cpu;
-    if (!ok) out["error"] = lacks;
-    if (ok) {
-      out["processorInfo"] =
-          sim::acpi::HexBytes({snapshot->processorInfo, snapshot->processorInfo + 5});
-      if (snapshot->bankCount == kUnwritten)
-        out["bankCount"] = nullptr;  // the processor did not run the reader
-      else
-        out["bankCount"] = snapshot->bankCount;
-      out["banks"] = banks;
-    }
-    if (opts.trace) {
-      Json t = Json::array();
-      for (const auto& e : platform.trace.Events()) t.push_back(e.ToString());
-      out["trace"] = t;
-    }
-    std::cout << out.dump(2) << "\n";
-  } else {
-    std::cout << "CaptureMcaBanks(processor " << cpu << "): " << tools::EfiStatusText(status)
-              << "\n";
-    if (ok) {
-      std::cout << "processor info: "
-                << sim::acpi::HexBytes({snapshot->processorInfo, snapshot->processorInfo + 5})
-                << "\n";
-      if (snapshot->bankCount == kUnwritten)
-        std::cout << "bank count: not written (the processor did not run the reader)\n";
-      else
-        std::cout << "bank count: " << snapshot->bankCount << "\n";
-      for (const auto& j : banks) {
-        std::cout << "bank " << j["bank"].get<uint64_t>() << ": ";
-        const std::string state = j["state"];
-        if (state == "absent") {
-          std::cout << "absent (no hardware behind the bank)\n";
-        } else if (state == "no valid error") {
-          std::cout << "no valid error logged (entry not written)\n";
-        } else {
-          std::cout << "status " << j["status"].get<std::string>() << "  "
-                    << JoinNames(j["statusBits"].get<std::vector<std::string>>()) << "\n";
-          std::cout << "    msr2 " << j["msr2"].get<std::string>() << "  msr3 "
-                    << j["msr3"].get<std::string>() << "  msr4 " << j["msr4"].get<std::string>()
-                    << "\n";
-          std::cout << "    msr5 " << j["msr5"].get<std::string>() << "  msr6 "
-                    << j["msr6"].get<std::string>() << "  msr8 " << j["msr8"].get<std::string>()
-                    << "\n";
-          std::cout << "    msr9 " << j["msr9"].get<std::string>() << "  msrA "
-                    << j["msrA"].get<std::string>() << "\n";
-        }
-      }
-    }
-    if (opts.trace) {
-      std::cout << "trace:\n";
-      for (const auto& e : platform.trace.Events()) std::cout << "  " << e.ToString() << "\n";
-    }
+std::string ProcessorInfo(const McaBankSnapshot& snap) {
+  return sim::acpi::HexBytes({snap.processorInfo, snap.processorInfo + 5});
+}
+
+void PrintJson(const Capture& c, uint64_t cpu, const std::string& lacks, const Json& banks,
+               const sim::Platform& platform, bool trace) {
+  Json out = Json::object();
+  out["status"] = tools::EfiStatusText(c.status);
+  out["processorNumber"] = cpu;
+  if (!c.Ok()) out["error"] = lacks;
+  if (c.Ok()) {
+    out["processorInfo"] = ProcessorInfo(*c.snapshot);
+    if (c.snapshot->bankCount == kUnwritten)
+      out["bankCount"] = nullptr;  // the processor did not run the reader
+    else
+      out["bankCount"] = c.snapshot->bankCount;
+    out["banks"] = banks;
   }
+  if (trace) {
+    Json t = Json::array();
+    for (const auto& e : platform.trace.Events()) t.push_back(e.ToString());
+    out["trace"] = t;
+  }
+  std::cout << out.dump(2) << "\n";
+}
+
+void PrintBank(const Json& j) {
+  std::cout << "bank " << j["bank"].get<uint64_t>() << ": ";
+  const std::string state = j["state"];
+  if (state == "absent") {
+    std::cout << "absent (no hardware behind the bank)\n";
+    return;
+  }
+  if (state == "no valid error") {
+    std::cout << "no valid error logged (entry not written)\n";
+    return;
+  }
+  const auto reg = [&j](const char* name) { return j[name].get<std::string>(); };
+  std::cout << "status " << reg("status") << "  "
+            << JoinNames(j["statusBits"].get<std::vector<std::string>>()) << "\n";
+  std::cout << "    msr2 " << reg("msr2") << "  msr3 " << reg("msr3") << "  msr4 " << reg("msr4")
+            << "\n";
+  std::cout << "    msr5 " << reg("msr5") << "  msr6 " << reg("msr6") << "  msr8 " << reg("msr8")
+            << "\n";
+  std::cout << "    msr9 " << reg("msr9") << "  msrA " << reg("msrA") << "\n";
+}
+
+void PrintText(const Capture& c, uint64_t cpu, const Json& banks, const sim::Platform& platform,
+               bool trace) {
+  std::cout << "CaptureMcaBanks(processor " << cpu << "): " << tools::EfiStatusText(c.status)
+            << "\n";
+  if (c.Ok()) {
+    std::cout << "processor info: " << ProcessorInfo(*c.snapshot) << "\n";
+    if (c.snapshot->bankCount == kUnwritten)
+      std::cout << "bank count: not written (the processor did not run the reader)\n";
+    else
+      std::cout << "bank count: " << c.snapshot->bankCount << "\n";
+    for (const auto& j : banks) PrintBank(j);
+  }
+  if (trace) {
+    std::cout << "trace:\n";
+    for (const auto& e : platform.trace.Events()) std::cout << "  " << e.ToString() << "\n";
+  }
+}
+
+void RunMca(const GlobalOptions& opts, uint64_t cpu) {
+  sim::Platform platform;
+  LoadPlatform(opts, platform);
+  const Capture c = CaptureOn(platform, cpu);
+  const std::string lacks =
+      c.Ok() ? "" : WhatTheProfileLacks(sim::mca::Processors(platform).entries, cpu, c.status);
+  const Json banks = BanksJson(c);
+  if (opts.json)
+    PrintJson(c, cpu, lacks, banks, platform, opts.trace);
+  else
+    PrintText(c, cpu, banks, platform, opts.trace);
   std::cout.flush();
-  if (!ok) throw Refusal(lacks);
+  if (!c.Ok()) throw Refusal(lacks);
 }
 
 }  // namespace

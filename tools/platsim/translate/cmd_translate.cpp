@@ -78,10 +78,8 @@ struct DramArgs {
   std::string socket = "0", die = "0", channel, cs, bank, row, col, rankMul = "0";
 };
 
-void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
-  const uint64_t socket = ParseNumber(args.socket, "--socket");
-  const uint64_t die = ParseNumber(args.die, "--die");
-  const uint64_t channel = ParseNumber(args.channel, "--channel");
+// The coordinates asked for, each within what a DramAddress holds.
+DramAddress ParseDramCoordinates(const DramArgs& args) {
   struct Field {
     const std::string& text;
     const char* name;
@@ -106,6 +104,76 @@ void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
   want.row = static_cast<uint32_t>(v[2]);
   want.col = static_cast<uint16_t>(v[3]);
   want.rankMul = static_cast<uint8_t>(v[4]);
+  return want;
+}
+
+// The normalized addresses that slot 1 accepts and decodes back to `want`,
+// and why the first one it did not was refused.
+struct DramAnswers {
+  std::vector<NormAnswer> accepted;
+  std::string firstRefusal;
+};
+
+// Each address through slot 1, which checks it against the channel's size
+// and translates the answer back.
+DramAnswers CheckEach(TranslateSession& s, const GlobalOptions& opts,
+                      const std::vector<uint64_t>& addresses, uint64_t socket, uint64_t die,
+                      uint64_t channel, const DramAddress& want) {
+  DramAnswers out;
+  BeginMessages(s, opts);
+  for (uint64_t a : addresses) {
+    NormAnswer ans = s.Normalized(a, socket, die, channel);
+    if (ans.verdict == Verdict::Ok && std::memcmp(&ans.dram, &want, sizeof want) != 0) {
+      ans.verdict = Verdict::Refused;
+      ans.error = "decodes to " + FormatDram(ans.dram) + " in slot 1";
+    }
+    if (ans.verdict == Verdict::Ok)
+      out.accepted.push_back(ans);
+    else if (out.firstRefusal.empty())
+      out.firstRefusal = NormalizedSubject(a, socket, die, channel) + " " + ans.error;
+  }
+  EndMessages(s, opts);
+  return out;
+}
+
+// The accepted addresses into the report: one line pair for a single answer,
+// a list when several normalized addresses have the coordinates.
+void AddDramAnswers(Report& r, const sim::dram::DramToNormalized& found,
+                    const std::vector<NormAnswer>& answers) {
+  const unsigned off = found.offsetBits;
+  std::string offsetNote;
+  if (off > 0)
+    offsetNote = "  (bits " + std::to_string(off - 1) + ":0, the bytes of one access, are not " +
+                 "part of the coordinates: " + std::to_string(1ULL << off) +
+                 " addresses from this one share them)";
+  Json list = Json::array();
+  for (const NormAnswer& a : answers)
+    list.push_back({{"normalizedAddress", tools::Hex64(a.normalized)},
+                    {"systemAddress", tools::Hex64(a.system)}});
+  r.json["addresses"] = list;
+  if (answers.size() == 1 && found.count == 1) {
+    r.text << "normalized address  " << tools::Hex64(answers[0].normalized) << offsetNote << "\n";
+    r.text << "system address      " << tools::Hex64(answers[0].system) << "\n";
+    r.json["normalizedAddress"] = tools::Hex64(answers[0].normalized);
+    r.json["systemAddress"] = tools::Hex64(answers[0].system);
+    return;
+  }
+  r.text << "more than one normalized address maps there: " << found.count
+         << " in the table's view";
+  if (found.count > found.addresses.size())
+    r.text << ", the lowest " << found.addresses.size() << " checked";
+  r.text << ", " << answers.size() << " of those in the channel's DRAM" << offsetNote << "\n";
+  for (const NormAnswer& a : answers)
+    r.text << "  normalized " << tools::Hex64(a.normalized) << "  system " << tools::Hex64(a.system)
+           << "\n";
+  r.json["count"] = found.count;
+}
+
+void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
+  const uint64_t socket = ParseNumber(args.socket, "--socket");
+  const uint64_t die = ParseNumber(args.die, "--die");
+  const uint64_t channel = ParseNumber(args.channel, "--channel");
+  const DramAddress want = ParseDramCoordinates(args);
 
   TranslateSession s(opts);
   const uint32_t node = s.CheckChannel(socket, die, channel);
@@ -138,53 +206,10 @@ void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
   const sim::dram::DramToNormalized found = sim::dram::NormalizedFromDram(table, slot, want);
   if (found.count == 0) return Emit(s, opts, r, subject + found.reason);
 
-  // Each address through slot 1, which checks it against the channel's size
-  // and translates the answer back.
-  BeginMessages(s, opts);
-  std::vector<NormAnswer> answers;
-  std::string firstRefusal;
-  for (uint64_t a : found.addresses) {
-    NormAnswer ans = s.Normalized(a, socket, die, channel);
-    if (ans.verdict == Verdict::Ok && std::memcmp(&ans.dram, &want, sizeof want) != 0) {
-      ans.verdict = Verdict::Refused;
-      ans.error = "decodes to " + FormatDram(ans.dram) + " in slot 1";
-    }
-    if (ans.verdict == Verdict::Ok)
-      answers.push_back(ans);
-    else if (firstRefusal.empty())
-      firstRefusal = NormalizedSubject(a, socket, die, channel) + " " + ans.error;
-  }
-  EndMessages(s, opts);
-  const unsigned off = found.offsetBits;
-  r.json["offsetBits"] = off;
-  if (answers.empty()) return Emit(s, opts, r, firstRefusal);
-
-  std::string offsetNote;
-  if (off > 0)
-    offsetNote = "  (bits " + std::to_string(off - 1) + ":0, the bytes of one access, are not " +
-                 "part of the coordinates: " + std::to_string(1ULL << off) +
-                 " addresses from this one share them)";
-  Json list = Json::array();
-  for (const NormAnswer& a : answers)
-    list.push_back({{"normalizedAddress", tools::Hex64(a.normalized)},
-                    {"systemAddress", tools::Hex64(a.system)}});
-  r.json["addresses"] = list;
-  if (answers.size() == 1 && found.count == 1) {
-    r.text << "normalized address  " << tools::Hex64(answers[0].normalized) << offsetNote << "\n";
-    r.text << "system address      " << tools::Hex64(answers[0].system) << "\n";
-    r.json["normalizedAddress"] = tools::Hex64(answers[0].normalized);
-    r.json["systemAddress"] = tools::Hex64(answers[0].system);
-  } else {
-    r.text << "more than one normalized address maps there: " << found.count
-           << " in the table's view";
-    if (found.count > found.addresses.size())
-      r.text << ", the lowest " << found.addresses.size() << " checked";
-    r.text << ", " << answers.size() << " of those in the channel's DRAM" << offsetNote << "\n";
-    for (const NormAnswer& a : answers)
-      r.text << "  normalized " << tools::Hex64(a.normalized) << "  system "
-             << tools::Hex64(a.system) << "\n";
-    r.json["count"] = found.count;
-  }
+  const DramAnswers answers = CheckEach(s, opts, found.addresses, socket, die, channel, want);
+  r.json["offsetBits"] = found.offsetBits;
+  if (answers.accepted.empty()) return Emit(s, opts, r, answers.firstRefusal);
+  AddDramAnswers(r, found, answers.accepted);
   Emit(s, opts, r, "");
 }
 
