@@ -14,10 +14,10 @@
 #include "addr_translate/driver_globals.h"
 #include "pi/hob.h"
 #include "sim/dram/channel_config_store.h"
-#include "sim/hob_builder.h"
+#include "sim/platform/hob_builder.h"
 #include "sim/mca/mca_banks.h"
-#include "sim/platform.h"
-#include "sim/topology_double.h"
+#include "sim/platform/platform.h"
+#include "sim/topology/topology_double.h"
 #include "translation_protocol.h"
 
 #include <cstdint>

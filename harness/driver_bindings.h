@@ -10,7 +10,7 @@
 #include "addr_translate/driver_globals.h"
 #include "diag/boot_services_table.h"
 #include "platform_topology_protocol.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 namespace sim {
 

@@ -28,7 +28,7 @@ struct SetupCommandRow {
 };
 
 constexpr SetupCommandRow kSetupCommandTable[] = {
-    {0x1, MTS_MAILBOX_FIELD(MemClock), 0x0E7, 1, kNoEnableByte},  // through MemClockTable
+    {0x1, MTS_MAILBOX_FIELD(MemClock), kSetupMemClockOffset, 1, kNoEnableByte},  // MemClockTable
     {0x2, MTS_MAILBOX_FIELD(tCL), 0x0E8, 1, kNoEnableByte},
     {0x4, MTS_MAILBOX_FIELD(tRCDRD), 0x0E9, 1, kNoEnableByte},
     {0x8, MTS_MAILBOX_FIELD(tRCDWR), 0x0EA, 1, kNoEnableByte},

@@ -3,7 +3,7 @@
 // names its JSON path, and nothing is silently ignored.
 #pragma once
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include "tools/common/hex_text.h"
 

@@ -20,7 +20,7 @@
 #include "pi/smm_sw_dispatch.h"
 #include "pi/smm_system_table.h"
 #include "pi/smm_variable.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 #include "registers/fabric_id_masks.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/fabric/data_fabric.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <array>
 #include <cstdint>

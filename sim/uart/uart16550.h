@@ -6,7 +6,7 @@
 #pragma once
 
 #include "registers/uart16550.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstdint>
 #include <functional>

@@ -2,7 +2,7 @@
 // standard input), or the built-in default platform.
 #pragma once
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "tools/platsim/cli/commands.h"
 
 namespace platsim {

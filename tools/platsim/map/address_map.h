@@ -10,7 +10,7 @@
 #pragma once
 
 #include "addr_translate/fabric/fabric_decode.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "tools/common/hex_text.h"
 #include "tools/common/size_text.h"
 #include "translation_protocol.h"

@@ -5,7 +5,7 @@
 #include "sim/acpi/acpi_tables.h"
 #include "sim/mca/mca_banks.h"
 #include "sim/profile/profile.h"
-#include "sim/topology_double.h"
+#include "sim/topology/topology_double.h"
 #include "tools/platsim/cli/commands.h"
 #include "tools/platsim/cli/platform_load.h"
 #include "tools/common/efi_status_name.h"

@@ -86,7 +86,6 @@ class TranslateSession {
 
   sim::Platform& Platform() { return platform_; }
   TranslationProtocol& Protocol() { return *driver_->Protocol(); }
-  const atd::FabricIdMasks& Masks() const { return masks_; }
 
   // --diag / --trace: the drivers' messages. In text output they go to the
   // terminal as they arrive; with --json they are kept until TakeMessages.

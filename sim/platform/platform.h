@@ -10,7 +10,7 @@
 #include "efi/uefi.h"
 #include "hw/hw.h"
 #include "pi/mp_services.h"
-#include "sim/trace.h"
+#include "sim/platform/trace.h"
 
 #include <cstdint>
 #include <functional>
@@ -134,7 +134,6 @@ class Platform {
   Platform& operator=(const Platform&) = delete;
 
   static Platform& Current();
-  static bool HasCurrent();
 
   Trace trace;
 

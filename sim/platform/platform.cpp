@@ -1,4 +1,4 @@
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -188,9 +188,6 @@ Platform::~Platform() {
 Platform& Platform::Current() {
   if (gCurrent == nullptr) std::abort();  // driver code ran with no simulated platform
   return *gCurrent;
-}
-bool Platform::HasCurrent() {
-  return gCurrent != nullptr;
 }
 
 // ---- hardware ----

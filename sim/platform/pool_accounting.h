@@ -2,7 +2,7 @@
 // which blocks an operation obtained or gave back.
 #pragma once
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstddef>
 #include <map>

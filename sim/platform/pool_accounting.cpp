@@ -1,4 +1,4 @@
-#include "sim/pool_accounting.h"
+#include "sim/platform/pool_accounting.h"
 
 #include "sim/smm/smm.h"
 

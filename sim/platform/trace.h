@@ -59,7 +59,6 @@ class Trace {
 
   // Filters, order kept.
   std::vector<TraceEvent> Of(Access kind) const;
-  std::vector<TraceEvent> Ports(uint16_t port) const;  // reads and writes of one port
   std::vector<TraceEvent> PortWrites(uint16_t port) const;
   std::vector<TraceEvent> Mmio() const;  // MMIO reads and writes
   std::vector<TraceEvent> Msrs() const;  // MSR reads and writes

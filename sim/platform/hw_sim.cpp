@@ -1,7 +1,7 @@
 // Host instance of hw/: every access goes to the current simulated platform,
 // which records it in its trace.
 #include "hw/hw.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 namespace hw {
 

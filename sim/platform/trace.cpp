@@ -1,4 +1,4 @@
-#include "sim/trace.h"
+#include "sim/platform/trace.h"
 
 #include <cstdio>
 #include <ostream>
@@ -83,13 +83,6 @@ std::vector<TraceEvent> Trace::Of(Access kind) const {
   std::vector<TraceEvent> out;
   for (const auto& e : events_)
     if (e.kind == kind) out.push_back(e);
-  return out;
-}
-std::vector<TraceEvent> Trace::Ports(uint16_t port) const {
-  std::vector<TraceEvent> out;
-  for (const auto& e : events_)
-    if ((e.kind == Access::IoRead || e.kind == Access::IoWrite) && e.address == port)
-      out.push_back(e);
   return out;
 }
 std::vector<TraceEvent> Trace::PortWrites(uint16_t port) const {
