@@ -2,8 +2,6 @@
 
 namespace sim::uart {
 
-
-
 uint8_t Uart16550::Read(unsigned reg) {
   reg &= 7;
   if (Dlab() && reg <= 1) return reg == 0 ? dll_ : dlm_;
