@@ -3,7 +3,7 @@
 // AddrTranslateDxe installed on the built-in default platform: the fabric
 // reads of the translation and the DRAM decoding of the geometry the topology
 // builder gave each channel. Messages compiled out, trace off.
-#include "sim/driver_harness.h"
+#include "harness/addr_translate_driver.h"
 #include "sim/fabric/data_fabric.h"
 #include "sim/profile/profile.h"
 #include "sim/topology/topology_profile.h"

@@ -4,7 +4,7 @@
 // Trace off; the simulator's services are part of what is measured.
 #include "mem_tune/driver_entry.h"
 #include "mem_tune_mailbox.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "sim/smm/profile_smm.h"
 #include "sim/smm/smm.h"
 

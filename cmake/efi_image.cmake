@@ -5,8 +5,8 @@
 # application).
 #   tiv_add_efi_image(NAME [SUBSYSTEM bsdrv|app] sources...)
 # Nothing of the host's libgcc is linked (its objects use the red zone):
-# runtime/ provides the few compiler support routines the images call, and
-# the link map (NAME.map) lets the image check prove it.
+# compiler_support/ provides the few compiler support routines the images
+# call, and the link map (NAME.map) lets the image check prove it.
 find_program(TIV_LD ld REQUIRED)
 find_program(TIV_OBJCOPY objcopy REQUIRED)
 
@@ -18,8 +18,9 @@ find_program(TIV_OBJCOPY objcopy REQUIRED)
 # convention, in which XMM6-15 are callee-saved; code without SSE never touches
 # them, and never needs CR4.OSFXSR or the 16-byte-aligned stack that SMM entry
 # and AP procedures do not promise.
-# GNU_EFI_USE_MS_ABI makes EFIAPI the Microsoft convention (include/efi/uefi.h
-# refuses to compile without it).
+# GNU_EFI_USE_MS_ABI, which makes EFIAPI the Microsoft convention (and without
+# which include/efi/uefi.h refuses to compile), comes from the top-level
+# CMakeLists.txt, for the images as for every host target.
 # -ffunction-sections -fdata-sections: one section per function and object,
 # so that the link drops what nothing calls or reads (--gc-sections).
 # gnu-efi's linker script gathers .data.* into the image's .data but only a
@@ -33,7 +34,7 @@ set(TIV_EFI_CXXFLAGS
     -fno-stack-protector -fno-stack-check -fshort-wchar -mno-red-zone -mgeneral-regs-only
     -maccumulate-outgoing-args -fpic -fno-asynchronous-unwind-tables -ffunction-sections
     -fdata-sections
-    -DGNU_EFI_USE_MS_ABI -DEFI_FUNCTION_WRAPPER -DTIV_DIAG_PRINT_ENABLED=0 -O2)
+    -DEFI_FUNCTION_WRAPPER -DTIV_DIAG_PRINT_ENABLED=0 -O2)
 # C sources (a caller written in C, as platform drivers often are) and
 # assembly: the same code generation, less the switches only C++ knows.
 set(TIV_EFI_CFLAGS ${TIV_EFI_CXXFLAGS})
@@ -46,7 +47,7 @@ if(tiv_lds_bss STREQUAL tiv_lds)
 endif()
 file(WRITE ${TIV_EFI_LDS} "${tiv_lds_bss}")
 set(TIV_EFI_IMAGE_START ${CMAKE_SOURCE_DIR}/startup/image_start.S)
-file(GLOB TIV_EFI_RUNTIME_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/runtime/*.c)
+file(GLOB TIV_EFI_COMPILER_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/compiler_support/*.c)
 
 # Code that runs once at start-up or on a rare error path is built for size
 # inside the images (-Os); the translations keep -O2. Only targets marked
@@ -64,7 +65,7 @@ function(tiv_add_efi_image NAME)
     set(image_SUBSYSTEM bsdrv)
   endif()
   set(objs ${NAME}_objs)
-  add_library(${objs} OBJECT ${TIV_EFI_IMAGE_START} ${TIV_EFI_RUNTIME_SOURCES}
+  add_library(${objs} OBJECT ${TIV_EFI_IMAGE_START} ${TIV_EFI_COMPILER_SUPPORT_SOURCES}
                              ${image_UNPARSED_ARGUMENTS})
   target_compile_options(${objs} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TIV_EFI_CXXFLAGS}>
                                         $<$<COMPILE_LANGUAGE:C,ASM>:${TIV_EFI_CFLAGS}>)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "diag/diag_backend.h"
+#include "registers/uart16550.h"
 #include "efi/uefi.h"
 
 #include <cstdarg>
@@ -18,7 +19,7 @@ namespace diag {
 inline constexpr uint8_t DiagPrintEnabled = TIV_DIAG_PRINT_ENABLED;
 inline constexpr uint64_t DiagDefaultLevelMask = 0x100401008A300408ULL;
 inline constexpr uint8_t DiagDebugPortAllowed = 1;
-inline constexpr uint64_t DiagUartBase = 0x3F8;
+inline constexpr uint64_t DiagUartBase = uart16550::kCom1Base;
 inline constexpr uint16_t DiagPostPort = 0x80;
 inline constexpr unsigned DIAG_BUFFER_SIZE = 512;
 

@@ -10,8 +10,8 @@
 #include "diag/boot_services_table.h"
 #include "pi/acpi_tables.h"
 #include "sim/acpi/acpi_tables.h"
-#include "sim/platform.h"
-#include "sim/pool_accounting.h"
+#include "sim/platform/platform.h"
+#include "sim/platform/pool_accounting.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -11,8 +11,8 @@
 #include "diag/boot_services_table.h"
 #include "diag/heap_records.h"
 #include "diag/hob_list.h"
-#include "sim/hob_builder.h"
-#include "sim/platform.h"
+#include "sim/platform/hob_builder.h"
+#include "sim/platform/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -7,7 +7,7 @@
 // block, so a read past it is caught.
 #pragma once
 
-#include "addr_translate/dram/channel_config_table.h"
+#include "channel_config_table.h"
 #include "dram_address.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

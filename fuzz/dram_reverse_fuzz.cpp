@@ -5,7 +5,7 @@
 #include "addr_translate/dram/translate_norm_to_dram_addr.h"
 #include "sim/dram/dram_to_normalized.h"
 #include "fuzz/dram_fuzz_support.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

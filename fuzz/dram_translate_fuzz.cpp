@@ -9,7 +9,7 @@
 #include "addr_translate/driver_globals.h"
 #include "addr_translate/dram/translate_norm_to_dram_addr.h"
 #include "fuzz/dram_fuzz_support.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -16,7 +16,7 @@
 #include "addr_translate/fabric/check_dram_hit.h"
 #include "addr_translate/fabric/fabric_decode.h"
 #include "sim/fabric/data_fabric.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "sim/topology/topology.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -8,7 +8,7 @@
 #include "diag/boot_services_table.h"
 #include "diag/heap_records.h"
 #include "diag/hob_list.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -13,7 +13,7 @@
 #include "mem_tune/mapped_memory_check.h"
 #include "mem_tune/setup_variable.h"
 #include "mem_tune/smi_handler.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "sim/smm/profile_smm.h"
 #include "sim/smm/smm.h"
 

@@ -6,11 +6,15 @@
 #include "mem_tune/driver_globals.h"
 #include "mem_tune/mailbox_field.h"
 #include "mem_tune/mem_clock_table.h"
-#include "mem_tune/mem_tune_provider.h"
+#include "mem_tune_provider.h"
+#include "registers/fabric_registers.h"
+#include "registers/memory_controller.h"
 
 namespace mts {
 
 namespace {
+
+using namespace controller_reg;
 
 constexpr UINT64 ConfigOffset(uint8_t bus, uint8_t device, uint8_t function, uint16_t reg) {
   return UINT64(bus) * 0x100000 + UINT64(device) * 0x8000 + UINT64(function) * 0x1000 + reg;
@@ -72,7 +76,7 @@ bool FindChannel(IndexRegisterKeeper& regs, uint32_t signature, Channel* found) 
       (signature == kSignatureEightChannels || signature == kSignatureEightChannelsOtherDies) ? 7
                                                                                               : 1;
   for (uint32_t n = 0; n <= lastChannel; ++n) {
-    const uint32_t block = kChannelBlockBase + n * kChannelBlockStride;
+    const uint32_t block = ChannelBlock(n);
     if (ChannelInUse(regs, 0, block)) {
       *found = {0, block};
       return true;
@@ -82,12 +86,12 @@ bool FindChannel(IndexRegisterKeeper& regs, uint32_t signature, Channel* found) 
     return false;
   // The other dies: devices 0x19-0x1F of bus 0 name their buses.
   for (uint8_t j = 1; j <= 7; ++j) {
-    const uint8_t device = static_cast<uint8_t>(0x18 + j);
+    const uint8_t device = static_cast<uint8_t>(atd::fabric_reg::kFirstNodeDevice + j);
     if ((PciExpressRead32(ConfigOffset(0, device, 0, 0)) & 0xFFFF) != kVendorIdValue) continue;
     const uint8_t bus =
         static_cast<uint8_t>(PciExpressRead32(ConfigOffset(0, device, 0, kBusNumberRegister)));
     for (uint32_t n = 0; n <= 1; ++n) {
-      const uint32_t block = kChannelBlockBase + n * kChannelBlockStride;
+      const uint32_t block = ChannelBlock(n);
       if (ChannelInUse(regs, bus, block)) {
         *found = {bus, block};
         return true;

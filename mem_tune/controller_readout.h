@@ -10,13 +10,6 @@
 
 namespace mts {
 
-constexpr uint16_t kIndexRegister = 0xB8;
-constexpr uint16_t kDataRegister = 0xBC;
-constexpr uint32_t kChannelBlockBase = 0x50000;
-constexpr uint32_t kChannelBlockStride = 0x100000;
-constexpr uint16_t kVendorIdValue = 0x1022;
-constexpr uint16_t kBusNumberRegister = 0x84;
-
 // 32-bit configuration read at an offset of the PCI Express window;
 // 0xFFFFFFFF at or beyond the window's size.
 uint32_t PciExpressRead32(UINT64 offset);

@@ -4,7 +4,7 @@
 #include "mem_tune/driver_globals.h"
 #include "mem_tune/library_constructor.h"
 #include "mem_tune/mapped_memory_check.h"
-#include "mem_tune/mem_tune_provider.h"
+#include "mem_tune_provider.h"
 #include "mem_tune/smi_handler.h"
 
 namespace mts {

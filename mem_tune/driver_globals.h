@@ -5,7 +5,7 @@
 
 #include "efi/uefi.h"
 #include "mem_tune/config_token.h"
-#include "mem_tune/mem_tune_provider.h"
+#include "mem_tune_provider.h"
 #include "mem_tune_mailbox.h"
 #include "pi/smm_access2.h"
 #include "pi/smm_system_table.h"

@@ -5,15 +5,11 @@
 #include "efi/uefi.h"
 #include "mem_tune/mailbox_field.h"
 #include "mem_tune_mailbox.h"
+#include "tiv_setup.h"
 
 #include <cstdint>
 
 namespace mts {
-
-constexpr EFI_GUID kTivSetupGuid = {
-    0x3A997502, 0x647A, 0x4C82, {0x99, 0x8E, 0x52, 0xEF, 0x94, 0x86, 0xA2, 0x47}};
-// "TivSetup" as UTF-16.
-constexpr CHAR16 kTivSetupName[] = {'T', 'i', 'v', 'S', 'e', 't', 'u', 'p', 0};
 
 constexpr UINTN kSetupReadBufferSize = 1712;
 constexpr uint16_t kSetupMarkerOffset = 0xE6;
@@ -32,7 +28,7 @@ struct SetupCommandRow {
 };
 
 constexpr SetupCommandRow kSetupCommandTable[] = {
-    {0x1, MTS_MAILBOX_FIELD(MemClock), 0x0E7, 1, kNoEnableByte},  // through MemClockTable
+    {0x1, MTS_MAILBOX_FIELD(MemClock), kSetupMemClockOffset, 1, kNoEnableByte},  // MemClockTable
     {0x2, MTS_MAILBOX_FIELD(tCL), 0x0E8, 1, kNoEnableByte},
     {0x4, MTS_MAILBOX_FIELD(tRCDRD), 0x0E9, 1, kNoEnableByte},
     {0x8, MTS_MAILBOX_FIELD(tRCDWR), 0x0EA, 1, kNoEnableByte},

@@ -57,10 +57,6 @@ constexpr uint32_t BankHash(uint32_t word, uint16_t col, uint32_t row) {
   return (word & 1u) & (Parity(col & (word >> 1) & 0x1FFFu) ^ Parity(row & (word >> 14)));
 }
 
-constexpr uint32_t BankBitsOf(uint32_t noofbank) {
-  return noofbank == 1 ? 4 : noofbank == 2 ? 5 : 3;  // 0 and 3 both mean three bits
-}
-
 void WriteRecord(DramAddress* out, uint8_t chipSelect, uint8_t bank, uint32_t row, uint16_t col,
                  uint8_t rankMul) {
   // One field at a time: the caller's bytes between them stay as they were.
@@ -157,6 +153,129 @@ void decode_dram_fields(const DramFieldSelect& in, uint8_t* bank, uint32_t* row,
   *rankMul = static_cast<uint8_t>(rm);
 }
 
+namespace {
+
+// The chip select whose range holds the address, and which range matched.
+struct ChipSelectMatch {
+  unsigned cs;  // kChipSelects: none
+  uint32_t matchKind;
+};
+
+// Chip-select search: primary range first, then the secondary one, on A[39:8].
+ChipSelectMatch FindChipSelect(const ChannelConfigTable& t, unsigned s, uint64_t a) {
+  const uint32_t a39to8 = static_cast<uint32_t>(a >> 8);
+  for (unsigned c = 0; c < kChipSelects; ++c) {
+    const unsigned p = c / 2;
+    const uint32_t cfg = t.addrCfg[s][p];
+    const bool primaryEnabled = AddrCfg::CsEn(cfg, c);
+    const uint32_t mask = ~t.csMask[s][p];
+    if (primaryEnabled && (a39to8 & mask) == (t.csBase[s][c] & mask)) return {c, kMatchPrimary};
+    const bool secondaryEnabled = AddrCfg::CsSecEn(cfg, c);
+    const uint32_t maskSec = ~t.csMaskSec[s][p];
+    if (secondaryEnabled && (a39to8 & maskSec) == (t.csBaseSec[s][c] & maskSec))
+      return {c, primaryEnabled ? kMatchSecondary : kMatchSecondaryOnly};
+  }
+  return {kChipSelects, kMatchPrimary};
+}
+
+// The chip select reported: the matched one with its two hashes applied.
+uint8_t HashedChipSelect(const ChannelConfigTable& t, unsigned s, unsigned cs, uint64_t a) {
+  uint32_t bit0 = cs & 1u;
+  uint32_t bit1 = cs & 2u;
+  if (t.csHashCtl[s][0] & 1u) bit0 ^= AddressHash(t.csHashCtl[s][0], a);
+  if (t.csHashCtl[s][1] & 1u) bit1 ^= AddressHash(t.csHashCtl[s][1], a) << 1;
+  return static_cast<uint8_t>(bit0 | bit1);
+}
+
+// The pair's geometry as its addrCfg word gives it (all zero without a match).
+struct PairGeometry {
+  uint32_t noofbank, noofrm, noofrwolo, noofrowhi, noofcol;
+  uint32_t BankBits() const { return AddrCfg::BankBits(noofbank); }
+  uint32_t RowLoBits() const { return noofrwolo + 10; }
+  uint32_t RowHiBits() const { return noofrowhi; }
+  uint32_t ColBits() const { return noofcol + 5; }
+};
+
+PairGeometry GeometryOf(uint32_t cfg) {
+  return {AddrCfg::Noofbank::Get(cfg), AddrCfg::Noofrm::Get(cfg), AddrCfg::Noofrwolo::Get(cfg),
+          AddrCfg::Noofrowhi::Get(cfg), AddrCfg::Noofcol::Get(cfg)};
+}
+
+void SayGeometry(const DramMessageSink& sink, const PairGeometry& g) {
+  Say(sink,
+      "translate_norm_to_dram_addr: noofbank = %d, noofrm = %d, noofrwolo = %d, noofrowhi = %d, "
+      "noofcol = %d\n",
+      static_cast<int>(g.noofbank), static_cast<int>(g.noofrm), static_cast<int>(g.noofrwolo),
+      static_cast<int>(g.noofrowhi), static_cast<int>(g.noofcol));
+}
+
+void SayBits(const DramMessageSink& sink, const PairGeometry& g) {
+  Say(sink,
+      "translate_norm_to_dram_addr: RowLoBits = %d, RowHiBits = %d, ColBits = %d, CsBits = %d, "
+      "BankBits = %d\n",
+      static_cast<int>(g.RowLoBits()), static_cast<int>(g.RowHiBits()),
+      static_cast<int>(g.ColBits()), static_cast<int>(g.noofrm), static_cast<int>(g.BankBits()));
+}
+
+// Everything decode_dram_fields needs of the matched chip select `m.cs` of
+// slot `s`.
+DramFieldSelect FieldSelectOf(const ChannelConfigTable& t, unsigned s, ChipSelectMatch m,
+                              const PairGeometry& g, const uint32_t (&bankHashCtl)[kBankHashWords],
+                              uint64_t a) {
+  const unsigned p = m.cs / 2;
+  const uint32_t bankAddrSel = t.bankAddrSel[s][p];
+  const uint32_t rowAddrSel = t.rowAddrSel[s][p];
+  const uint32_t rmAddrSel = t.rmAddrSel[s][p];
+  const uint32_t rmAddrSelSec = t.rmAddrSelSec[s][p];
+  DramFieldSelect in{};
+  in.normAddr = a;
+  in.csMaskSec = t.csMaskSec[s][p];
+  in.bankBits = g.BankBits();
+  for (unsigned k = 0; k < kBankHashWords; ++k) in.bankSel[k] = Field4(bankAddrSel, k);
+  in.rowLoBits = g.RowLoBits();
+  in.rowHiBits = g.RowHiBits();
+  in.colBits = g.ColBits();
+  in.rowLoSel = Field4(rowAddrSel, 0);
+  in.rowHiSel = Field4(rowAddrSel, 1);
+  in.colAddrSelLo = t.colAddrSelLo[s][p];
+  in.colAddrSelHi = t.colAddrSelHi[s][p];
+  in.noofrm = g.noofrm;
+  for (unsigned k = 0; k < 3; ++k) {
+    in.rmSel[k] = Field4(rmAddrSel, k);
+    in.rmSelSec[k] = Field4(rmAddrSelSec, k);
+  }
+  in.rowInvEven = static_cast<uint8_t>(RmAddrSel::RowInvEven::Get(rmAddrSel));
+  in.rowInvOdd = static_cast<uint8_t>(RmAddrSel::RowInvOdd::Get(rmAddrSel));
+  in.rowInvEvenSec = static_cast<uint8_t>(RmAddrSel::RowInvEven::Get(rmAddrSelSec));
+  in.rowInvOddSec = static_cast<uint8_t>(RmAddrSel::RowInvOdd::Get(rmAddrSelSec));
+  in.matchKind = m.matchKind;
+  in.chipSelect = m.cs;
+  for (unsigned k = 0; k < kBankHashWords; ++k) in.bankHashCtl[k] = bankHashCtl[k];
+  return in;
+}
+
+// The rank-multiplier hashes of the slot, one per rank-multiplier bit.
+uint8_t HashedRankMul(const ChannelConfigTable& t, unsigned s, uint8_t rm, uint32_t noofrm,
+                      uint64_t a) {
+  for (unsigned k = 0; k < 3 && k < noofrm; ++k) {
+    const uint32_t word = t.rmHashCtl[s][k];
+    if (word & 1u) rm ^= static_cast<uint8_t>(AddressHash(word, a) << k);
+  }
+  return rm;
+}
+
+void SayOutOfBounds(const DramMessageSink& sink, const PairGeometry& g, uint8_t bank, uint32_t row,
+                    uint16_t col) {
+  if (bank >= (1u << g.BankBits()))
+    Say(sink, "translate_norm_to_dram_addr: ERROR: Bank of the Given NormAddr is out of bounds\n");
+  if (static_cast<uint64_t>(row) >= (1ULL << (g.RowLoBits() + g.RowHiBits())))
+    Say(sink, "translate_norm_to_dram_addr: ERROR: Row of the Given NormAddr is out of bounds\n");
+  if (col >= (1u << g.ColBits()))
+    Say(sink, "translate_norm_to_dram_addr: ERROR: Col of the Given NormAddr is out of bounds\n");
+}
+
+}  // namespace
+
 void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, uint8_t die,
                          uint8_t channel, DramAddress* out, const DramMessageSink& sink) {
   if (table == nullptr) {
@@ -164,7 +283,7 @@ void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, 
     Say(sink, "translate_norm_to_dram_addr: ERROR: ChannelConfigTable is not available\n");
     return;
   }
-  const unsigned s = (static_cast<unsigned>(socket) + die) * 8u + channel;
+  const unsigned s = ChannelSlot(socket, die, channel);
   if (s >= kChannelSlots) {
     // The table has 16 slots; anything else would read past it.
     WriteRecord(out, 0, 0, 0, 0, 0);
@@ -176,120 +295,29 @@ void TranslateNormToDram(ChannelConfigTable* table, uint64_t a, uint8_t socket, 
   uint32_t bankHashCtl[kBankHashWords];
   for (unsigned k = 0; k < kBankHashWords; ++k) bankHashCtl[k] = t.bankHashCtl[k][s];
 
-  // Chip-select search: primary range first, then the secondary one.
-  const uint32_t a39to8 = static_cast<uint32_t>(a >> 8);
-  unsigned cs = kChipSelects;
-  uint32_t matchKind = kMatchPrimary;
-  for (unsigned c = 0; c < kChipSelects; ++c) {
-    const unsigned p = c / 2;
-    const uint32_t cfg = t.addrCfg[s][p];
-    const bool primaryEnabled = (cfg >> (c & 1u)) & 1u;
-    const uint32_t mask = ~t.csMask[s][p];
-    if (primaryEnabled && (a39to8 & mask) == (t.csBase[s][c] & mask)) {
-      cs = c;
-      matchKind = kMatchPrimary;
-      break;
-    }
-    const bool secondaryEnabled = (cfg >> (24 + (c & 1u))) & 1u;
-    const uint32_t maskSec = ~t.csMaskSec[s][p];
-    if (secondaryEnabled && (a39to8 & maskSec) == (t.csBaseSec[s][c] & maskSec)) {
-      cs = c;
-      matchKind = primaryEnabled ? kMatchSecondary : kMatchSecondaryOnly;
-      break;
-    }
-  }
-
-  uint8_t chipSelect = 0;
-  uint32_t cfg = 0;
-  uint32_t bankAddrSel = 0;
-  if (cs < kChipSelects) {
-    uint32_t bit0 = cs & 1u;
-    uint32_t bit1 = cs & 2u;
-    if (t.csHashCtl[s][0] & 1u) bit0 ^= AddressHash(t.csHashCtl[s][0], a);
-    if (t.csHashCtl[s][1] & 1u) bit1 ^= AddressHash(t.csHashCtl[s][1], a) << 1;
-    chipSelect = static_cast<uint8_t>(bit0 | bit1);
-    cfg = t.addrCfg[s][cs / 2];
-    bankAddrSel = t.bankAddrSel[s][cs / 2];
-  }
-  const uint32_t noofbank = (cfg >> AddrCfg::kNoofbankShift) & 3u;
-  const uint32_t noofrm = (cfg >> AddrCfg::kNoofrmShift) & 3u;
-  const uint32_t noofrwolo = (cfg >> AddrCfg::kNoofrwoloShift) & 0xFu;
-  const uint32_t noofrowhi = (cfg >> AddrCfg::kNoofrowhiShift) & 0xFu;
-  const uint32_t noofcol = (cfg >> AddrCfg::kNoofcolShift) & 0xFu;
-  Say(sink,
-      "translate_norm_to_dram_addr: noofbank = %d, noofrm = %d, noofrwolo = %d, noofrowhi = %d, "
-      "noofcol = %d\n",
-      static_cast<int>(noofbank), static_cast<int>(noofrm), static_cast<int>(noofrwolo),
-      static_cast<int>(noofrowhi), static_cast<int>(noofcol));
-
-  if (cs >= kChipSelects || ((t.csPresent[s] >> cs) & 1u) == 0)
+  const ChipSelectMatch m = FindChipSelect(t, s, a);
+  const bool matched = m.cs < kChipSelects;
+  const PairGeometry g = GeometryOf(matched ? t.addrCfg[s][m.cs / 2] : 0);
+  SayGeometry(sink, g);
+  if (!matched || ((t.csPresent[s] >> m.cs) & 1u) == 0)
     Say(sink, "translate_norm_to_dram_addr: ERROR: Rank is out of bounds\n");
-
-  const uint32_t bankBits = BankBitsOf(noofbank);
-  const uint32_t rowLoBits = noofrwolo + 10;
-  const uint32_t rowHiBits = noofrowhi;
-  const uint32_t colBits = noofcol + 5;
-  Say(sink,
-      "translate_norm_to_dram_addr: RowLoBits = %d, RowHiBits = %d, ColBits = %d, CsBits = %d, "
-      "BankBits = %d\n",
-      static_cast<int>(rowLoBits), static_cast<int>(rowHiBits), static_cast<int>(colBits),
-      static_cast<int>(noofrm), static_cast<int>(bankBits));
-
-  if (cs >= kChipSelects) {
+  SayBits(sink, g);
+  if (!matched) {
     // Nothing matched: there is no geometry to decode with. The per-pair words
     // at pair index 2 belong to the next slot, so they are not read.
     WriteRecord(out, 0, 0, 0, 0, 0);
     return;
   }
 
-  const unsigned p = cs / 2;
-  const uint32_t rowAddrSel = t.rowAddrSel[s][p];
-  const uint32_t rmAddrSel = t.rmAddrSel[s][p];
-  const uint32_t rmAddrSelSec = t.rmAddrSelSec[s][p];
-  DramFieldSelect in{};
-  in.normAddr = a;
-  in.csMaskSec = t.csMaskSec[s][p];
-  in.bankBits = bankBits;
-  for (unsigned k = 0; k < kBankHashWords; ++k) in.bankSel[k] = Field4(bankAddrSel, k);
-  in.rowLoBits = rowLoBits;
-  in.rowHiBits = rowHiBits;
-  in.colBits = colBits;
-  in.rowLoSel = Field4(rowAddrSel, 0);
-  in.rowHiSel = Field4(rowAddrSel, 1);
-  in.colAddrSelLo = t.colAddrSelLo[s][p];
-  in.colAddrSelHi = t.colAddrSelHi[s][p];
-  in.noofrm = noofrm;
-  for (unsigned k = 0; k < 3; ++k) {
-    in.rmSel[k] = Field4(rmAddrSel, k);
-    in.rmSelSec[k] = Field4(rmAddrSelSec, k);
-  }
-  in.rowInvEven = static_cast<uint8_t>((rmAddrSel >> kRowInvEvenShift) & 3u);
-  in.rowInvOdd = static_cast<uint8_t>((rmAddrSel >> kRowInvOddShift) & 3u);
-  in.rowInvEvenSec = static_cast<uint8_t>((rmAddrSelSec >> kRowInvEvenShift) & 3u);
-  in.rowInvOddSec = static_cast<uint8_t>((rmAddrSelSec >> kRowInvOddShift) & 3u);
-  in.matchKind = matchKind;
-  in.chipSelect = cs;
-  for (unsigned k = 0; k < kBankHashWords; ++k) in.bankHashCtl[k] = bankHashCtl[k];
-
   uint8_t bank = 0;
   uint32_t row = 0;
   uint16_t col = 0;
   uint8_t rm = 0;
-  decode_dram_fields(in, &bank, &row, &col, &rm, table->bankHashBits);
-
-  for (unsigned k = 0; k < 3 && k < noofrm; ++k) {
-    const uint32_t word = t.rmHashCtl[s][k];
-    if (word & 1u) rm ^= static_cast<uint8_t>(AddressHash(word, a) << k);
-  }
-
-  WriteRecord(out, chipSelect, bank, row, col, rm);
-
-  if (bank >= (1u << bankBits))
-    Say(sink, "translate_norm_to_dram_addr: ERROR: Bank of the Given NormAddr is out of bounds\n");
-  if (static_cast<uint64_t>(row) >= (1ULL << (rowLoBits + rowHiBits)))
-    Say(sink, "translate_norm_to_dram_addr: ERROR: Row of the Given NormAddr is out of bounds\n");
-  if (col >= (1u << colBits))
-    Say(sink, "translate_norm_to_dram_addr: ERROR: Col of the Given NormAddr is out of bounds\n");
+  decode_dram_fields(FieldSelectOf(t, s, m, g, bankHashCtl, a), &bank, &row, &col, &rm,
+                     table->bankHashBits);
+  rm = HashedRankMul(t, s, rm, g.noofrm, a);
+  WriteRecord(out, HashedChipSelect(t, s, m.cs, a), bank, row, col, rm);
+  SayOutOfBounds(sink, g, bank, row, col);
 }
 
 void translate_norm_to_dram_addr(uint64_t normalizedAddress, uint8_t socket, uint8_t die,

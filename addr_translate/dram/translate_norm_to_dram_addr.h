@@ -2,7 +2,8 @@
 // entry in the ChannelConfigTable.
 #pragma once
 
-#include "addr_translate/dram/channel_config_table.h"
+#include "addr_translate/translation_stops.h"
+#include "channel_config_table.h"
 #include "dram_address.h"
 
 #include <cstdarg>
@@ -28,9 +29,6 @@ extern const DramMessageSink kDiagPrintSink;
 inline constexpr uint32_t kMatchPrimary = 0;
 inline constexpr uint32_t kMatchSecondary = 1;      // primary range enabled but not matching
 inline constexpr uint32_t kMatchSecondaryOnly = 2;  // primary range disabled
-
-// Stop code of the consistency guard in decode_dram_fields.
-inline constexpr uint32_t kStopBadMatchKind = 0xC0050739;
 
 // Everything decode_dram_fields needs of the matched chip select.
 struct DramFieldSelect {

@@ -3,6 +3,7 @@
 #include "addr_translate/fabric/fabric_access.h"
 #include "addr_translate/fabric/slave_address_map.h"
 #include "diag/diag_print.h"
+#include "addr_translate/translation_stops.h"
 #include "diag/fatal_stop.h"
 #include "normalized_address.h"
 
@@ -12,9 +13,6 @@ namespace {
 using namespace fabric_reg;
 using diag::DiagLevelTranslation;
 using diag::DiagPrint;
-
-constexpr uint32_t kStopSixChannelCombined = 0xC0052012;
-constexpr uint32_t kStopSixChannelChannel = 0xC0050551;
 
 constexpr AddressMapMessages kMessages = {
     "calcSysAddr: dramBaseReg = 0x%08X, dramLimitReg = 0x%08X\n",

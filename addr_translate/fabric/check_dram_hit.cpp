@@ -2,6 +2,7 @@
 
 #include "addr_translate/fabric/fabric_access.h"
 #include "diag/diag_print.h"
+#include "addr_translate/translation_stops.h"
 #include "diag/fatal_stop.h"
 
 namespace atd {
@@ -11,20 +12,6 @@ namespace {
 using namespace fabric_reg;
 using diag::DiagLevelTranslation;
 using diag::DiagPrint;
-
-constexpr uint32_t kStopSixChannelMmio = 0xC0051302;
-constexpr uint32_t kStopSixChannelLogicalId = 0xC0050579;
-
-// First block instance of type CCM (non-zero info, type 0), or all ones.
-uint32_t findCcmInstance() {
-  const uint32_t count = BlockInstanceCount::Count::Get(
-      readFabricRegister(0, BlockInstanceCount::kReg, kBroadcastInstance));
-  for (uint32_t k = 0; k < count; ++k) {
-    const uint32_t info = readFabricRegister(0, BlockInstanceInfo::kReg, k);
-    if (info != 0 && BlockInstanceInfo::InstanceType::Get(info) == 0) return k;
-  }
-  return 0xFFFFFFFFu;
-}
 
 }  // namespace
 

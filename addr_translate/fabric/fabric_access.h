@@ -3,7 +3,7 @@
 #pragma once
 
 #include "addr_translate/fabric/fabric_decode.h"
-#include "addr_translate/fabric/fabric_registers.h"
+#include "registers/fabric_registers.h"
 
 #include <cstdint>
 

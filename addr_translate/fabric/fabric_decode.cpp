@@ -1,6 +1,6 @@
 #include "addr_translate/fabric/fabric_decode.h"
 
-#include "addr_translate/fabric/fabric_registers.h"
+#include "registers/fabric_registers.h"
 
 namespace atd {
 
@@ -156,8 +156,9 @@ uint64_t decodeDramHoleBase(uint32_t reg104) {
 }
 
 uint64_t decodeHiAddrOffset(FabricIdLayout layout, uint32_t reg1B4) {
-  return layout == FabricIdLayout::Combined ? uint64_t{reg1B4 >> 20} << 28
-                                            : uint64_t{reg1B4 >> 12} << 28;
+  using R = HiAddrOffsetControl;
+  return layout == FabricIdLayout::Combined ? uint64_t{R::OffsetCombined::Get(reg1B4)} << 28
+                                            : uint64_t{R::OffsetExtended::Get(reg1B4)} << 28;
 }
 
 uint32_t hashTerm14(uint64_t a, const HashEnables& e) {

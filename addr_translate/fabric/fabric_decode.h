@@ -3,28 +3,11 @@
 // share. Nothing here touches hardware.
 #pragma once
 
+#include "registers/fabric_id_masks.h"
+
 #include <cstdint>
 
 namespace atd {
-
-enum class FabricIdLayout : uint8_t { Combined, Extended };
-
-struct HashEnables {
-  uint8_t hash64KEnable;
-  uint8_t hash2MEnable;
-  uint8_t hash1GEnable;
-};
-
-// How a fabric id splits into socket, die and component (instance) ids.
-struct FabricIdMasks {
-  FabricIdLayout layout;
-  uint32_t socketMask;
-  uint32_t socketShift;
-  uint32_t dieMask;
-  uint32_t dieShift;
-  uint32_t nodeMask;
-  HashEnables hash;  // all 1 in the Combined layout
-};
 
 // The decoded base/limit register pair of one DRAM address map.
 struct DramAddressMap {

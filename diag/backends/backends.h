@@ -4,6 +4,7 @@
 #pragma once
 
 #include "diag/diag_backend.h"
+#include "registers/uart16550.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -85,8 +86,8 @@ void DebugBufferedWrite(DebugMessageBuffer* buffer, const char* text, uint64_t l
 
 // ---- UartBackend -------------------------------------------------------------
 inline constexpr unsigned kUartPutCharReads = 2000;
-inline constexpr uint8_t kLsrThrEmpty = 0x20;
-inline constexpr uint8_t kLsrTransmitterEmpty = 0x40;
+using uart16550::kLsrThrEmpty;
+using uart16550::kLsrTransmitterEmpty;
 
 // A 16550 at `base`: port I/O when base fits in 16 bits (LSR at base + 5),
 // memory-mapped with a 4-byte register stride otherwise (LSR at base + 20).
@@ -94,8 +95,8 @@ BOOLEAN UartPutCharAt(uint64_t base, char c);
 uint64_t UartWriteAt(uint64_t base, const char* text, uint64_t length);
 
 // ---- FixedUartBackend --------------------------------------------------------
-inline constexpr uint16_t kFixedUartThr = 0x3F8;
-inline constexpr uint16_t kFixedUartLsr = 0x3FD;
+inline constexpr uint16_t kFixedUartThr = uart16550::kCom1Base + uart16550::kThr;
+inline constexpr uint16_t kFixedUartLsr = uart16550::kCom1Base + uart16550::kLsr;
 inline constexpr unsigned kFixedUartWaitReads = 65535;
 inline constexpr unsigned kFixedUartFifoDepth = 16;
 

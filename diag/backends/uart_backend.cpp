@@ -9,8 +9,8 @@ namespace diag {
 
 namespace {
 
-constexpr uint64_t kUartLsrIo = 5;     // byte-wide registers in I/O space
-constexpr uint64_t kUartLsrMmio = 20;  // 4-byte register stride in memory space
+constexpr uint64_t kUartLsrIo = uart16550::kLsr;  // byte-wide registers in I/O space
+constexpr uint64_t kUartLsrMmio = uart16550::kLsr * uart16550::kMmioStride;
 
 uint8_t ReadLsr(uint64_t base) {
   uint8_t lsr = 0;

@@ -7,7 +7,7 @@
 #include "pi/acpi_sdt_protocol.h"
 #include "pi/acpi_table_protocol.h"
 #include "pi/acpi_tables.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstdint>
 #include <memory>

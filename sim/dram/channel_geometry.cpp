@@ -27,7 +27,8 @@ bool IsPowerOfTwo(unsigned n) {
   return n != 0 && (n & (n - 1)) == 0;
 }
 
-Layout Place(const ChannelGeometry& g) {
+// The geometry's own fields, before anything is placed.
+void CheckFields(const ChannelGeometry& g) {
   if (SlotOf(g.socket, g.die, g.channel) >= atd::kChannelSlots)
     Refuse(g, "the table has only 16 channel slots");
   if (g.chipSelects < 1 || g.chipSelects > 4) Refuse(g, "chipSelects must be 1..4");
@@ -40,17 +41,22 @@ Layout Place(const ChannelGeometry& g) {
   if (g.rowInvEven > 3 || g.rowInvOdd > 3) Refuse(g, "a row-inversion pair is two bits (0..3)");
 
   const std::vector<unsigned>& csBits = g.csSelectBits;
-  if (!csBits.empty()) {
-    if (!IsPowerOfTwo(g.chipSelects) || (1u << csBits.size()) != g.chipSelects)
-      Refuse(g,
-             "csSelectBits needs one address bit per chip-select bit (2 chip selects: 1 bit, "
-             "4: 2 bits)");
-    for (size_t i = 0; i < csBits.size(); ++i) {
-      if (csBits[i] < 8 || csBits[i] > 39)
-        Refuse(g, "chip-select bits must be address bits 8..39 (the range match starts at bit 8)");
-      if (i > 0 && csBits[i] <= csBits[i - 1]) Refuse(g, "csSelectBits must be ascending");
-    }
+  if (csBits.empty()) return;
+  if (!IsPowerOfTwo(g.chipSelects) || (1u << csBits.size()) != g.chipSelects)
+    Refuse(g,
+           "csSelectBits needs one address bit per chip-select bit (2 chip selects: 1 bit, "
+           "4: 2 bits)");
+  for (size_t i = 0; i < csBits.size(); ++i) {
+    if (csBits[i] < 8 || csBits[i] > 39)
+      Refuse(g, "chip-select bits must be address bits 8..39 (the range match starts at bit 8)");
+    if (i > 0 && csBits[i] <= csBits[i - 1]) Refuse(g, "csSelectBits must be ascending");
   }
+}
+
+// Column, bank, column, rank-multiplier and row bits from address bit 3 up,
+// each on the next bit no chip-select bit takes.
+Layout PlaceBits(const ChannelGeometry& g) {
+  const std::vector<unsigned>& csBits = g.csSelectBits;
   auto isCs = [&](unsigned p) {
     for (unsigned b : csBits)
       if (b == p) return true;
@@ -61,7 +67,6 @@ Layout Place(const ChannelGeometry& g) {
     while (isCs(pos)) ++pos;
     return pos++;
   };
-
   Layout l;
   const unsigned colLow = g.colBits < 3 ? g.colBits : 3;
   for (unsigned j = 0; j < colLow; ++j) l.col.push_back(next());
@@ -78,8 +83,11 @@ Layout Place(const ChannelGeometry& g) {
                     " lies above the row bits; leave csSelectBits empty to put them on top");
   l.rowLo = g.rowBits - g.rowHiBits;
   l.rowHi = g.rowHiBits;
+  return l;
+}
 
-  // Each selector field is four bits wide, on a fixed base.
+// Each selector field is four bits wide, on a fixed base.
+void CheckReach(const ChannelGeometry& g, const Layout& l) {
   for (unsigned j = 0; j < l.col.size(); ++j) {
     const unsigned lo = j < 8 ? 2 : 8;
     if (l.col[j] < lo || l.col[j] > lo + 15)
@@ -100,20 +108,26 @@ Layout Place(const ChannelGeometry& g) {
   if (l.rowHi > 0 && (l.rowStart + l.rowLo < 24 || l.rowStart + l.rowLo > 39))
     Refuse(g, "the high row bits would start at address bit " +
                   std::to_string(l.rowStart + l.rowLo) + ", outside 24..39");
+}
 
-  if (csBits.empty()) {
+// The chip selects' size and where their ranges compare the address: above
+// the row bits, or (with csSelectBits) the bits below them less those.
+void SizeChipSelects(const ChannelGeometry& g, Layout& l) {
+  const unsigned top = l.rowStart + g.rowBits;
+  l.csTop = top;
+  if (g.csSelectBits.empty()) {
     l.csLog = top;
-    l.csTop = top;
     const unsigned selectBits = g.chipSelects == 1 ? 0 : g.chipSelects == 2 ? 1 : 2;
     if (top + selectBits > 40) Refuse(g, "more than 2^40 bytes");
     l.capacity = static_cast<uint64_t>(g.chipSelects) << top;
-  } else {
-    l.csLog = top - static_cast<unsigned>(csBits.size());
-    l.csTop = top;
-    if (top > 40) Refuse(g, "more than 2^40 bytes");
-    l.capacity = 1ULL << top;
+    return;
   }
+  l.csLog = top - static_cast<unsigned>(g.csSelectBits.size());
+  if (top > 40) Refuse(g, "more than 2^40 bytes");
+  l.capacity = 1ULL << top;
+}
 
+void CheckRanges(const ChannelGeometry& g, const Layout& l) {
   if (g.csHash && (g.chipSelects < 2 || !IsPowerOfTwo(g.chipSelects)))
     Refuse(g, "a chip-select hash needs 2 or 4 chip selects");
   if (g.range == CsRange::Secondary && g.chipSelects >= 2) {
@@ -125,6 +139,14 @@ Layout Place(const ChannelGeometry& g) {
       Refuse(g, "with secondary ranges only, an odd chip select decodes " + std::to_string(width) +
                     " row bits, not " + std::to_string(g.rowBits));
   }
+}
+
+Layout Place(const ChannelGeometry& g) {
+  CheckFields(g);
+  Layout l = PlaceBits(g);
+  CheckReach(g, l);
+  SizeChipSelects(g, l);
+  CheckRanges(g, l);
   return l;
 }
 
@@ -181,7 +203,7 @@ void ClearSlot(atd::ChannelConfigTable& t, unsigned s) {
 }  // namespace
 
 unsigned SlotOf(unsigned socket, unsigned die, unsigned channel) {
-  return (socket + die) * 8 + channel;
+  return atd::ChannelSlot(socket, die, channel);
 }
 
 std::string Describe(const ChannelGeometry& g) {
@@ -198,18 +220,18 @@ void Validate(const ChannelGeometry& g) {
   Place(g);
 }
 
-void BuildChannelGeometry(atd::ChannelConfigTable& t, const ChannelGeometry& g) {
-  const Layout l = Place(g);
-  const unsigned s = SlotOf(g.socket, g.die, g.channel);
-  ClearSlot(t, s);
+namespace {
 
-  uint64_t csSelectMask = 0;
-  for (unsigned b : g.csSelectBits) csSelectMask |= 1ULL << b;
-  const uint64_t matchedBits = ((1ULL << l.csTop) - 1) & ~0xFFULL & ~csSelectMask;
-  const uint32_t mask = static_cast<uint32_t>(matchedBits >> 8);
+// Which ranges a geometry programs.
+struct Ranges {
+  bool primary, secondary;
+  explicit Ranges(const ChannelGeometry& g)
+      : primary(g.range != CsRange::Secondary), secondary(g.range != CsRange::Primary) {}
+};
 
-  const bool primary = g.range != CsRange::Secondary;
-  const bool secondary = g.range != CsRange::Primary;
+// The chip selects present and the base of each one's ranges.
+void WriteBases(atd::ChannelConfigTable& t, unsigned s, const ChannelGeometry& g, const Layout& l) {
+  const Ranges ranges(g);
   t.csPresent[s] = static_cast<uint8_t>((1u << g.chipSelects) - 1);
   for (unsigned cs = 0; cs < g.chipSelects; ++cs) {
     uint64_t base = 0;
@@ -219,31 +241,38 @@ void BuildChannelGeometry(atd::ChannelConfigTable& t, const ChannelGeometry& g) 
       for (size_t b = 0; b < g.csSelectBits.size(); ++b)
         if ((cs >> b) & 1) base |= 1ULL << g.csSelectBits[b];
     }
-    if (primary) t.csBase[s][cs] = static_cast<uint32_t>(base >> 8);
-    if (secondary) t.csBaseSec[s][cs] = static_cast<uint32_t>(base >> 8);
+    if (ranges.primary) t.csBase[s][cs] = static_cast<uint32_t>(base >> 8);
+    if (ranges.secondary) t.csBaseSec[s][cs] = static_cast<uint32_t>(base >> 8);
   }
+}
 
+// The per-pair words: enables and geometry, masks, and where each bank, row,
+// column and rank-multiplier bit sits.
+void WritePairs(atd::ChannelConfigTable& t, unsigned s, const ChannelGeometry& g, const Layout& l) {
+  using atd::AddrCfg;
+  const Ranges ranges(g);
+  uint64_t csSelectMask = 0;
+  for (unsigned b : g.csSelectBits) csSelectMask |= 1ULL << b;
+  const uint64_t matchedBits = ((1ULL << l.csTop) - 1) & ~0xFFULL & ~csSelectMask;
+  const uint32_t mask = static_cast<uint32_t>(matchedBits >> 8);
   const uint32_t noofbank = g.bankBits - 3;  // 3, 4, 5 bits: codes 0, 1, 2
-  uint32_t geometry =
-      (noofbank << atd::AddrCfg::kNoofbankShift) | (g.rmBits << atd::AddrCfg::kNoofrmShift) |
-      ((l.rowLo - 10) << atd::AddrCfg::kNoofrwoloShift) |
-      (l.rowHi << atd::AddrCfg::kNoofrowhiShift) | ((g.colBits - 5) << atd::AddrCfg::kNoofcolShift);
+  const uint32_t geometry = AddrCfg::Noofbank::Put(noofbank) | AddrCfg::Noofrm::Put(g.rmBits) |
+                            AddrCfg::Noofrwolo::Put(l.rowLo - 10) |
+                            AddrCfg::Noofrowhi::Put(l.rowHi) | AddrCfg::Noofcol::Put(g.colBits - 5);
   const uint32_t rowAddrSel =
       (l.rowStart - 12) | (l.rowHi > 0 ? (l.rowStart + l.rowLo - 24) << 4 : 0);
-  const uint32_t rmSel = Fields4(l.rm, 0, 3, 12) |
-                         (static_cast<uint32_t>(g.rowInvEven) << atd::kRowInvEvenShift) |
-                         (static_cast<uint32_t>(g.rowInvOdd) << atd::kRowInvOddShift);
+  const uint32_t rmSel = Fields4(l.rm, 0, 3, 12) | atd::RmAddrSel::RowInvEven::Put(g.rowInvEven) |
+                         atd::RmAddrSel::RowInvOdd::Put(g.rowInvOdd);
   for (unsigned p = 0; p < 2; ++p) {
     const bool even = 2 * p < g.chipSelects;
     const bool odd = 2 * p + 1 < g.chipSelects;
     if (!even) continue;
     uint32_t cfg = geometry;
-    if (primary) cfg |= (even ? atd::AddrCfg::kCsEnEven : 0) | (odd ? atd::AddrCfg::kCsEnOdd : 0);
-    if (secondary)
-      cfg |= (even ? atd::AddrCfg::kCsSecEnEven : 0) | (odd ? atd::AddrCfg::kCsSecEnOdd : 0);
+    if (ranges.primary) cfg |= AddrCfg::CsEnEven::Put(even) | AddrCfg::CsEnOdd::Put(odd);
+    if (ranges.secondary) cfg |= AddrCfg::CsSecEnEven::Put(even) | AddrCfg::CsSecEnOdd::Put(odd);
     t.addrCfg[s][p] = cfg;
-    if (primary) t.csMask[s][p] = mask;
-    if (secondary) t.csMaskSec[s][p] = mask;
+    if (ranges.primary) t.csMask[s][p] = mask;
+    if (ranges.secondary) t.csMaskSec[s][p] = mask;
     t.bankAddrSel[s][p] = Fields4(l.bank, 0, 5, 5);
     t.rowAddrSel[s][p] = rowAddrSel;
     t.colAddrSelLo[s][p] = Fields4(l.col, 0, 8, 2);
@@ -251,13 +280,16 @@ void BuildChannelGeometry(atd::ChannelConfigTable& t, const ChannelGeometry& g) 
     t.rmAddrSel[s][p] = rmSel;
     t.rmAddrSelSec[s][p] = rmSel;
   }
+}
 
-  // Hashes fold in only bits that can be recovered before the hashed
-  // quantity, so the decode stays one to one: bank hashes use column and row;
-  // rank-multiplier hashes use column, bank and row bits; chip-select hashes
-  // any bit but the chip-select bits. When the even and odd chip selects
-  // invert their rows differently, the two top row bits depend on the chip
-  // select itself and stay out of the chip-select and rank-multiplier hashes.
+// Hashes fold in only bits that can be recovered before the hashed quantity,
+// so the decode stays one to one: bank hashes use column and row;
+// rank-multiplier hashes use column, bank and row bits; chip-select hashes
+// any bit but the chip-select bits. When the even and odd chip selects
+// invert their rows differently, the two top row bits depend on the chip
+// select itself and stay out of the chip-select and rank-multiplier hashes.
+void WriteHashes(atd::ChannelConfigTable& t, unsigned s, const ChannelGeometry& g,
+                 const Layout& l) {
   SplitMix rng{g.hashSeed ^ (static_cast<uint64_t>(s) << 32)};
   std::vector<unsigned> noRm, noCs;
   for (const auto* v : {&l.col, &l.bank})
@@ -292,6 +324,17 @@ void BuildChannelGeometry(atd::ChannelConfigTable& t, const ChannelGeometry& g) 
       t.bankHashCtl[k][s] = 1u | static_cast<uint32_t>(c << 1) | static_cast<uint32_t>(r << 14);
     }
   }
+}
+
+}  // namespace
+
+void BuildChannelGeometry(atd::ChannelConfigTable& t, const ChannelGeometry& g) {
+  const Layout l = Place(g);
+  const unsigned s = SlotOf(g.socket, g.die, g.channel);
+  ClearSlot(t, s);
+  WriteBases(t, s, g, l);
+  WritePairs(t, s, g, l);
+  WriteHashes(t, s, g, l);
 }
 
 ChannelGeometry DefaultGeometry(uint8_t socket, uint8_t die, uint8_t channel, uint64_t capacity) {

@@ -16,7 +16,7 @@
 // std::invalid_argument.
 #pragma once
 
-#include "addr_translate/dram/channel_config_table.h"
+#include "channel_config_table.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,7 @@
 #include "sim/dram/dram_to_normalized.h"
 
+#include "tools/common/hex_text.h"
+
 #include <algorithm>
 #include <bit>
 #include <sstream>
@@ -103,7 +105,7 @@ struct Range {
 
 bool Enabled(const ChannelConfigTable& t, unsigned s, Range r) {
   const uint32_t cfg = t.addrCfg[s][r.cs / 2];
-  return ((cfg >> ((r.secondary ? 24 : 0) + (r.cs & 1u))) & 1u) != 0;
+  return r.secondary ? AddrCfg::CsSecEn(cfg, r.cs) : AddrCfg::CsEn(cfg, r.cs);
 }
 
 // The mask (set bits take no part) and base of range `r`.
@@ -145,30 +147,46 @@ uint64_t EarlierComparedBits(const ChannelConfigTable& t, unsigned s, Range r) {
   return bits;
 }
 
-std::string Hex(uint64_t v) {
-  std::ostringstream os;
-  os << "0x" << std::uppercase << std::hex << v;
-  return os.str();
-}
+using tools::Hex;
 
-// The equations of range `r` for the wanted coordinates; false (with the
-// reason) when the coordinates cannot come from that range at all.
-bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const DramAddress& d,
-                    Gf2System& eq, std::string& why) {
-  const unsigned p = r.cs / 2;
-  const uint32_t cfg = t.addrCfg[s][p];
+// What the equations of one range read of the table: the slot, the range,
+// its pair's geometry and which of its row-inversion settings applies.
+struct RangeContext {
+  const ChannelConfigTable& t;
+  unsigned s;
+  Range r;
+  unsigned p;  // chip-select pair
+  unsigned bankBits, rmBits, rowLo, rowHi, colBits;
+  unsigned kind;  // 0 primary, 1 secondary with the primary enabled, 2 secondary only
+  bool odd;
 
-  // The range match: the bits the mask keeps equal the base.
-  const uint32_t keep = ~MaskOf(t, s, r);
-  const uint32_t base = BaseOf(t, s, r);
+  RangeContext(const ChannelConfigTable& table, unsigned slot, Range range)
+      : t(table), s(slot), r(range), p(range.cs / 2) {
+    const uint32_t cfg = t.addrCfg[s][p];
+    bankBits = AddrCfg::BankBits(AddrCfg::Noofbank::Get(cfg));
+    rmBits = AddrCfg::Noofrm::Get(cfg);
+    rowLo = AddrCfg::Noofrwolo::Get(cfg) + 10;
+    rowHi = AddrCfg::Noofrowhi::Get(cfg);
+    colBits = AddrCfg::Noofcol::Get(cfg) + 5;
+    kind = !r.secondary ? 0 : Enabled(t, s, {false, r.cs}) ? 1 : 2;
+    odd = (r.cs & 1u) != 0;
+  }
+};
+
+// The range match: the bits the mask keeps equal the base.
+void AddRangeMatch(const RangeContext& c, Gf2System& eq) {
+  const uint32_t keep = ~MaskOf(c.t, c.s, c.r);
+  const uint32_t base = BaseOf(c.t, c.s, c.r);
   for (unsigned i = 0; i < 32; ++i)
     if ((keep >> i) & 1u) eq.Fix(i + 8, (base >> i) & 1u);
+}
 
-  // Chip select: the matched index, each bit XORed with its hash if enabled.
+// Chip select: the matched index, each bit XORed with its hash if enabled.
+bool AddChipSelect(const RangeContext& c, const DramAddress& d, Gf2System& eq, std::string& why) {
   for (unsigned k = 0; k < 2; ++k) {
     const unsigned want = (d.chipSelect >> k) & 1u;
-    const unsigned have = (r.cs >> k) & 1u;
-    const uint32_t word = t.csHashCtl[s][k];
+    const unsigned have = (c.r.cs >> k) & 1u;
+    const uint32_t word = c.t.csHashCtl[c.s][k];
     if (word & 1u) {
       eq.Add(HashBits(word), want ^ have);
     } else if (want != have) {
@@ -177,90 +195,105 @@ bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const Dram
       return false;
     }
   }
+  return true;
+}
 
-  const unsigned bankCode = (cfg >> AddrCfg::kNoofbankShift) & 3u;
-  const unsigned bankBits = bankCode == 1 ? 4 : bankCode == 2 ? 5 : 3;
-  const unsigned rmBits = (cfg >> AddrCfg::kNoofrmShift) & 3u;
-  const unsigned rowLo = ((cfg >> AddrCfg::kNoofrwoloShift) & 0xFu) + 10;
-  const unsigned rowHi = (cfg >> AddrCfg::kNoofrowhiShift) & 0xFu;
-  const unsigned colBits = ((cfg >> AddrCfg::kNoofcolShift) & 0xFu) + 5;
-  const unsigned kind = !r.secondary ? 0 : Enabled(t, s, {false, r.cs}) ? 1 : 2;
-  const bool odd = (r.cs & 1u) != 0;
-
-  // Column: bits 0..7 from colAddrSelLo, 8..15 from colAddrSelHi.
-  const unsigned colWidth = colBits < 16 ? colBits : 16;
+// Column: bits 0..7 from colAddrSelLo, 8..15 from colAddrSelHi.
+bool AddColumn(const RangeContext& c, const DramAddress& d, Gf2System& eq, std::string& why) {
+  const unsigned colWidth = c.colBits < 16 ? c.colBits : 16;
   if (d.col >> colWidth) {
     why = "column " + Hex(d.col) + " needs more than its " + std::to_string(colWidth) +
           " column bits";
     return false;
   }
   for (unsigned j = 0; j < colWidth; ++j) {
-    const unsigned at =
-        j < 8 ? Field4(t.colAddrSelLo[s][p], j) + 2 : Field4(t.colAddrSelHi[s][p], j - 8) + 8;
+    const unsigned at = j < 8 ? Field4(c.t.colAddrSelLo[c.s][c.p], j) + 2
+                              : Field4(c.t.colAddrSelHi[c.s][c.p], j - 8) + 8;
     eq.Fix(at, (d.col >> j) & 1u);
   }
+  return true;
+}
 
-  // Row: a low and a high run, the two top bits possibly inverted; an odd
-  // chip select matched only by its secondary range reads one run whose width
-  // follows from the size of that range.
-  const unsigned rowLoAt = Field4(t.rowAddrSel[s][p], 0) + 12;
-  const unsigned rowHiAt = Field4(t.rowAddrSel[s][p], 1) + 24;
-  if (kind == 2 && odd) {
-    const int m = std::popcount(t.csMaskSec[s][p]) - static_cast<int>(rmBits);
+// Row: a low and a high run, the two top bits possibly inverted; an odd chip
+// select matched only by its secondary range reads one run whose width
+// follows from the size of that range.
+bool AddRow(const RangeContext& c, const DramAddress& d, Gf2System& eq, std::string& why) {
+  const unsigned rowLoAt = Field4(c.t.rowAddrSel[c.s][c.p], 0) + 12;
+  const unsigned rowHiAt = Field4(c.t.rowAddrSel[c.s][c.p], 1) + 24;
+  if (c.kind == 2 && c.odd) {
+    const int m = std::popcount(c.t.csMaskSec[c.s][c.p]) - static_cast<int>(c.rmBits);
     const unsigned width = m == 24 ? 15 : m == 25 ? 16 : 17;
     if (d.row >> width) {
       why = "row " + Hex(d.row) + " needs more than its " + std::to_string(width) + " row bits";
       return false;
     }
     for (unsigned i = 0; i < width; ++i) eq.Fix(rowLoAt + i, (d.row >> i) & 1u);
-  } else {
-    const unsigned width = rowLo + rowHi;
-    uint64_t row = d.row;
-    // Inversion only where the primary range is enabled (an even chip select
-    // matched by its secondary range alone keeps its row as read).
-    const uint32_t rm = kind == 0 ? t.rmAddrSel[s][p] : t.rmAddrSelSec[s][p];
-    const unsigned inv =
-        kind == 2 ? 0 : (rm >> (odd ? atd::kRowInvOddShift : atd::kRowInvEvenShift)) & 3u;
-    if ((inv & 2u) && width >= 1 && width - 1 < 32) row ^= Bit(width - 1);
-    if ((inv & 1u) && width >= 2 && width - 2 < 32) row ^= Bit(width - 2);
-    if (width < 32 && (d.row >> width)) {
-      why = "row " + Hex(d.row) + " needs more than its " + std::to_string(width) + " row bits";
-      return false;
-    }
-    for (unsigned i = 0; i < rowLo && i < 32; ++i) eq.Fix(rowLoAt + i, (row >> i) & 1u);
-    for (unsigned i = 0; i < rowHi && rowLo + i < 32; ++i)
-      eq.Fix(rowHiAt + i, (row >> (rowLo + i)) & 1u);
+    return true;
   }
+  const unsigned width = c.rowLo + c.rowHi;
+  uint64_t row = d.row;
+  // Inversion only where the primary range is enabled (an even chip select
+  // matched by its secondary range alone keeps its row as read).
+  const uint32_t rm = c.kind == 0 ? c.t.rmAddrSel[c.s][c.p] : c.t.rmAddrSelSec[c.s][c.p];
+  const unsigned inv = c.kind == 2 ? 0
+                       : c.odd     ? atd::RmAddrSel::RowInvOdd::Get(rm)
+                                   : atd::RmAddrSel::RowInvEven::Get(rm);
+  if ((inv & 2u) && width >= 1 && width - 1 < 32) row ^= Bit(width - 1);
+  if ((inv & 1u) && width >= 2 && width - 2 < 32) row ^= Bit(width - 2);
+  if (width < 32 && (d.row >> width)) {
+    why = "row " + Hex(d.row) + " needs more than its " + std::to_string(width) + " row bits";
+    return false;
+  }
+  for (unsigned i = 0; i < c.rowLo && i < 32; ++i) eq.Fix(rowLoAt + i, (row >> i) & 1u);
+  for (unsigned i = 0; i < c.rowHi && c.rowLo + i < 32; ++i)
+    eq.Fix(rowHiAt + i, (row >> (c.rowLo + i)) & 1u);
+  return true;
+}
 
-  // Bank: each bit from bankAddrSel, XORed with its hash of the (known)
-  // column and row.
-  if (d.bank >> bankBits) {
-    why = "bank " + std::to_string(d.bank) + " needs more than its " + std::to_string(bankBits) +
+// Bank: each bit from bankAddrSel, XORed with its hash of the (known) column
+// and row.
+bool AddBank(const RangeContext& c, const DramAddress& d, Gf2System& eq, std::string& why) {
+  if (d.bank >> c.bankBits) {
+    why = "bank " + std::to_string(d.bank) + " needs more than its " + std::to_string(c.bankBits) +
           " bank bits";
     return false;
   }
-  for (unsigned k = 0; k < bankBits; ++k) {
-    const uint32_t word = t.bankHashCtl[k][s];
+  for (unsigned k = 0; k < c.bankBits; ++k) {
+    const uint32_t word = c.t.bankHashCtl[k][c.s];
     unsigned h = 0;
     if (word & 1u) h = Parity(d.col & (word >> 1) & 0x1FFFu) ^ Parity(d.row & (word >> 14));
-    eq.Fix(Field4(t.bankAddrSel[s][p], k) + 5, ((d.bank >> k) & 1u) ^ h);
+    eq.Fix(Field4(c.t.bankAddrSel[c.s][c.p], k) + 5, ((d.bank >> k) & 1u) ^ h);
   }
+  return true;
+}
 
-  // Rank multiplier: each bit from rmAddrSel (or its secondary twin), XORed
-  // with its hash of address bits.
-  if (d.rankMul >> rmBits) {
+// Rank multiplier: each bit from rmAddrSel (or its secondary twin), XORed
+// with its hash of address bits.
+bool AddRankMul(const RangeContext& c, const DramAddress& d, Gf2System& eq, std::string& why) {
+  if (d.rankMul >> c.rmBits) {
     why = "rank multiplier " + std::to_string(d.rankMul) + " needs more than its " +
-          std::to_string(rmBits) + " rank-multiplier bits";
+          std::to_string(c.rmBits) + " rank-multiplier bits";
     return false;
   }
-  const uint32_t rmSel = kind == 0 ? t.rmAddrSel[s][p] : t.rmAddrSelSec[s][p];
-  for (unsigned k = 0; k < rmBits; ++k) {
+  const uint32_t rmSel = c.kind == 0 ? c.t.rmAddrSel[c.s][c.p] : c.t.rmAddrSelSec[c.s][c.p];
+  for (unsigned k = 0; k < c.rmBits; ++k) {
     uint64_t mask = Bit(Field4(rmSel, k) + 12);
-    const uint32_t word = t.rmHashCtl[s][k];
+    const uint32_t word = c.t.rmHashCtl[c.s][k];
     if (word & 1u) mask ^= HashBits(word);
     eq.Add(mask, (d.rankMul >> k) & 1u);
   }
+  return true;
+}
 
+// The equations of range `r` for the wanted coordinates; false (with the
+// reason) when the coordinates cannot come from that range at all.
+bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const DramAddress& d,
+                    Gf2System& eq, std::string& why) {
+  const RangeContext c(t, s, r);
+  AddRangeMatch(c, eq);
+  if (!AddChipSelect(c, d, eq, why) || !AddColumn(c, d, eq, why) || !AddRow(c, d, eq, why) ||
+      !AddBank(c, d, eq, why) || !AddRankMul(c, d, eq, why))
+    return false;
   if (!eq.Consistent()) {
     why = "its bit positions contradict each other for these coordinates";
     return false;
@@ -270,6 +303,97 @@ bool BuildEquations(const ChannelConfigTable& t, unsigned s, Range r, const Dram
 
 std::string RangeName(Range r) {
   return "chip select " + std::to_string(r.cs) + (r.secondary ? " (secondary range)" : "");
+}
+
+// What the search over every enabled range found so far.
+struct Search {
+  Search(DramToNormalized& o, size_t l) : out(o), limit(l) {}
+  DramToNormalized& out;
+  size_t limit;
+  std::vector<uint64_t> found;
+  std::vector<std::pair<unsigned, std::string>> reasons;  // by chip select
+  unsigned lowestUsed = 64;
+  bool anyEnabled = false;
+};
+
+// The addresses range `r` gives for the solved equations `eq`, those an
+// earlier range would catch left out; returns how many it reaches.
+size_t CollectRange(const ChannelConfigTable& t, unsigned s, Range r, const Gf2System& eq,
+                    Search& search) {
+  const uint64_t used = eq.Used();
+  const unsigned low = static_cast<unsigned>(std::countr_zero(used));
+  const unsigned high = 63 - static_cast<unsigned>(std::countl_zero(used));
+  search.lowestUsed = std::min(search.lowestUsed, low);
+  // Free bits between the lowest and highest bit read: each doubles the
+  // addresses that give these coordinates. So do the bits an earlier range
+  // compares (whether the search reaches this range depends on them),
+  // wherever they lie.
+  const uint64_t span = (high == 63 ? ~0ULL : Bit(high + 1) - 1) & ~(Bit(low) - 1);
+  const uint64_t free = (span | EarlierComparedBits(t, s, r)) & ~eq.Pivots();
+  const unsigned k = static_cast<unsigned>(std::popcount(free));
+  size_t valid = 0;
+  if (k > kEnumerateBits) {
+    // Too many to check one by one: count them all, list the lowest few that
+    // the range really reaches.
+    search.out.count = k >= 63 ? (1ULL << 63) : search.out.count + (1ULL << k);
+    for (uint64_t sub = 0; valid < search.limit && sub < Bit(kEnumerateBits); ++sub) {
+      const uint64_t a = eq.Solve(Deposit(sub, free));
+      if (!CaughtEarlier(t, s, r, a)) {
+        search.found.push_back(a);
+        ++valid;
+      }
+    }
+    return valid;
+  }
+  uint64_t sub = 0;
+  do {
+    const uint64_t a = eq.Solve(sub);
+    if (!CaughtEarlier(t, s, r, a)) {
+      search.found.push_back(a);
+      ++valid;
+    }
+    sub = (sub - free) & free;  // next subset of `free`
+  } while (sub != 0);
+  if (valid == 0)
+    search.reasons.push_back(
+        {r.cs, RangeName(r) + ": every such address matches an earlier chip select"});
+  search.out.count += valid;
+  return valid;
+}
+
+void SearchRange(const ChannelConfigTable& t, unsigned s, Range r, const DramAddress& d,
+                 Search& search) {
+  if (!Enabled(t, s, r)) return;
+  search.anyEnabled = true;
+  if (((t.csPresent[s] >> r.cs) & 1u) == 0) {
+    search.reasons.push_back({r.cs, RangeName(r) + ": not marked present (csPresent)"});
+    return;
+  }
+  Gf2System eq;
+  std::string why;
+  if (!BuildEquations(t, s, r, d, eq, why)) {
+    search.reasons.push_back({r.cs, RangeName(r) + ": " + why});
+    return;
+  }
+  CollectRange(t, s, r, eq, search);
+}
+
+// Why no address has the coordinates.
+std::string NoAddressReason(const ChannelConfigTable& t, unsigned s, const DramAddress& d,
+                            const Search& search) {
+  // Without chip-select hashes only the chip select asked for can match; the
+  // others' reasons (a chip-select bit that differs) say nothing.
+  const bool csHashed = ((t.csHashCtl[s][0] | t.csHashCtl[s][1]) & 1u) != 0;
+  const unsigned want = d.chipSelect;
+  if (!search.anyEnabled)
+    return "no chip select of channel slot " + std::to_string(s) + " is enabled";
+  if (!csHashed && !Enabled(t, s, {false, want}) && !Enabled(t, s, {true, want}))
+    return "chip select " + std::to_string(want) + " is not enabled in channel slot " +
+           std::to_string(s);
+  std::string all;
+  for (const auto& [cs, why] : search.reasons)
+    if (csHashed || cs == want) all += (all.empty() ? "" : "; ") + why;
+  return all;
 }
 
 }  // namespace
@@ -285,88 +409,16 @@ DramToNormalized NormalizedFromDram(const ChannelConfigTable& t, unsigned s, con
     out.reason = "a channel has chip selects 0 to 3";
     return out;
   }
-
-  std::vector<uint64_t> found;
-  std::vector<std::pair<unsigned, std::string>> reasons;  // by chip select
-  unsigned lowestUsed = 64;
-  bool anyEnabled = false;
-  for (unsigned cs = 0; cs < atd::kChipSelects; ++cs) {
-    for (bool secondary : {false, true}) {
-      const Range r{secondary, cs};
-      if (!Enabled(t, s, r)) continue;
-      anyEnabled = true;
-      if (((t.csPresent[s] >> cs) & 1u) == 0) {
-        reasons.push_back({cs, RangeName(r) + ": not marked present (csPresent)"});
-        continue;
-      }
-      Gf2System eq;
-      std::string why;
-      if (!BuildEquations(t, s, r, d, eq, why)) {
-        reasons.push_back({cs, RangeName(r) + ": " + why});
-        continue;
-      }
-      const uint64_t used = eq.Used();
-      const unsigned low = static_cast<unsigned>(std::countr_zero(used));
-      const unsigned high = 63 - static_cast<unsigned>(std::countl_zero(used));
-      lowestUsed = std::min(lowestUsed, low);
-      // Free bits between the lowest and highest bit read: each doubles the
-      // addresses that give these coordinates. So do the bits an earlier
-      // range compares (whether the search reaches this range depends on
-      // them), wherever they lie.
-      const uint64_t span = (high == 63 ? ~0ULL : Bit(high + 1) - 1) & ~(Bit(low) - 1);
-      const uint64_t free = (span | EarlierComparedBits(t, s, r)) & ~eq.Pivots();
-      const unsigned k = static_cast<unsigned>(std::popcount(free));
-      size_t valid = 0;
-      if (k > kEnumerateBits) {
-        // Too many to check one by one: count them all, list the lowest few
-        // that the range really reaches.
-        out.count = k >= 63 ? (1ULL << 63) : out.count + (1ULL << k);
-        for (uint64_t sub = 0; valid < limit && sub < Bit(kEnumerateBits); ++sub) {
-          const uint64_t a = eq.Solve(Deposit(sub, free));
-          if (!CaughtEarlier(t, s, r, a)) {
-            found.push_back(a);
-            ++valid;
-          }
-        }
-        continue;
-      }
-      uint64_t sub = 0;
-      do {
-        const uint64_t a = eq.Solve(sub);
-        if (!CaughtEarlier(t, s, r, a)) {
-          found.push_back(a);
-          ++valid;
-        }
-        sub = (sub - free) & free;  // next subset of `free`
-      } while (sub != 0);
-      if (valid == 0)
-        reasons.push_back(
-            {cs, RangeName(r) + ": every such address matches an earlier chip select"});
-      out.count += valid;
-    }
-  }
+  Search search{out, limit};
+  for (unsigned cs = 0; cs < atd::kChipSelects; ++cs)
+    for (bool secondary : {false, true}) SearchRange(t, s, {secondary, cs}, d, search);
+  std::vector<uint64_t>& found = search.found;
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());
   if (found.size() > limit) found.resize(limit);
   out.addresses = std::move(found);
-  out.offsetBits = lowestUsed == 64 ? 0 : lowestUsed;
-  if (out.count == 0) {
-    // Without chip-select hashes only the chip select asked for can match;
-    // the others' reasons (a chip-select bit that differs) say nothing.
-    const bool csHashed = ((t.csHashCtl[s][0] | t.csHashCtl[s][1]) & 1u) != 0;
-    const unsigned want = d.chipSelect;
-    if (!anyEnabled) {
-      out.reason = "no chip select of channel slot " + std::to_string(s) + " is enabled";
-    } else if (!csHashed && !Enabled(t, s, {false, want}) && !Enabled(t, s, {true, want})) {
-      out.reason = "chip select " + std::to_string(want) + " is not enabled in channel slot " +
-                   std::to_string(s);
-    } else {
-      std::string all;
-      for (const auto& [cs, why] : reasons)
-        if (csHashed || cs == want) all += (all.empty() ? "" : "; ") + why;
-      out.reason = all;
-    }
-  }
+  out.offsetBits = search.lowestUsed == 64 ? 0 : search.lowestUsed;
+  if (out.count == 0) out.reason = NoAddressReason(t, s, d, search);
   return out;
 }
 

@@ -13,7 +13,7 @@
 // select would have caught, are the answer.
 #pragma once
 
-#include "addr_translate/dram/channel_config_table.h"
+#include "channel_config_table.h"
 #include "dram_address.h"
 
 #include <cstdint>

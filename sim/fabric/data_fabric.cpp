@@ -1,6 +1,6 @@
 #include "sim/fabric/data_fabric.h"
 
-#include "addr_translate/fabric/fabric_registers.h"
+#include "registers/fabric_registers.h"
 
 #include <cstdio>
 
@@ -8,14 +8,15 @@ namespace sim::fabric {
 
 namespace {
 
-using atd::fabric_reg::AccessAddress;
+namespace fabric_reg = atd::fabric_reg;
+using fabric_reg::AccessAddress;
 
 FabricRegKey KeyOfAccess(uint8_t node, uint32_t access) {
   const uint16_t instance = AccessAddress::InstanceAccess::Get(access)
                                 ? static_cast<uint16_t>(AccessAddress::InstanceId::Get(access))
                                 : kBroadcast;
   return {node, static_cast<uint8_t>(AccessAddress::Function::Get(access)),
-          static_cast<uint16_t>(access & 0x3FC), instance};
+          static_cast<uint16_t>(AccessAddress::OffsetDword::Get(access) << 2), instance};
 }
 
 // Function 4 of a node: the access window over the fabric's register file.
@@ -23,21 +24,48 @@ class FabricWindow : public PciFunction {
  public:
   FabricWindow(DataFabric& fabric, uint8_t node) : fabric_(fabric), node_(node) {}
   uint32_t ConfigRead32(uint16_t offset) override {
-    if (offset == atd::fabric_reg::kAccessDataReg) {
+    if (offset == fabric_reg::kAccessDataReg) {
       ++fabric_.reads;
       return fabric_.Get(KeyOfAccess(node_, access_));
     }
-    if (offset == atd::fabric_reg::kAccessAddressReg) return access_;
+    if (offset == fabric_reg::kAccessAddressReg) return access_;
     return 0;
   }
   void ConfigWrite32(uint16_t offset, uint32_t value) override {
-    if (offset == atd::fabric_reg::kAccessAddressReg) access_ = value;
+    if (offset == fabric_reg::kAccessAddressReg) access_ = value;
   }
 
  private:
   DataFabric& fabric_;
   uint8_t node_;
   uint32_t access_ = 0;
+};
+
+struct NamedRegister {
+  atd::FabricReg reg;
+  const char* name;
+};
+
+template <typename R>
+constexpr NamedRegister Named() {
+  return {R::kReg, R::kName};
+}
+
+// The single registers the traces name, from their declarations (the DRAM
+// address maps are named by index in FabricRegisterName).
+constexpr NamedRegister kNamedRegisters[] = {
+    Named<fabric_reg::SystemFabricIdMask0>(),
+    Named<fabric_reg::SystemFabricIdMask1>(),
+    Named<fabric_reg::HashControl>(),
+    Named<fabric_reg::BlockInstanceCount>(),
+    Named<fabric_reg::BlockInstanceInfo>(),
+    Named<fabric_reg::BlockFabricId>(),
+    {fabric_reg::LogicalChannelMap::kSocket0, fabric_reg::LogicalChannelMap::kSocket0Name},
+    {fabric_reg::LogicalChannelMap::kOtherSockets,
+     fabric_reg::LogicalChannelMap::kOtherSocketsName},
+    Named<fabric_reg::DramHoleControl>(),
+    Named<fabric_reg::HiAddrOffsetControl>(),
+    Named<fabric_reg::NonPow2Size>(),
 };
 
 }  // namespace
@@ -51,7 +79,7 @@ DataFabric& DataFabric::Of(Platform& p) {
 void DataFabric::AttachNode(uint8_t node) {
   if (attached_.at(node % 32) || platform == nullptr) return;
   attached_[node % 32] = true;
-  platform->AttachPci(0, atd::fabricNodeDevice(node), atd::fabric_reg::kWindowFunction,
+  platform->AttachPci(0, atd::fabricNodeDevice(node), fabric_reg::kWindowFunction,
                       std::make_shared<FabricWindow>(*this, node));
 }
 
@@ -74,18 +102,17 @@ std::vector<FabricRead> DecodeFabricReads(const std::vector<TraceEvent>& events)
   bool stored[32] = {};
   for (const TraceEvent& e : events) {
     if (e.kind != Access::MmioRead && e.kind != Access::MmioWrite) continue;
-    if (e.address < atd::fabric_reg::kEcamBase || e.width != 4) continue;
-    const uint64_t off = e.address - atd::fabric_reg::kEcamBase;
-    if ((off >> 20) != 0 || ((off >> 12) & 7) != atd::fabric_reg::kWindowFunction) continue;
+    if (e.address < fabric_reg::kEcamBase || e.width != 4) continue;
+    const uint64_t off = e.address - fabric_reg::kEcamBase;
+    if ((off >> 20) != 0 || ((off >> 12) & 7) != fabric_reg::kWindowFunction) continue;
     const uint8_t dev = (off >> 15) & 0x1F;
     const uint16_t reg = off & 0xFFF;
-    if (dev < 0x18) continue;
-    const uint8_t node = static_cast<uint8_t>(dev - 0x18);
-    if (e.kind == Access::MmioWrite && reg == atd::fabric_reg::kAccessAddressReg) {
+    if (dev < fabric_reg::kFirstNodeDevice) continue;
+    const uint8_t node = static_cast<uint8_t>(dev - fabric_reg::kFirstNodeDevice);
+    if (e.kind == Access::MmioWrite && reg == fabric_reg::kAccessAddressReg) {
       access[dev] = static_cast<uint32_t>(e.value);
       stored[dev] = true;
-    } else if (e.kind == Access::MmioRead && reg == atd::fabric_reg::kAccessDataReg &&
-               stored[dev]) {
+    } else if (e.kind == Access::MmioRead && reg == fabric_reg::kAccessDataReg && stored[dev]) {
       const FabricRegKey k = KeyOfAccess(node, access[dev]);
       out.push_back(
           {node, k.function, k.offset, k.instance, static_cast<uint32_t>(e.value), access[dev]});
@@ -95,28 +122,20 @@ std::vector<FabricRead> DecodeFabricReads(const std::vector<TraceEvent>& events)
 }
 
 std::string FabricRegisterName(uint8_t function, uint16_t offset) {
-  char buf[48];
-  if (function == 0 && offset >= 0x110 && offset < 0x190) {
-    const unsigned m = (offset - 0x110) / 8;
-    std::snprintf(buf, sizeof buf, "%s[%u]", (offset & 4) ? "DramLimitAddress" : "DramBaseAddress",
-                  m);
+  using namespace fabric_reg;
+  const atd::FabricReg base = DramBaseAddress::kMap0;
+  const unsigned mapBytes = DramBaseAddress::kMapStride * kMapCount;
+  if (function == base.function && offset >= base.offset && offset < base.offset + mapBytes) {
+    const unsigned m = (offset - base.offset) / DramBaseAddress::kMapStride;
+    const unsigned within = (offset - base.offset) % DramBaseAddress::kMapStride;
+    const bool limit = within == unsigned{DramLimitAddress::kMap0.offset} - base.offset;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%s[%u]",
+                  limit ? DramLimitAddress::kName : DramBaseAddress::kName, m);
     return buf;
   }
-  struct Named {
-    uint8_t f;
-    uint16_t o;
-    const char* name;
-  };
-  static const Named kNames[] = {
-      {1, 0x208, "SystemFabricIdMask0"}, {1, 0x20C, "SystemFabricIdMask1"},
-      {0, 0x3F8, "HashControl"},         {0, 0x40, "BlockInstanceCount"},
-      {0, 0x44, "BlockInstanceInfo"},    {0, 0x50, "BlockFabricId"},
-      {0, 0x60, "LogicalChannelMap0"},   {0, 0x68, "LogicalChannelMap1"},
-      {0, 0x104, "DramHoleControl"},     {0, 0x1B4, "HiAddrOffsetControl"},
-      {2, 0x90, "NonPow2Size"},
-  };
-  for (const Named& n : kNames)
-    if (n.f == function && n.o == offset) return n.name;
+  for (const NamedRegister& n : kNamedRegisters)
+    if (n.reg.function == function && n.reg.offset == offset) return n.name;
   return "";
 }
 

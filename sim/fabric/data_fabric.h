@@ -4,7 +4,7 @@
 // access value, register 0x98 returns the register it selects).
 #pragma once
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstdint>
 #include <map>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform_topology_protocol.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <array>
 #include <cstdint>

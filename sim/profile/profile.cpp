@@ -36,12 +36,6 @@ uint64_t Number(const Json& v, const std::string& path, uint64_t max) {
   return n;
 }
 
-std::string Hex(uint64_t v) {
-  std::ostringstream os;
-  os << "0x" << std::uppercase << std::hex << v;
-  return os.str();
-}
-
 void CheckKeys(const Json& v, const std::string& path, std::initializer_list<const char*> allowed) {
   if (!v.is_object())
     throw ProfileError(path, "expected an object, found " + std::string(v.type_name()));

@@ -3,7 +3,9 @@
 // names its JSON path, and nothing is silently ignored.
 #pragma once
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
+
+#include "tools/common/hex_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -33,7 +35,7 @@ struct UncheckedValueError : ProfileError {
 // `max`.
 uint64_t Number(const Json& v, const std::string& path, uint64_t max = UINT64_MAX);
 // "0x..." text for dumps.
-std::string Hex(uint64_t v);
+using tools::Hex;
 // Throws unless `v` is an object whose keys are all in `allowed`.
 void CheckKeys(const Json& v, const std::string& path, std::initializer_list<const char*> allowed);
 // The member `key` of object `v`, or throws naming the path when it is absent.

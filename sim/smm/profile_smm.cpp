@@ -1,12 +1,17 @@
 #include "sim/smm/profile_smm.h"
 
+#include "registers/memory_controller.h"
 #include "sim/smm/smm.h"
+#include "tiv_setup.h"
+#include "tools/common/guid_text.h"
 
 #include <cstdio>
 
 namespace sim::profile {
 
 namespace {
+
+using namespace mts::controller_reg;
 
 bool Flag(const Json& section, const std::string& path, const char* key) {
   auto it = section.find(key);
@@ -44,11 +49,7 @@ std::string Ascii(const std::u16string& s) {
 }  // namespace
 
 std::string GuidText(const EFI_GUID& g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1,
-                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
+  return tools::GuidText(reinterpret_cast<const uint8_t*>(&g));
 }
 
 EFI_GUID ParseGuid(const Json& v, const std::string& path) {
@@ -185,8 +186,9 @@ Json DefaultVariables() {
       {0x0E9, 0x16}, {0x0EA, 0x16}, {0x0EB, 0x16}, {0x0EC, 0x34}, {0x0EE, 0x4A},
       {0x112, 0x60}, {0x1B7, 0x01}, {0x1B9, 0x02}};
   for (auto [off, v] : init) bytes[Hex(off)] = Hex(v);
-  return Json::array({{{"name", "TivSetup"},
-                       {"guid", "3A997502-647A-4C82-998E-52EF9486A247"},
+  const std::u16string name(std::begin(mts::kTivSetupName), std::end(mts::kTivSetupName) - 1);
+  return Json::array({{{"name", Ascii(name)},
+                       {"guid", GuidText(mts::kTivSetupGuid)},
                        {"attributes", "0x7"},
                        {"size", "0x200"},
                        {"bytes", bytes}}});
@@ -219,7 +221,7 @@ void LoadMemoryController(const Json& section, const std::string& path, Platform
           for (auto r = regs.begin(); r != regs.end(); ++r) {
             const std::string rp = cp + ".registers." + r.key();
             const uint32_t reg = static_cast<uint32_t>(Number(Json(r.key()), rp, 0xFFFFF));
-            mc.SetIndirect(0x50000 + n * 0x100000 + reg,
+            mc.SetIndirect(ChannelBlock(n) + reg,
                            static_cast<uint32_t>(Number(r.value(), rp, 0xFFFFFFFF)));
           }
         }
@@ -263,11 +265,11 @@ Json DumpMemoryController(Platform& platform) {
     std::map<uint32_t, Json> byChannel;
     Json other = Json::object();
     for (auto [addr, value] : mc->Indirect()) {
-      const uint32_t rel = addr - 0x50000;
-      if (addr >= 0x50000 && (rel % 0x100000) < 0x1000) {
-        Json& c = byChannel[rel / 0x100000];
+      const uint32_t rel = addr - kChannelBlockBase;
+      if (addr >= kChannelBlockBase && (rel % kChannelBlockStride) < 0x1000) {
+        Json& c = byChannel[rel / kChannelBlockStride];
         if (c.is_null()) c = Json::object();
-        c[Hex(rel % 0x100000)] = Hex(value);
+        c[Hex(rel % kChannelBlockStride)] = Hex(value);
       } else {
         other[Hex(addr)] = Hex(value);
       }
@@ -281,10 +283,12 @@ Json DumpMemoryController(Platform& platform) {
   Json nodes = Json::array();
   for (uint8_t d = 0x18; d <= 0x1F; ++d) {
     auto* regs = dynamic_cast<RegisterFile*>(platform.Pci(0, d, 0));
-    if (regs == nullptr || !regs->Registers().count(0) || !regs->Registers().count(0x84)) continue;
+    if (regs == nullptr || !regs->Registers().count(0) ||
+        !regs->Registers().count(kBusNumberRegister))
+      continue;
     nodes.push_back({{"device", Hex(d)},
                      {"vendorId", Hex(regs->ConfigRead32(0) & 0xFFFF)},
-                     {"bus", Hex(regs->ConfigRead32(0x84) & 0xFF)}});
+                     {"bus", Hex(regs->ConfigRead32(kBusNumberRegister) & 0xFF)}});
   }
   if (!nodes.empty()) j["nodes"] = nodes;
   if (j.empty()) return nullptr;

@@ -1,8 +1,12 @@
 #include "sim/smm/smm.h"
 
+#include "registers/memory_controller.h"
+
 #include <cstring>
 
 namespace sim::smm {
+
+using namespace mts::controller_reg;
 
 namespace {
 
@@ -418,8 +422,8 @@ void SetVariable(Platform& p, const std::u16string& name, const EFI_GUID& guid, 
 
 uint32_t IndexDataFunction::ConfigRead32(uint16_t offset) {
   offset &= ~3u;
-  if (offset == 0xB8) return index;
-  if (offset == 0xBC) {
+  if (offset == kIndexRegister) return index;
+  if (offset == kDataRegister) {
     auto it = indirect_.find(index);
     return it == indirect_.end() ? 0 : it->second;
   }
@@ -429,9 +433,9 @@ uint32_t IndexDataFunction::ConfigRead32(uint16_t offset) {
 
 void IndexDataFunction::ConfigWrite32(uint16_t offset, uint32_t value) {
   offset &= ~3u;
-  if (offset == 0xB8)
+  if (offset == kIndexRegister)
     index = value;
-  else if (offset == 0xBC)
+  else if (offset == kDataRegister)
     indirect_[index] = value;
   else
     config_[offset] = value;
@@ -445,7 +449,7 @@ IndexDataFunction& MemoryController(Platform& p, uint8_t bus) {
 }
 
 void SetChannelRegister(Platform& p, uint8_t bus, uint32_t channel, uint32_t reg, uint32_t value) {
-  MemoryController(p, bus).SetIndirect(0x50000 + channel * 0x100000 + reg, value);
+  MemoryController(p, bus).SetIndirect(ChannelBlock(channel) + reg, value);
 }
 
 void SetNode(Platform& p, uint8_t device, uint16_t vendorId, uint8_t bus) {
@@ -458,8 +462,9 @@ void SetNode(Platform& p, uint8_t device, uint16_t vendorId, uint8_t bus) {
   const auto& known = regs->Registers();
   const uint32_t old = known.count(0) ? regs->ConfigRead32(0) & 0xFFFF0000u : 0;
   regs->Set(0, old | vendorId);
-  const uint32_t oldBus = known.count(0x84) ? regs->ConfigRead32(0x84) & ~0xFFu : 0;
-  regs->Set(0x84, oldBus | bus);
+  const uint32_t oldBus =
+      known.count(kBusNumberRegister) ? regs->ConfigRead32(kBusNumberRegister) & ~0xFFu : 0;
+  regs->Set(kBusNumberRegister, oldBus | bus);
 }
 
 void SetProcessorSignature(Platform& p, uint32_t eax) {

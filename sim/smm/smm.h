@@ -12,15 +12,15 @@
 // "ConfigTokenWrite".
 #pragma once
 
-#include "mem_tune/config_token.h"
-#include "mem_tune/mem_tune_provider.h"
+#include "config_token_service.h"
+#include "mem_tune_provider.h"
 #include "mem_tune_mailbox.h"
 #include "pi/smm_access2.h"
 #include "pi/smm_base2.h"
 #include "pi/smm_sw_dispatch.h"
 #include "pi/smm_system_table.h"
 #include "pi/smm_variable.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstdint>
 #include <cstdlib>

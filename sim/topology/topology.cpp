@@ -1,6 +1,6 @@
 #include "sim/topology/topology.h"
 
-#include "addr_translate/fabric/fabric_registers.h"
+#include "registers/fabric_registers.h"
 #include "sim/dram/channel_config_store.h"
 
 #include <algorithm>
@@ -99,55 +99,66 @@ bool Expanded::IsDram(uint64_t a) const {
   return false;
 }
 
-Expanded Expand(const Topology& t) {
-  Check(t);
-  Expanded x{};
-  const bool six = t.channels == 6;
+namespace {
+
+// The fabric-id registers: F1x208 and, in the Extended layout, F1x20C and
+// F0x3F8.
+struct FabricIdRegisters {
+  uint32_t reg208 = 0, reg20C = 0, reg3F8 = 0;
+};
+
+FabricIdRegisters EncodeFabricIds(const Topology& t) {
   const unsigned dieBits = BitsFor(t.diesPerSocket);
   const unsigned socketBits = BitsFor(t.sockets);
-
-  // ---- fabric ids ----
-  uint32_t reg208 = 0, reg20C = 0, reg3F8 = 0;
+  FabricIdRegisters r;
   if (t.layout == atd::FabricIdLayout::Combined) {
+    using R = SystemFabricIdMask0;
     const uint32_t dieShift = kCombinedComponentBits;
     const uint32_t socketShift = dieShift + dieBits;
-    reg208 = SystemFabricIdMask0::DieMask::Put(((1u << dieBits) - 1) << dieShift) |
-             SystemFabricIdMask0::SocketMask::Put(((1u << socketBits) - 1) << socketShift) |
-             SystemFabricIdMask0::DieShift::Put(dieShift) |
-             SystemFabricIdMask0::SocketShift::Put(socketShift);
-  } else {
-    reg208 = SystemFabricIdMask0::LayoutSelect::Put(1) |
+    r.reg208 = R::DieMask::Put(((1u << dieBits) - 1) << dieShift) |
+               R::SocketMask::Put(((1u << socketBits) - 1) << socketShift) |
+               R::DieShift::Put(dieShift) | R::SocketShift::Put(socketShift);
+    return r;
+  }
+  r.reg208 = SystemFabricIdMask0::LayoutSelect::Put(1) |
              SystemFabricIdMask0::NodeMask::Put(((1u << (dieBits + socketBits)) - 1)
                                                 << kExtendedNodeShift);
-    reg20C = SystemFabricIdMask1::NodeIdShift::Put(kExtendedNodeShift) |
+  r.reg20C = SystemFabricIdMask1::NodeIdShift::Put(kExtendedNodeShift) |
              SystemFabricIdMask1::SocketShiftAboveNode::Put(dieBits) |
              SystemFabricIdMask1::DieIdMask::Put((1u << dieBits) - 1) |
              SystemFabricIdMask1::SocketIdMask::Put(((1u << socketBits) - 1) << dieBits);
-    reg3F8 = HashControl::Hash64KEnable::Put(t.hash64K) | HashControl::Hash2MEnable::Put(t.hash2M) |
+  r.reg3F8 = HashControl::Hash64KEnable::Put(t.hash64K) | HashControl::Hash2MEnable::Put(t.hash2M) |
              HashControl::Hash1GEnable::Put(t.hash1G);
-  }
-  // The same description, as the translations will decode it (the simulator
-  // does not link the driver's decoder).
-  {
-    atd::FabricIdMasks& mk = x.masks;
-    mk.layout = t.layout;
-    const uint32_t dieShift =
-        t.layout == atd::FabricIdLayout::Combined ? kCombinedComponentBits : kExtendedNodeShift;
-    mk.dieShift = dieShift;
-    mk.dieMask = ((1u << dieBits) - 1) << dieShift;
-    mk.socketShift = dieShift + dieBits;
-    mk.socketMask = ((1u << socketBits) - 1) << mk.socketShift;
-    mk.nodeMask = mk.dieMask | mk.socketMask;
-    mk.hash = t.layout == atd::FabricIdLayout::Combined
-                  ? atd::HashEnables{1, 1, 1}
-                  : atd::HashEnables{t.hash64K, t.hash2M, t.hash1G};
-  }
-  const auto& m = x.masks;
-  auto fabricId = [&](unsigned s, unsigned d, unsigned c) {
-    return (s << m.socketShift) | (d << m.dieShift) | c;
-  };
+  return r;
+}
 
-  // ---- interleave sets ----
+// The same description, as the translations will decode it (the simulator
+// does not link the driver's decoder).
+atd::FabricIdMasks MasksOf(const Topology& t) {
+  const unsigned dieBits = BitsFor(t.diesPerSocket);
+  const unsigned socketBits = BitsFor(t.sockets);
+  atd::FabricIdMasks mk{};
+  mk.layout = t.layout;
+  const uint32_t dieShift =
+      t.layout == atd::FabricIdLayout::Combined ? kCombinedComponentBits : kExtendedNodeShift;
+  mk.dieShift = dieShift;
+  mk.dieMask = ((1u << dieBits) - 1) << dieShift;
+  mk.socketShift = dieShift + dieBits;
+  mk.socketMask = ((1u << socketBits) - 1) << mk.socketShift;
+  mk.nodeMask = mk.dieMask | mk.socketMask;
+  mk.hash = t.layout == atd::FabricIdLayout::Combined
+                ? atd::HashEnables{1, 1, 1}
+                : atd::HashEnables{t.hash64K, t.hash2M, t.hash1G};
+  return mk;
+}
+
+uint32_t FabricIdOf(const atd::FabricIdMasks& m, unsigned socket, unsigned die, unsigned channel) {
+  return (socket << m.socketShift) | (die << m.dieShift) | channel;
+}
+
+// The interleave sets in the socket-major order of the address map, each
+// with the fabric id of its map's first channel.
+std::vector<Set> InterleaveSets(const Topology& t, const atd::FabricIdMasks& m) {
   std::vector<std::vector<unsigned>> socketGroups, dieGroups;
   if (t.socketInterleave) {
     socketGroups.push_back({0, 1});
@@ -166,76 +177,62 @@ Expanded Expand(const Topology& t) {
       Set set;
       for (unsigned s : sg)
         for (unsigned d : dg) set.members.push_back({s, d});
-      set.dstFabricId = fabricId(sg.front(), dg.front(), six ? 0 : t.firstChannel);
+      set.dstFabricId = FabricIdOf(m, sg.front(), dg.front(), t.channels == 6 ? 0 : t.firstChannel);
       sets.push_back(set);
     }
   }
-  // Socket-major order of the address map: sort sets by their first member.
   std::stable_sort(sets.begin(), sets.end(), [](const Set& a, const Set& b) {
     return a.members.front() < b.members.front();
   });
+  return sets;
+}
 
-  uint32_t code = 0;
+uint32_t ChannelCode(const Topology& t) {
   switch (t.channels) {
     case 2:
-      code = t.hashed ? 12 : 1;
-      break;
+      return t.hashed ? 12 : 1;
     case 4:
-      code = t.hashed ? 13 : 3;
-      break;
+      return t.hashed ? 13 : 3;
     case 8:
-      code = t.hashed ? 14 : 5;
-      break;
+      return t.hashed ? 14 : 5;
     case 6:
-      code = 6;
-      break;
+      return 6;
     default:
-      code = 0;
-      break;
+      return 0;
   }
-  x.chanIntlvCode = code;
-  const uint32_t dieCode = t.dieInterleave ? (t.diesPerSocket == 2 ? 1 : 2) : 0;
-  const uint32_t socketBit = t.socketInterleave ? 1 : 0;
-  const uint32_t chanBits = six ? 3 : BitsFor(t.channels);
-  const uint32_t n = chanBits + dieCode + socketBit;
-  x.nonPow2SizeBits = 0;
-  if (six) {
-    // Each channel's normalized space is 2^(p - n + 16) bytes.
-    const int p = std::countr_zero(t.channelSize) - 16 + static_cast<int>(n);
-    if (p < 0 || p > 63)
-      throw TopologyError("channelSize", "too small for the six-channel interleave");
-    x.nonPow2SizeBits = static_cast<uint32_t>(p);
+}
+
+// The interleave fields every DRAM base/limit register pair carries.
+struct MapEncoder {
+  atd::FabricIdLayout layout;
+  uint32_t chanCode, dieCode, socketBit, intLvAddrSel;
+
+  uint32_t Base(uint64_t base, bool holeEn) const {
+    using B = DramBaseAddress;
+    uint32_t v = B::Valid::Put(1) | B::HoleEn::Put(holeEn) |
+                 B::Address::Put(static_cast<uint32_t>(base >> 28));
+    if (layout == atd::FabricIdLayout::Combined)
+      return v | B::ChanIntlvCombined::Put(chanCode) | B::IntLvAddrSelCombined::Put(intLvAddrSel);
+    return v | B::ChanIntlvExtended::Put(chanCode) | B::DieIntlvExtended::Put(dieCode) |
+           B::SocketIntlvExtended::Put(socketBit) | B::IntLvAddrSelExtended::Put(intLvAddrSel);
   }
+  uint32_t Limit(uint64_t limit, uint32_t dst) const {
+    using L = DramLimitAddress;
+    const uint32_t v = L::Address::Put(static_cast<uint32_t>(limit >> 28));
+    if (layout == atd::FabricIdLayout::Combined)
+      return v | L::DstFabricIdCombined::Put(dst) | L::SocketIntlvCombined::Put(socketBit) |
+             L::DieIntlvCombined::Put(dieCode);
+    return v | L::DstFabricIdExtended::Put(dst);
+  }
+};
 
-  auto encodeBase = [&](uint64_t base, bool holeEn) {
-    uint32_t v = DramBaseAddress::Valid::Put(1) | DramBaseAddress::HoleEn::Put(holeEn) |
-                 DramBaseAddress::Address::Put(static_cast<uint32_t>(base >> 28));
-    if (t.layout == atd::FabricIdLayout::Combined) {
-      v |= DramBaseAddress::ChanIntlvCombined::Put(code) |
-           DramBaseAddress::IntLvAddrSelCombined::Put(t.intLvAddrSel);
-    } else {
-      v |= DramBaseAddress::ChanIntlvExtended::Put(code) |
-           DramBaseAddress::DieIntlvExtended::Put(dieCode) |
-           DramBaseAddress::SocketIntlvExtended::Put(socketBit) |
-           DramBaseAddress::IntLvAddrSelExtended::Put(t.intLvAddrSel);
-    }
-    return v;
-  };
-  auto encodeLimit = [&](uint64_t limit, uint32_t dst) {
-    uint32_t v = DramLimitAddress::Address::Put(static_cast<uint32_t>(limit >> 28));
-    if (t.layout == atd::FabricIdLayout::Combined) {
-      v |= DramLimitAddress::DstFabricIdCombined::Put(dst) |
-           DramLimitAddress::SocketIntlvCombined::Put(socketBit) |
-           DramLimitAddress::DieIntlvCombined::Put(dieCode);
-    } else {
-      v |= DramLimitAddress::DstFabricIdExtended::Put(dst);
-    }
-    return v;
-  };
-
-  // ---- the system address map ----
-  x.holeBase = t.holeBase;
-  const unsigned width = six ? 6 : t.channels;
+// The system address map: each set's share of map 0, then (with a second
+// map per channel) each set's share of map 1, from address 0 up, the hole
+// skipped.
+std::vector<Region> PlaceRegions(const Topology& t, const std::vector<Set>& sets,
+                                 const MapEncoder& enc) {
+  std::vector<Region> regions;
+  const unsigned width = t.channels == 6 ? 6 : t.channels;
   uint64_t cursor = 0;
   auto place = [&](uint64_t size, unsigned setIndex, unsigned mapIndex) {
     if (t.holeBase != 0 && cursor == t.holeBase) cursor = k4G;
@@ -249,95 +246,149 @@ Expanded Expand(const Topology& t) {
     if (r.limit >= kTop) throw TopologyError("channelSize", "the DRAM ends above 2^48");
     r.mapIndex = mapIndex;
     r.set = setIndex;
-    r.baseReg = encodeBase(r.base, r.holeEn);
-    r.limitReg = encodeLimit(r.limit, sets[setIndex].dstFabricId);
+    r.baseReg = enc.Base(r.base, r.holeEn);
+    r.limitReg = enc.Limit(r.limit, sets[setIndex].dstFabricId);
     cursor = r.limit + 1;
-    x.regions.push_back(r);
+    regions.push_back(r);
   };
   for (unsigned i = 0; i < sets.size(); ++i)
     place(sets[i].members.size() * width * t.channelSize, i, 0);
   if (t.highChannelSize != 0)
     for (unsigned i = 0; i < sets.size(); ++i)
       place(sets[i].members.size() * width * t.highChannelSize, i, 1);
-  if (x.regions.size() > kMapCount) throw TopologyError("sockets", "more than 16 address maps");
-  x.hiAddrOffset = t.highChannelSize != 0 ? t.channelSize : 0;
+  if (regions.size() > kMapCount) throw TopologyError("sockets", "more than 16 address maps");
+  return regions;
+}
 
-  // ---- registers ----
-  auto set = [&](uint32_t node, uint8_t fn, uint16_t off, uint16_t inst, uint32_t v) {
-    x.registers.push_back({FabricRegKey{static_cast<uint8_t>(node), fn, off, inst}, v});
-  };
-  const uint32_t reg104 =
-      t.holeBase != 0 ? (static_cast<uint32_t>(t.holeBase) & 0xFF000000u) | 1u : 0;
+// Appends register values to an expansion, keyed by their declarations.
+struct RegisterList {
+  std::vector<fabric::FabricRegister>& out;
+  void Set(uint32_t node, atd::FabricReg r, uint16_t inst, uint32_t v) {
+    out.push_back({FabricRegKey{static_cast<uint8_t>(node), r.function, r.offset, inst}, v});
+  }
+};
 
-  // Node 0: the fabric-wide registers (broadcast), block list, CCM maps.
-  set(0, 1, 0x208, kBroadcast, reg208);
+uint32_t HoleControl(const Topology& t) {
+  return t.holeBase != 0 ? (static_cast<uint32_t>(t.holeBase) & 0xFF000000u) | 1u : 0;
+}
+
+// Node 0: the fabric-wide registers (broadcast), the block list, the CCM's
+// maps.
+void NodeZeroRegisters(const Topology& t, const FabricIdRegisters& ids, Expanded& x) {
+  RegisterList regs{x.registers};
+  regs.Set(0, SystemFabricIdMask0::kReg, kBroadcast, ids.reg208);
   if (t.layout == atd::FabricIdLayout::Extended) {
-    set(0, 1, 0x20C, kBroadcast, reg20C);
-    set(0, 0, 0x3F8, kBroadcast, reg3F8);
+    regs.Set(0, SystemFabricIdMask1::kReg, kBroadcast, ids.reg20C);
+    regs.Set(0, HashControl::kReg, kBroadcast, ids.reg3F8);
   }
   x.ccmInstance = t.ccm ? t.channelsPerDie + 2 : 0xFF;
   const uint32_t blocks = t.channelsPerDie + 4;
-  set(0, 0, 0x40, kBroadcast, blocks);
+  regs.Set(0, BlockInstanceCount::kReg, kBroadcast, blocks);
   for (uint32_t k = 0; k < blocks; ++k) {
     uint32_t info = 0;                                         // no block
     if (k < t.channelsPerDie) info = 0x4;                      // coherent slave
     if (k == t.channelsPerDie + 2) info = t.ccm ? 0x10 : 0x6;  // CCM (type 0), or another block
     if (k == t.channelsPerDie + 3) info = 0x5;
-    set(0, 0, 0x44, static_cast<uint16_t>(k), info);
+    regs.Set(0, BlockInstanceInfo::kReg, static_cast<uint16_t>(k), info);
   }
   uint32_t lcm = 0x76543210;
-  if (six) {
+  if (t.channels == 6) {
     lcm = 0xFF000000;
     for (unsigned k = 0; k < 6; ++k) lcm |= uint32_t{t.logicalChannelMap[k]} << (4 * k);
   }
-  set(0, 0, 0x60, kBroadcast, lcm);
-  set(0, 0, 0x68, kBroadcast, lcm);
+  regs.Set(0, LogicalChannelMap::kSocket0, kBroadcast, lcm);
+  regs.Set(0, LogicalChannelMap::kOtherSockets, kBroadcast, lcm);
   const uint16_t ccmKey = t.ccm ? static_cast<uint16_t>(x.ccmInstance) : kBroadcast;
-  set(0, 0, 0x104, ccmKey, reg104);
+  regs.Set(0, DramHoleControl::kReg, ccmKey, HoleControl(t));
   for (unsigned i = 0; i < x.regions.size(); ++i) {
-    set(0, 0, DramBaseReg(i).offset, ccmKey, x.regions[i].baseReg);
-    set(0, 0, DramLimitReg(i).offset, ccmKey, x.regions[i].limitReg);
+    regs.Set(0, DramBaseReg(i), ccmKey, x.regions[i].baseReg);
+    regs.Set(0, DramLimitReg(i), ccmKey, x.regions[i].limitReg);
   }
+}
 
-  // Every coherent slave: its fabric id, hole, its maps, offset, size bits.
+// Whether the coherent slave (s, d, c) is part of an interleave set, and
+// which (the last that has its socket and die).
+bool Populated(const Topology& t, const std::vector<Set>& sets, unsigned s, unsigned d, unsigned c,
+               unsigned* setIndex) {
+  bool populated = false;
+  for (unsigned i = 0; i < sets.size(); ++i) {
+    const auto& mem = sets[i].members;
+    if (std::find(mem.begin(), mem.end(), std::make_pair(s, d)) == mem.end()) continue;
+    populated = t.channels == 6 ? std::find(t.logicalChannelMap.begin(), t.logicalChannelMap.end(),
+                                            c) != t.logicalChannelMap.end()
+                                : (c >= t.firstChannel && c < t.firstChannel + t.channels);
+    *setIndex = i;
+  }
+  return populated;
+}
+
+// Every coherent slave: its fabric id, hole, its maps, offset, size bits.
+void SlaveRegisters(const Topology& t, const std::vector<Set>& sets, Expanded& x) {
+  RegisterList regs{x.registers};
+  const auto& m = x.masks;
+  const uint32_t offset = static_cast<uint32_t>(x.hiAddrOffset >> 28);
   const uint32_t reg1B4 = x.hiAddrOffset == 0
                               ? 0
                               : HiAddrOffsetControl::Enable::Put(1) |
                                     (t.layout == atd::FabricIdLayout::Combined
-                                         ? HiAddrOffsetControl::OffsetCombined::Put(
-                                               static_cast<uint32_t>(x.hiAddrOffset >> 28))
-                                         : HiAddrOffsetControl::OffsetExtended::Put(
-                                               static_cast<uint32_t>(x.hiAddrOffset >> 28)));
+                                         ? HiAddrOffsetControl::OffsetCombined::Put(offset)
+                                         : HiAddrOffsetControl::OffsetExtended::Put(offset));
   for (unsigned s = 0; s < t.sockets; ++s) {
     for (unsigned d = 0; d < t.diesPerSocket; ++d) {
       for (unsigned c = 0; c < t.channelsPerDie; ++c) {
-        const uint32_t f = fabricId(s, d, c);
+        const uint32_t f = FabricIdOf(m, s, d, c);
         const uint32_t node = (f & m.nodeMask) >> m.dieShift;
         const uint16_t inst = static_cast<uint16_t>(c);
-        bool populated = false;
         unsigned setIndex = 0;
-        for (unsigned i = 0; i < sets.size(); ++i) {
-          const auto& mem = sets[i].members;
-          if (std::find(mem.begin(), mem.end(), std::make_pair(s, d)) == mem.end()) continue;
-          populated = six ? std::find(t.logicalChannelMap.begin(), t.logicalChannelMap.end(), c) !=
-                                t.logicalChannelMap.end()
-                          : (c >= t.firstChannel && c < t.firstChannel + t.channels);
-          setIndex = i;
-        }
+        const bool populated = Populated(t, sets, s, d, c, &setIndex);
         x.channels.push_back({s, d, c, f, node, populated});
-        set(node, 0, 0x50, inst, BlockFabricId::FabricId::Put(f));
-        set(node, 0, 0x104, inst, reg104);
+        regs.Set(node, BlockFabricId::kReg, inst, BlockFabricId::FabricId::Put(f));
+        regs.Set(node, DramHoleControl::kReg, inst, HoleControl(t));
         if (!populated) continue;
         for (const Region& r : x.regions) {
           if (r.set != setIndex) continue;
-          set(node, 0, DramBaseReg(r.mapIndex).offset, inst, r.baseReg);
-          set(node, 0, DramLimitReg(r.mapIndex).offset, inst, r.limitReg);
+          regs.Set(node, DramBaseReg(r.mapIndex), inst, r.baseReg);
+          regs.Set(node, DramLimitReg(r.mapIndex), inst, r.limitReg);
         }
-        if (reg1B4 != 0) set(node, 0, 0x1B4, inst, reg1B4);
-        if (six) set(node, 2, 0x90, inst, NonPow2Size::NonPow2SizeBits::Put(x.nonPow2SizeBits));
+        if (reg1B4 != 0) regs.Set(node, HiAddrOffsetControl::kReg, inst, reg1B4);
+        if (t.channels == 6)
+          regs.Set(node, NonPow2Size::kReg, inst,
+                   NonPow2Size::NonPow2SizeBits::Put(x.nonPow2SizeBits));
       }
     }
   }
+}
+
+}  // namespace
+
+Expanded Expand(const Topology& t) {
+  Check(t);
+  Expanded x{};
+  const bool six = t.channels == 6;
+  const FabricIdRegisters ids = EncodeFabricIds(t);
+  x.masks = MasksOf(t);
+  const std::vector<Set> sets = InterleaveSets(t, x.masks);
+
+  x.chanIntlvCode = ChannelCode(t);
+  const uint32_t dieCode = t.dieInterleave ? (t.diesPerSocket == 2 ? 1 : 2) : 0;
+  const uint32_t socketBit = t.socketInterleave ? 1 : 0;
+  const uint32_t n = (six ? 3 : BitsFor(t.channels)) + dieCode + socketBit;
+  x.nonPow2SizeBits = 0;
+  if (six) {
+    // Each channel's normalized space is 2^(p - n + 16) bytes.
+    const int p = std::countr_zero(t.channelSize) - 16 + static_cast<int>(n);
+    if (p < 0 || p > 63)
+      throw TopologyError("channelSize", "too small for the six-channel interleave");
+    x.nonPow2SizeBits = static_cast<uint32_t>(p);
+  }
+
+  x.holeBase = t.holeBase;
+  const MapEncoder enc{t.layout, x.chanIntlvCode, dieCode, socketBit, t.intLvAddrSel};
+  x.regions = PlaceRegions(t, sets, enc);
+  x.hiAddrOffset = t.highChannelSize != 0 ? t.channelSize : 0;
+
+  NodeZeroRegisters(t, ids, x);
+  SlaveRegisters(t, sets, x);
   return x;
 }
 

@@ -2,10 +2,10 @@
 // machine (sockets, dies, channels, interleave, hashing, hole, second map).
 #pragma once
 
-#include "addr_translate/fabric/fabric_decode.h"
+#include "registers/fabric_id_masks.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/fabric/data_fabric.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <array>
 #include <cstdint>

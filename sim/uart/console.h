@@ -11,7 +11,7 @@
 // Line ends are shown as plain "\n" either way.
 #pragma once
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "sim/uart/post_frames.h"
 #include "sim/uart/uart16550.h"
 

@@ -5,8 +5,8 @@
 // outside frames are ordinary POST codes and are passed over.
 #pragma once
 
-#include "sim/platform.h"
-#include "sim/trace.h"
+#include "sim/platform/platform.h"
+#include "sim/platform/trace.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,7 +27,6 @@ class PostFrameParser {
   void Write(uint8_t width, uint32_t value);
 
   const std::vector<std::string>& Frames() const { return frames_; }
-  bool InFrame() const { return partial_.has_value(); }
 
   std::function<void()> onFrameStart;
   std::function<void(const std::string&)> onFrameEnd;

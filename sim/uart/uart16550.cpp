@@ -65,11 +65,15 @@ void UartIo::Write(uint16_t port, uint8_t, uint32_t value) {
 }
 
 uint32_t UartMmio::Read(uint64_t offset, uint8_t) {
-  return offset % 4 == 0 ? uart_->Read(static_cast<unsigned>(offset / 4)) : 0;
+  return offset % uart16550::kMmioStride == 0
+             ? uart_->Read(static_cast<unsigned>(offset / uart16550::kMmioStride))
+             : 0;
 }
 
 void UartMmio::Write(uint64_t offset, uint8_t, uint32_t value) {
-  if (offset % 4 == 0) uart_->Write(static_cast<unsigned>(offset / 4), static_cast<uint8_t>(value));
+  if (offset % uart16550::kMmioStride == 0)
+    uart_->Write(static_cast<unsigned>(offset / uart16550::kMmioStride),
+                 static_cast<uint8_t>(value));
 }
 
 std::shared_ptr<Uart16550> AttachIoUart(Platform& p, uint16_t base, LineStatus ls) {
@@ -80,7 +84,7 @@ std::shared_ptr<Uart16550> AttachIoUart(Platform& p, uint16_t base, LineStatus l
 
 std::shared_ptr<Uart16550> AttachMmioUart(Platform& p, uint64_t base, LineStatus ls) {
   auto uart = std::make_shared<Uart16550>(ls);
-  p.AttachMmio(base, 8 * 4, std::make_shared<UartMmio>(uart));
+  p.AttachMmio(base, 8 * uart16550::kMmioStride, std::make_shared<UartMmio>(uart));
   return uart;
 }
 

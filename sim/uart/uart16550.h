@@ -5,7 +5,8 @@
 // or memory-mapped with a 4-byte register stride.
 #pragma once
 
-#include "sim/platform.h"
+#include "registers/uart16550.h"
+#include "sim/platform/platform.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,20 +15,19 @@
 
 namespace sim::uart {
 
-// Register indices (DLAB = LCR bit 7 turns 0 and 1 into the divisor latch).
-enum Reg : unsigned {
-  kThr = 0,
-  kIer = 1,
-  kIir = 2,
-  kLcr = 3,
-  kMcr = 4,
-  kLsr = 5,
-  kMsr = 6,
-  kScr = 7
-};
+// The register indices by the names the model uses.
+using uart16550::kIer;
+using uart16550::kIir;
+using uart16550::kLcr;
+using uart16550::kLsr;
+using uart16550::kMcr;
+using uart16550::kMsr;
+using uart16550::kScr;
+using uart16550::kThr;
+using uart16550::Reg;
 
-inline constexpr uint8_t kLsrThre = 0x20;  // transmit holding register empty
-inline constexpr uint8_t kLsrTemt = 0x40;  // transmitter empty
+inline constexpr uint8_t kLsrThre = uart16550::kLsrThrEmpty;
+inline constexpr uint8_t kLsrTemt = uart16550::kLsrTransmitterEmpty;
 
 struct LineStatus {
   enum class Mode { Ready, NeverReady, ReadyAfterReads };
@@ -104,7 +104,7 @@ class UartMmio : public MmioDevice {
   std::shared_ptr<Uart16550> uart_;
 };
 
-inline constexpr uint16_t kCom1 = 0x3F8;
+inline constexpr uint16_t kCom1 = uart16550::kCom1Base;
 
 // Attaches a UART at ports base..base+7, or memory-mapped at base..base+31.
 std::shared_ptr<Uart16550> AttachIoUart(Platform& p, uint16_t base = kCom1, LineStatus ls = {});

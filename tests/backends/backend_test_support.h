@@ -2,8 +2,8 @@
 // expected events for hand-offs and processor registers.
 #pragma once
 
-#include "sim/platform.h"
-#include "sim/trace.h"
+#include "sim/platform/platform.h"
+#include "sim/platform/trace.h"
 
 #include <cstdint>
 #include <string>

@@ -5,7 +5,7 @@
 #include "diag/boot_services_table.h"
 #include "record_bytes.h"
 #include "sim/acpi/acpi_tables.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "tests/platsim/platsim_run.h"
 
 #include <gtest/gtest.h>

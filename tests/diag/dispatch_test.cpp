@@ -1,7 +1,7 @@
 // The dispatcher over test back-ends: master switch, one formatting, the
 // availability pass, then per back-end the mask reset and the level test.
 #include "diag/diag_print.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // FatalStop on the simulated platform: the two plain writes, the simulator
 // claim, the scroll and its P-state-timed step delay.
 #include "diag/fatal_stop.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // message's whole way from DiagPrint to the ports, the UART and the debugger.
 #include "diag/backends/backends.h"
 #include "diag/diag_print.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "sim/uart/console.h"
 #include "sim/uart/post_frames.h"
 #include "sim/uart/uart16550.h"

@@ -1,7 +1,7 @@
 // The driver built with the diagnostic switch on: messages are formatted and
 // dispatched through the same core as in the delivered build.
 #include "diag/diag_print.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/dram/dram_to_normalized.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // slot in one way and says what the hardware decodes.
 #include "dram_test_support.h"
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

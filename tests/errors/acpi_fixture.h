@@ -5,7 +5,7 @@
 #include "addr_translate/errors/error_slots.h"
 #include "diag/boot_services_table.h"
 #include "sim/acpi/acpi_tables.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

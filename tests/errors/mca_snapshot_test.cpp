@@ -6,8 +6,8 @@
 #include "addr_translate/errors/mca_snapshot.h"
 #include "diag/boot_services_table.h"
 #include "sim/mca/mca_banks.h"
-#include "sim/platform.h"
-#include "sim/topology_double.h"
+#include "sim/platform/platform.h"
+#include "sim/topology/topology_double.h"
 
 #include <gtest/gtest.h>
 

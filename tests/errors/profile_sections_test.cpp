@@ -3,7 +3,7 @@
 #include "sim/acpi/acpi_tables.h"
 #include "sim/mca/mca_banks.h"
 #include "sim/profile/profile.h"
-#include "sim/topology_double.h"
+#include "sim/topology/topology_double.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Pure decoding of the fabric registers and the interleave arithmetic: no
 // simulator involved.
 #include "addr_translate/fabric/fabric_decode.h"
-#include "addr_translate/fabric/fabric_registers.h"
+#include "registers/fabric_registers.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "sim/fabric/data_fabric.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <cstdint>
 

@@ -6,9 +6,9 @@
 #include "addr_translate/translation_slots.h"
 #include "diag/boot_services_table.h"
 #include "diag/heap_records.h"
-#include "sim/hob_builder.h"
-#include "sim/platform.h"
-#include "sim/topology_double.h"
+#include "sim/platform/hob_builder.h"
+#include "sim/platform/platform.h"
+#include "sim/topology/topology_double.h"
 #include "translation_protocol.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // translations behind them compute.
 #include "addr_translate/driver_globals.h"
 #include "addr_translate/translation_slots.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

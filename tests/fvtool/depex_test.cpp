@@ -2,7 +2,7 @@
 // descriptions in integration/, and the --add items that use them.
 #include "diag/heap_records.h"
 #include "mem_tune/config_token.h"
-#include "mem_tune/mem_tune_provider.h"
+#include "mem_tune_provider.h"
 #include "mem_tune/setup_variable.h"
 #include "pi/acpi_sdt_protocol.h"
 #include "pi/acpi_table_protocol.h"

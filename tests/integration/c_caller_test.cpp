@@ -2,7 +2,7 @@
 // in C++ (both against the records' documented layouts), and calls from C
 // through the installed TranslationProtocol giving what the same calls from
 // C++ give.
-#include "sim/driver_harness.h"
+#include "harness/addr_translate_driver.h"
 #include "sim/mca/mca_banks.h"
 #include "sim/topology/topology.h"
 #include "tests/integration/c_caller.h"

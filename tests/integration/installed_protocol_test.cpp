@@ -3,11 +3,11 @@
 // geometry both come from the topology builder, the driver starts as firmware
 // starts it, and every call goes through the installed record.
 #include "../fabric/topology_gen.h"
-#include "addr_translate/dram/channel_config_table.h"
+#include "channel_config_table.h"
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/dram/dram_to_normalized.h"
-#include "sim/driver_harness.h"
+#include "harness/addr_translate_driver.h"
 #include "sim/mca/mca_banks.h"
 #include "sim/profile/profile.h"
 #include "sim/topology/topology.h"

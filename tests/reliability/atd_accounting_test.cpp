@@ -2,7 +2,7 @@
 // TranslationProtocol record and, when it built the heap list, the list's
 // interface and one block per carried heap record; the
 // protocol operations give back everything they obtain.
-#include "sim/pool_accounting.h"
+#include "sim/platform/pool_accounting.h"
 #include "sim/topology/topology.h"
 #include "tests/reliability/atd_world.h"
 

@@ -3,7 +3,7 @@
 // start-up goes on; the driver entry's calls end the entry with the
 // documented status and nothing installed.
 #include "diag/heap_records.h"
-#include "sim/pool_accounting.h"
+#include "sim/platform/pool_accounting.h"
 #include "tests/reliability/atd_world.h"
 #include "tests/reliability/fault_sweep.h"
 

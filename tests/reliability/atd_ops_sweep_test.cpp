@@ -6,7 +6,7 @@
 #include "pi/acpi_tables.h"
 #include "sim/acpi/acpi_tables.h"
 #include "sim/mca/mca_banks.h"
-#include "sim/pool_accounting.h"
+#include "sim/platform/pool_accounting.h"
 #include "tests/reliability/atd_world.h"
 #include "tests/reliability/fault_sweep.h"
 

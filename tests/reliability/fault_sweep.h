@@ -5,7 +5,7 @@
 // what the documented result is.
 #pragma once
 
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

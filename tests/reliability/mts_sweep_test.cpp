@@ -5,7 +5,7 @@
 #include "mem_tune/driver_entry.h"
 #include "mem_tune/driver_globals.h"
 #include "mem_tune/setup_variable.h"
-#include "sim/platform.h"
+#include "sim/platform/platform.h"
 #include "sim/smm/profile_smm.h"
 #include "sim/smm/smm.h"
 #include "tests/reliability/fault_sweep.h"

@@ -4,7 +4,7 @@
 // working copy from its first update on, and nothing else in any pool.
 #include "pi/acpi_tables.h"
 #include "sim/acpi/acpi_tables.h"
-#include "sim/pool_accounting.h"
+#include "sim/platform/pool_accounting.h"
 #include "sim/smm/profile_smm.h"
 #include "sim/smm/smm.h"
 #include "mem_tune/driver_entry.h"

@@ -1,4 +1,4 @@
-// The images' own __popcountdi2 (runtime/popcount.c), called directly: the
+// The images' own __popcountdi2 (compiler_support/popcount.c), called directly: the
 // number of set bits of a 64-bit value.
 #include <gtest/gtest.h>
 

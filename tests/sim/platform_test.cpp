@@ -1,6 +1,6 @@
 // The simulated platform itself: what the drivers' tests rely on.
-#include "sim/hob_builder.h"
-#include "sim/platform.h"
+#include "sim/platform/hob_builder.h"
+#include "sim/platform/platform.h"
 
 #include <gtest/gtest.h>
 

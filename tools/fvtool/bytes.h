@@ -1,6 +1,8 @@
-// Little-endian fields of firmware structures, read and written at byte
-// offsets of a buffer. Flash images are little-endian whatever the host is.
+// The bytes of a flash image and the little-endian fields in them
+// (tools/common/little_endian.h), read and written at byte offsets.
 #pragma once
+
+#include "tools/common/little_endian.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,32 +14,13 @@ namespace fvtool {
 using Bytes = std::vector<uint8_t>;
 using ByteView = std::span<const uint8_t>;
 
-inline uint64_t LoadLe(ByteView buf, std::size_t offset, unsigned width) {
-  uint64_t v = 0;
-  for (unsigned i = 0; i < width; ++i) v |= static_cast<uint64_t>(buf[offset + i]) << (8 * i);
-  return v;
-}
-inline uint16_t Le16(ByteView buf, std::size_t offset) {
-  return static_cast<uint16_t>(LoadLe(buf, offset, 2));
-}
-inline uint32_t Le24(ByteView buf, std::size_t offset) {
-  return static_cast<uint32_t>(LoadLe(buf, offset, 3));
-}
-inline uint32_t Le32(ByteView buf, std::size_t offset) {
-  return static_cast<uint32_t>(LoadLe(buf, offset, 4));
-}
-inline uint64_t Le64(ByteView buf, std::size_t offset) {
-  return LoadLe(buf, offset, 8);
-}
-
-inline void StoreLe(std::span<uint8_t> buf, std::size_t offset, uint64_t v, unsigned width) {
-  for (unsigned i = 0; i < width; ++i) buf[offset + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Appends `v` as `width` little-endian bytes.
-inline void AppendLe(Bytes& out, uint64_t v, unsigned width) {
-  for (unsigned i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+using tools::AppendLe;
+using tools::Le16;
+using tools::Le24;
+using tools::Le32;
+using tools::Le64;
+using tools::LoadLe;
+using tools::StoreLe;
 
 inline uint8_t Sum8(ByteView bytes) {
   uint8_t sum = 0;

@@ -2,6 +2,8 @@
 // volume or offset involved.
 #pragma once
 
+#include "tools/common/hex_text.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -21,7 +23,7 @@ struct InputError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "0x1A2B" for messages.
-std::string Hex(uint64_t v);
+// Messages write numbers as "0x1A2B".
+using tools::Hex;
 
 }  // namespace fvtool

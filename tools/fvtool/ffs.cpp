@@ -6,12 +6,6 @@
 
 namespace fvtool {
 
-std::string Hex(uint64_t v) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
-  return text;
-}
-
 namespace ffs {
 
 std::string FileTypeName(uint8_t type) {

@@ -1,5 +1,7 @@
 #include "tools/fvtool/guid.h"
 
+#include "tools/common/guid_text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -23,15 +25,7 @@ Guid Guid::FromFields(uint32_t d1, uint16_t d2, uint16_t d3, std::array<uint8_t,
 }
 
 std::string Guid::Text() const {
-  char text[40];
-  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                Le32(bytes, 0), Le16(bytes, 4), Le16(bytes, 6), bytes[8], bytes[9], bytes[10],
-                bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return text;
-}
-
-bool Guid::IsAll(uint8_t b) const {
-  return std::all_of(bytes.begin(), bytes.end(), [b](uint8_t x) { return x == b; });
+  return tools::GuidText(bytes.data());
 }
 
 namespace {

@@ -21,7 +21,6 @@ struct Guid {
   static Guid FromFields(uint32_t d1, uint16_t d2, uint16_t d3, std::array<uint8_t, 8> d4);
   // Registry format, upper case.
   std::string Text() const;
-  bool IsAll(uint8_t b) const;
 
   friend auto operator<=>(const Guid&, const Guid&) = default;
 };

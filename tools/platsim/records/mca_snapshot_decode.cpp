@@ -4,8 +4,9 @@
 // "statusBits" is derived from "status" and named afresh here; "trace" is
 // the MSR log of a --trace run. Any other key is reported, as is a key given
 // twice.
-#include "tools/platsim/records/byte_view.h"
+#include "tools/common/byte_view.h"
 #include "tools/platsim/records/record_decode.h"
+#include "tools/common/hex_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -118,7 +119,7 @@ std::optional<McaBank> DecodeBank(const Json& j, size_t index, Decoded& out) {
   if (!ok) return std::nullopt;
   if ((b.status >> 63) == 0)
     Damaged(out, path + "status", "bit 63 (VAL) set: the bank reader logs a bank only when it is",
-            HexText(b.status));
+            tools::HexText(b.status));
   return b;
 }
 

@@ -138,8 +138,6 @@ Hest DecodeHest(std::span<const uint8_t> table, Decoded& out);
 McaSnapshot DecodeMcaSnapshot(std::span<const uint8_t> text, Decoded& out);
 
 // ---- names -----------------------------------------------------------------
-const char* SeverityName(uint32_t severity);    // "recoverable" ... "none", or nullptr
-std::string FormatGuid(const uint8_t* bytes);   // "A5BC1114-6F64-4EDE-B863-3E83ED7C83B1"
 const char* SectionName(const uint8_t* guid);   // "platform memory", or nullptr
 const char* MemoryErrorTypeName(uint8_t type);  // "multi-bit ECC", or nullptr
 // Names of the set bits, from a table of (bit, name).

@@ -54,20 +54,6 @@ constexpr SectionType kSectionTypes[] = {
 
 }  // namespace
 
-const char* SeverityName(uint32_t severity) {
-  static const char* const kNames[] = {"recoverable", "fatal", "corrected", "none"};
-  return severity < 4 ? kNames[severity] : nullptr;
-}
-
-std::string FormatGuid(const uint8_t* g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14],
-                g[15]);
-  return buf;
-}
-
 const char* SectionName(const uint8_t* guid) {
   for (const auto& t : kSectionTypes)
     if (std::memcmp(t.guid.data(), guid, 16) == 0) return t.name;

@@ -1,6 +1,9 @@
 #include "tools/platsim/records/record_render.h"
 
-#include "tools/platsim/records/byte_view.h"
+#include "tools/common/byte_view.h"
+#include "tools/common/severity_name.h"
+#include "tools/common/guid_text.h"
+#include "tools/common/hex_text.h"
 
 #include <cstdio>
 #include <sstream>
@@ -10,10 +13,6 @@ namespace records {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string Hex64(uint64_t v) {
-  return HexText(v, 16);
-}
 
 std::string Join(const std::vector<std::string>& names, const char* sep = ", ") {
   std::string s;
@@ -26,7 +25,7 @@ std::string WithNames(std::string value, const std::vector<std::string>& names) 
 }
 
 std::string Severity(uint32_t s) {
-  const char* name = SeverityName(s);
+  const char* name = tools::SeverityName(s);
   return std::to_string(s) + " (" + (name ? name : "not a severity") + ")";
 }
 
@@ -79,11 +78,11 @@ std::vector<MemoryField> MemoryFields(const CperMemoryErrorSection& m) {
   const char* typeName = MemoryErrorTypeName(type);
   std::vector<MemoryField> f = {
       {"error status", "errorStatus", kMemErrorStatus, m.ErrorStatus,
-       Hex64(m.ErrorStatus) + ": " + ErrorStatusText(m.ErrorStatus)},
+       tools::Hex64(m.ErrorStatus) + ": " + ErrorStatusText(m.ErrorStatus)},
       {"physical address", "physicalAddress", kMemPhysicalAddress, m.PhysicalAddress,
-       Hex64(m.PhysicalAddress)},
+       tools::Hex64(m.PhysicalAddress)},
       {"address mask", "physicalAddressMask", kMemPhysicalAddressMask, m.PhysicalAddressMask,
-       Hex64(m.PhysicalAddressMask)},
+       tools::Hex64(m.PhysicalAddressMask)},
       {"node", "node", kMemNode, m.Node, std::to_string(m.Node)},
       {"card", "card", kMemCard, m.Card, std::to_string(m.Card)},
       {"module", "module", kMemModule, m.Module, std::to_string(m.Module)},
@@ -98,19 +97,19 @@ std::vector<MemoryField> MemoryFields(const CperMemoryErrorSection& m) {
   }
   const std::vector<MemoryField> rest = {
       {"device", "device", kMemDevice, m.Device, std::to_string(m.Device)},
-      {"row", "row", kMemRow, row, HexText(row)},
-      {"column", "column", kMemColumn, m.Column, HexText(m.Column)},
+      {"row", "row", kMemRow, row, tools::HexText(row)},
+      {"column", "column", kMemColumn, m.Column, tools::HexText(m.Column)},
       {"bit position", "bitPosition", kMemBitPosition, m.BitPosition,
        std::to_string(m.BitPosition)},
-      {"requestor id", "requestorId", kMemRequestorId, m.RequestorId, Hex64(m.RequestorId)},
-      {"responder id", "responderId", kMemResponderId, m.ResponderId, Hex64(m.ResponderId)},
-      {"target id", "targetId", kMemTargetId, m.TargetId, Hex64(m.TargetId)},
+      {"requestor id", "requestorId", kMemRequestorId, m.RequestorId, tools::Hex64(m.RequestorId)},
+      {"responder id", "responderId", kMemResponderId, m.ResponderId, tools::Hex64(m.ResponderId)},
+      {"target id", "targetId", kMemTargetId, m.TargetId, tools::Hex64(m.TargetId)},
       {"memory error type", "memoryErrorType", kMemErrorType, type,
        std::to_string(type) + " (" + (typeName ? typeName : "reserved") + ")"},
       {"rank", "rank", kMemRank, m.RankNumber, std::to_string(m.RankNumber)},
-      {"card handle", "cardHandle", kMemCardHandle, m.CardHandle, HexText(m.CardHandle, 4)},
+      {"card handle", "cardHandle", kMemCardHandle, m.CardHandle, tools::HexText(m.CardHandle, 4)},
       {"module handle", "moduleHandle", kMemModuleHandle, m.ModuleHandle,
-       HexText(m.ModuleHandle, 4)},
+       tools::HexText(m.ModuleHandle, 4)},
       {"chip id", "chipId", kMemChipId, uint64_t{m.Extended} >> 5u,
        std::to_string(m.Extended >> 5u)},
   };
@@ -154,18 +153,18 @@ class TextOut {
     for (size_t i = 0; i < r.blocks.size(); ++i) Block(r.blocks[i], i, ind);
     if (r.tailBytes)
       Row(ind, "after the blocks",
-          std::to_string(r.tailBytes) + " bytes from " + HexText(r.tailOffset) +
+          std::to_string(r.tailBytes) + " bytes from " + tools::HexText(r.tailOffset) +
               (r.tailZero ? ", all zero" : ", not all zero (no status block there)"));
   }
 
   void Block(const StatusBlock& b, size_t index, int ind) {
     const GenericErrorStatusBlock& h = b.head;
     out_ << "\n";
-    Row(ind, "status block " + std::to_string(index), "at " + HexText(b.offset));
+    Row(ind, "status block " + std::to_string(index), "at " + tools::HexText(b.offset));
     const uint32_t count = (h.BlockStatus & kBlockEntryCountMask) >> kBlockEntryCountShift;
     Row(ind + 2, "block status",
-        WithNames(HexText(h.BlockStatus, 8), BlockStatusNames(h.BlockStatus)) + ", entry count " +
-            std::to_string(count));
+        WithNames(tools::HexText(h.BlockStatus, 8), BlockStatusNames(h.BlockStatus)) +
+            ", entry count " + std::to_string(count));
     Row(ind + 2, "error severity", Severity(h.ErrorSeverity));
     Row(ind + 2, "data length", std::to_string(h.DataLength));
     std::string raw =
@@ -180,16 +179,16 @@ class TextOut {
 
   void Entry(const DataEntry& e, size_t index, int ind) {
     const GenericErrorDataEntry& h = e.head;
-    Row(ind, "data entry " + std::to_string(index), "at " + HexText(e.offset));
+    Row(ind, "data entry " + std::to_string(index), "at " + tools::HexText(e.offset));
     const char* name = SectionName(h.SectionType);
     Row(ind + 2, "section type",
-        FormatGuid(h.SectionType) + " (" + (name ? name : "unknown") + "), " +
+        tools::GuidText(h.SectionType) + " (" + (name ? name : "unknown") + "), " +
             std::to_string(h.ErrorDataLength) + " bytes");
     Row(ind + 2, "error severity", Severity(h.ErrorSeverity));
-    Row(ind + 2, "revision", HexText(h.Revision, 4));
-    Row(ind + 2, "flags", WithNames(HexText(h.Flags, 2), EntryFlagNames(h.Flags)));
-    Row(ind + 2, "validation bits", HexText(h.ValidationBits, 2));
-    if (h.ValidationBits & kEntryFruIdValid) Row(ind + 2, "FRU id", FormatGuid(h.FruId));
+    Row(ind + 2, "revision", tools::HexText(h.Revision, 4));
+    Row(ind + 2, "flags", WithNames(tools::HexText(h.Flags, 2), EntryFlagNames(h.Flags)));
+    Row(ind + 2, "validation bits", tools::HexText(h.ValidationBits, 2));
+    if (h.ValidationBits & kEntryFruIdValid) Row(ind + 2, "FRU id", tools::GuidText(h.FruId));
     if (h.ValidationBits & kEntryFruTextValid)
       Row(ind + 2, "FRU text", "\"" + FruText(h.FruText) + "\"");
     if ((h.ValidationBits & kEntryTimestampValid) &&
@@ -207,7 +206,7 @@ class TextOut {
   void Memory(const CperMemoryErrorSection& m, int ind) {
     Row(ind, "memory error",
         "validation bits " +
-            WithNames(Hex64(m.ValidationBits), MemoryValidNames(m.ValidationBits)));
+            WithNames(tools::Hex64(m.ValidationBits), MemoryValidNames(m.ValidationBits)));
     std::vector<std::string> ignored;
     for (const auto& f : MemoryFields(m)) {
       if (Valid(m, f.bit))
@@ -221,9 +220,9 @@ class TextOut {
 
   void Table(const TableHeader& h, const char* name) {
     std::string check = !h.checksumChecked ? "not checked (Length past the end)"
-                        : h.checksumOk     ? HexText(h.raw.Checksum, 2) + " ok"
-                                           : HexText(h.raw.Checksum, 2) + " WRONG (expected " +
-                                             HexText(h.expectedChecksum, 2) + ")";
+                        : h.checksumOk     ? tools::HexText(h.raw.Checksum, 2) + " ok"
+                                       : tools::HexText(h.raw.Checksum, 2) + " WRONG (expected " +
+                                             tools::HexText(h.expectedChecksum, 2) + ")";
     Row(0, name,
         "length " + std::to_string(h.raw.Length) + ", revision " + std::to_string(h.raw.Revision) +
             ", checksum " + check);
@@ -248,18 +247,21 @@ class TextOut {
         Row(0, label, "no valid error logged");
         continue;
       }
-      Row(0, label, "status " + Hex64(b.status) + ": " + Join(McaStatusNames(b.status), " "));
+      Row(0, label,
+          "status " + tools::Hex64(b.status) + ": " + Join(McaStatusNames(b.status), " "));
       const auto code = static_cast<uint16_t>(b.status);
-      Row(2, "error code", HexText(code, 4) + ": " + McaErrorCodeText(code));
-      Row(2, "model-specific", HexText((b.status >> 16) & 0xFFFF, 4) + " (status bits 31:16)");
+      Row(2, "error code", tools::HexText(code, 4) + ": " + McaErrorCodeText(code));
+      Row(2, "model-specific",
+          tools::HexText((b.status >> 16) & 0xFFFF, 4) + " (status bits 31:16)");
       for (size_t i = 0; i < b.regs.size(); i += 3) {
         std::string regs;
         for (size_t k = i; k < i + 3 && k < b.regs.size(); ++k)
-          regs += (k > i ? "  " : "") + std::string(kMcaRegisterNames[k]) + " " + Hex64(b.regs[k]);
+          regs += (k > i ? "  " : "") + std::string(kMcaRegisterNames[k]) + " " +
+                  tools::Hex64(b.regs[k]);
         Row(2, i == 0 ? "registers" : "", regs);
       }
       if ((b.status >> 58) & 1) {
-        Row(2, "address (msr2)", Hex64(b.regs[0]));
+        Row(2, "address (msr2)", tools::Hex64(b.regs[0]));
         Translated(2, b.regs[0]);
       }
     }
@@ -282,7 +284,7 @@ class TextOut {
 
 Json MemoryJson(const CperMemoryErrorSection& m, const Translator& translate) {
   Json j = Json::object();
-  j["validationBits"] = Hex64(m.ValidationBits);
+  j["validationBits"] = tools::Hex64(m.ValidationBits);
   j["valid"] = MemoryValidNames(m.ValidationBits);
   Json ignored = Json::object();
   for (const auto& f : MemoryFields(m)) {
@@ -290,7 +292,7 @@ Json MemoryJson(const CperMemoryErrorSection& m, const Translator& translate) {
     if (f.bit == kMemPhysicalAddress || f.bit == kMemPhysicalAddressMask ||
         f.bit == kMemErrorStatus || f.bit == kMemRequestorId || f.bit == kMemResponderId ||
         f.bit == kMemTargetId)
-      v = Hex64(f.value);
+      v = tools::Hex64(f.value);
     if (Valid(m, f.bit))
       j[f.key] = v;
     else if (f.value != 0)
@@ -313,11 +315,11 @@ Json RegionJson(const Region& r, const Translator& translate) {
     const GenericErrorStatusBlock& h = b.head;
     Json jb = Json::object();
     jb["offset"] = b.offset;
-    jb["blockStatus"] = HexText(h.BlockStatus);
+    jb["blockStatus"] = tools::HexText(h.BlockStatus);
     jb["blockStatusBits"] = BlockStatusNames(h.BlockStatus);
     jb["entryCount"] = (h.BlockStatus & kBlockEntryCountMask) >> kBlockEntryCountShift;
     jb["errorSeverity"] = h.ErrorSeverity;
-    if (const char* s = SeverityName(h.ErrorSeverity)) jb["errorSeverityName"] = s;
+    if (const char* s = tools::SeverityName(h.ErrorSeverity)) jb["errorSeverityName"] = s;
     jb["dataLength"] = h.DataLength;
     jb["rawDataOffset"] = h.RawDataOffset;
     jb["rawDataLength"] = h.RawDataLength;
@@ -327,16 +329,16 @@ Json RegionJson(const Region& r, const Translator& translate) {
       const GenericErrorDataEntry& eh = e.head;
       Json je = Json::object();
       je["offset"] = e.offset;
-      je["sectionType"] = FormatGuid(eh.SectionType);
+      je["sectionType"] = tools::GuidText(eh.SectionType);
       if (const char* n = SectionName(eh.SectionType)) je["sectionName"] = n;
       je["errorDataLength"] = eh.ErrorDataLength;
       je["errorSeverity"] = eh.ErrorSeverity;
-      if (const char* s = SeverityName(eh.ErrorSeverity)) je["errorSeverityName"] = s;
-      je["revision"] = HexText(eh.Revision);
-      je["flags"] = HexText(eh.Flags);
+      if (const char* s = tools::SeverityName(eh.ErrorSeverity)) je["errorSeverityName"] = s;
+      je["revision"] = tools::HexText(eh.Revision);
+      je["flags"] = tools::HexText(eh.Flags);
       je["flagNames"] = EntryFlagNames(eh.Flags);
-      je["validationBits"] = HexText(eh.ValidationBits);
-      if (eh.ValidationBits & kEntryFruIdValid) je["fruId"] = FormatGuid(eh.FruId);
+      je["validationBits"] = tools::HexText(eh.ValidationBits);
+      if (eh.ValidationBits & kEntryFruIdValid) je["fruId"] = tools::GuidText(eh.FruId);
       if (eh.ValidationBits & kEntryFruTextValid) je["fruText"] = FruText(eh.FruText);
       if ((eh.ValidationBits & kEntryTimestampValid) &&
           e.headerBytes == kDataEntryTimestampedHeaderBytes)
@@ -363,7 +365,7 @@ Json TableJson(const TableHeader& h) {
   Json j = Json::object();
   j["length"] = h.raw.Length;
   j["revision"] = h.raw.Revision;
-  j["checksum"] = HexText(h.raw.Checksum);
+  j["checksum"] = tools::HexText(h.raw.Checksum);
   j["checksumOk"] = h.checksumChecked ? Json(h.checksumOk) : Json();
   j["oemId"] = TextOut::Printable(h.raw.OemId, 6);
   j["oemTableId"] = TextOut::Printable(h.raw.OemTableId, 8);
@@ -386,12 +388,12 @@ Json McaJson(const McaSnapshot& s, const Translator& translate) {
                   : b.state == BankState::kNoValidError ? "no valid error"
                                                         : "logged";
     if (b.state == BankState::kLogged) {
-      jb["status"] = Hex64(b.status);
+      jb["status"] = tools::Hex64(b.status);
       jb["statusBits"] = McaStatusNames(b.status);
-      jb["errorCode"] = HexText(b.status & 0xFFFF, 4);
+      jb["errorCode"] = tools::HexText(b.status & 0xFFFF, 4);
       jb["errorCodeText"] = McaErrorCodeText(static_cast<uint16_t>(b.status));
-      jb["modelSpecificCode"] = HexText((b.status >> 16) & 0xFFFF, 4);
-      for (size_t i = 0; i < b.regs.size(); ++i) jb[kMcaRegisterNames[i]] = Hex64(b.regs[i]);
+      jb["modelSpecificCode"] = tools::HexText((b.status >> 16) & 0xFFFF, 4);
+      for (size_t i = 0; i < b.regs.size(); ++i) jb[kMcaRegisterNames[i]] = tools::Hex64(b.regs[i]);
       if (((b.status >> 58) & 1) && translate) jb["translation"] = translate(b.regs[0]).json;
     }
     banks.push_back(std::move(jb));
@@ -402,7 +404,7 @@ Json McaJson(const McaSnapshot& s, const Translator& translate) {
 
 std::string DamageText(const Damage& d) {
   std::string where = d.input;
-  if (d.offset) where += " offset " + HexText(*d.offset);
+  if (d.offset) where += " offset " + tools::HexText(*d.offset);
   return where + ", " + d.field + ": expected " + d.expected + ", found " + d.found;
 }
 
@@ -416,7 +418,7 @@ void RenderText(const Decoded& d, const Translator& translate, std::ostream& out
     t.Table(d.bert->header, "BERT");
     t.Row(0, "boot error region",
           std::to_string(d.bert->regionLength) + " bytes at physical address " +
-              Hex64(d.bert->regionAddress));
+              tools::Hex64(d.bert->regionAddress));
     if (d.bert->region)
       t.Region(*d.bert->region, 0, "region bytes given");
     else
@@ -430,7 +432,7 @@ void RenderText(const Decoded& d, const Translator& translate, std::ostream& out
       const HestSource& s = d.hest->sources[i];
       const char* name = HestTypeName(s.type);
       t.Row(2, "source " + std::to_string(i),
-            "at " + HexText(s.offset) + ": type " + std::to_string(s.type) + " (" +
+            "at " + tools::HexText(s.offset) + ": type " + std::to_string(s.type) + " (" +
                 (name ? name : "?") + "), source id " + std::to_string(s.sourceId) + ", " +
                 std::to_string(s.length) + " bytes");
     }
@@ -449,7 +451,7 @@ Json RenderJson(const Decoded& d, const Translator& translate) {
   if (d.bert) {
     Json b = TableJson(d.bert->header);
     b["bootErrorRegionLength"] = d.bert->regionLength;
-    b["bootErrorRegion"] = Hex64(d.bert->regionAddress);
+    b["bootErrorRegion"] = tools::Hex64(d.bert->regionAddress);
     b["region"] = d.bert->region ? RegionJson(*d.bert->region, translate) : Json();
     j["bert"] = std::move(b);
   }

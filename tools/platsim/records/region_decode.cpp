@@ -2,8 +2,10 @@
 // its Generic Error Data Entries (Data Length bytes after the block's 20) and
 // its raw data (at Raw Data Offset from the block). A block whose Block Status
 // is 0 after the first one ends the walk, as it ends an operating system's.
-#include "tools/platsim/records/byte_view.h"
+#include "tools/common/byte_view.h"
 #include "tools/platsim/records/record_decode.h"
+#include "tools/common/severity_name.h"
+#include "tools/common/hex_text.h"
 
 #include <algorithm>
 
@@ -28,7 +30,7 @@ void Damaged(Decoded& out, uint64_t offset, std::string field, std::string expec
 
 // One Generic Error Data Entry at `at`, with `left` bytes of Data Length from
 // there. Returns the bytes it takes, or 0 when the walk cannot go on.
-uint64_t DecodeEntry(const ByteView& v, uint64_t at, uint64_t left, size_t index,
+uint64_t DecodeEntry(const tools::ByteView& v, uint64_t at, uint64_t left, size_t index,
                      StatusBlock& block, Decoded& out) {
   const std::string name = "data entry " + std::to_string(index);
   if (left < kDataEntryHeaderBytes) {
@@ -43,14 +45,15 @@ uint64_t DecodeEntry(const ByteView& v, uint64_t at, uint64_t left, size_t index
                       ? kDataEntryTimestampedHeaderBytes
                       : kDataEntryHeaderBytes;
   if (left < e.headerBytes) {
-    Damaged(out, at, name,
-            "a header of 72 bytes (revision " + HexText(e.head.Revision) + " has a timestamp)",
-            Bytes_(left) + " left of Data Length");
+    Damaged(
+        out, at, name,
+        "a header of 72 bytes (revision " + tools::HexText(e.head.Revision) + " has a timestamp)",
+        Bytes_(left) + " left of Data Length");
     return 0;
   }
   if (e.headerBytes == kDataEntryTimestampedHeaderBytes)
     e.head.Timestamp = v.Get<uint64_t>(at + kDataEntryHeaderBytes);
-  if (SeverityName(e.head.ErrorSeverity) == nullptr)
+  if (tools::SeverityName(e.head.ErrorSeverity) == nullptr)
     Damaged(out, at + offsetof(GenericErrorDataEntry, ErrorSeverity), name + " Error Severity",
             "0 to 3", std::to_string(e.head.ErrorSeverity));
   const uint64_t room = left - e.headerBytes;
@@ -77,13 +80,13 @@ uint64_t DecodeEntry(const ByteView& v, uint64_t at, uint64_t left, size_t index
   return e.headerBytes + length;
 }
 
-StatusBlock DecodeBlock(const ByteView& v, uint64_t at, Decoded& out) {
+StatusBlock DecodeBlock(const tools::ByteView& v, uint64_t at, Decoded& out) {
   StatusBlock b;
   b.offset = at;
   b.head = v.Get<GenericErrorStatusBlock>(at);
   const GenericErrorStatusBlock& h = b.head;
   const uint64_t blockLeft = v.Left(at);  // from the block's start to the region's end
-  if (SeverityName(h.ErrorSeverity) == nullptr)
+  if (tools::SeverityName(h.ErrorSeverity) == nullptr)
     Damaged(out, at + offsetof(GenericErrorStatusBlock, ErrorSeverity), "Error Severity", "0 to 3",
             std::to_string(h.ErrorSeverity));
 
@@ -130,7 +133,7 @@ StatusBlock DecodeBlock(const ByteView& v, uint64_t at, Decoded& out) {
   const uint32_t counted = (h.BlockStatus & kBlockEntryCountMask) >> kBlockEntryCountShift;
   if (b.entriesComplete && counted != b.entries.size())
     out.notes.push_back(
-        "status block at " + HexText(at) + ": Block Status counts " +
+        "status block at " + tools::HexText(at) + ": Block Status counts " +
         Count(counted, "entry", "entries") + ", Data Length holds " +
         Count(b.entries.size(), "generic error data entry", "generic error data entries"));
   return b;
@@ -146,7 +149,7 @@ uint64_t BlockEnd(const StatusBlock& b) {
 }  // namespace
 
 Region DecodeRegion(std::span<const uint8_t> bytes, Decoded& out) {
-  const ByteView v(bytes);
+  const tools::ByteView v(bytes);
   Region r;
   r.size = v.size();
   uint64_t at = 0;

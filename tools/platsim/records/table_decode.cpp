@@ -1,8 +1,9 @@
 // ACPI tables as dumped from a running system: the common header (signature,
 // Length, checksum), the BERT with its boot error region, and the HEST's walk
 // over its error source structures. Also the choice of what a file holds.
-#include "tools/platsim/records/byte_view.h"
+#include "tools/common/byte_view.h"
 #include "tools/platsim/records/record_decode.h"
+#include "tools/common/hex_text.h"
 
 #include <algorithm>
 
@@ -25,7 +26,7 @@ std::string SignatureText(uint32_t sig) {
 }
 
 // Returns false when not even the header is there.
-bool DecodeHeader(const ByteView& v, uint32_t signature, uint32_t minLength, TableHeader& h,
+bool DecodeHeader(const tools::ByteView& v, uint32_t signature, uint32_t minLength, TableHeader& h,
                   Decoded& out) {
   h.fileSize = v.size();
   if (v.size() < sizeof(EFI_ACPI_SDT_HEADER)) {
@@ -50,8 +51,8 @@ bool DecodeHeader(const ByteView& v, uint32_t signature, uint32_t minLength, Tab
     h.expectedChecksum = static_cast<uint8_t>(h.raw.Checksum - sum);
     if (!h.checksumOk)
       Damaged(out, offsetof(EFI_ACPI_SDT_HEADER, Checksum), "Checksum",
-              HexText(h.expectedChecksum) + " (the table's bytes sum to 0)",
-              HexText(h.raw.Checksum));
+              tools::HexText(h.expectedChecksum) + " (the table's bytes sum to 0)",
+              tools::HexText(h.raw.Checksum));
     if (h.raw.Length < v.size())
       out.notes.push_back(std::to_string(v.size() - h.raw.Length) +
                           " bytes after the table's Length are not part of it");
@@ -62,7 +63,7 @@ bool DecodeHeader(const ByteView& v, uint32_t signature, uint32_t minLength, Tab
 // Length of the HEST error source structure at `at`, from its type and, for
 // the machine-check structures, its bank count; 0 when the type is one this
 // walk does not know. `truncated` when the bank count itself is missing.
-uint64_t HestStructureLength(const ByteView& v, uint64_t at, uint64_t end, uint16_t type,
+uint64_t HestStructureLength(const tools::ByteView& v, uint64_t at, uint64_t end, uint16_t type,
                              bool& truncated) {
   uint32_t countAt = 0;
   const uint64_t fixed = AcpiHestSourceFixedBytes(type, &countAt);
@@ -102,7 +103,7 @@ const char* KindName(Kind kind) {
 }
 
 Kind DetectKind(std::span<const uint8_t> bytes) {
-  const ByteView v(bytes);
+  const tools::ByteView v(bytes);
   if (v.Has(0, 4)) {
     const auto sig = v.Get<uint32_t>(0);
     if (sig == kBertSignature) return Kind::kBert;
@@ -117,7 +118,7 @@ Kind DetectKind(std::span<const uint8_t> bytes) {
 
 Bert DecodeBert(std::span<const uint8_t> table, std::optional<std::span<const uint8_t>> region,
                 Decoded& out) {
-  const ByteView v(table);
+  const tools::ByteView v(table);
   Bert b;
   if (!DecodeHeader(v, kBertSignature, sizeof(AcpiBert), b.header, out)) return b;
   if (!v.Has(0, sizeof(AcpiBert))) {
@@ -144,7 +145,7 @@ Bert DecodeBert(std::span<const uint8_t> table, std::optional<std::span<const ui
 }
 
 Hest DecodeHest(std::span<const uint8_t> table, Decoded& out) {
-  const ByteView v(table);
+  const tools::ByteView v(table);
   Hest h;
   if (!DecodeHeader(v, kHestSignature, sizeof(AcpiHestHeader), h.header, out)) return h;
   if (!v.Has(0, sizeof(AcpiHestHeader))) {
@@ -170,7 +171,8 @@ Hest DecodeHest(std::span<const uint8_t> table, Decoded& out) {
     bool truncated = false;
     s.length = HestStructureLength(v, at, end, s.type, truncated);
     if (s.length == 0) {
-      out.notes.push_back(name + " at " + HexText(at) + " has type " + std::to_string(s.type) +
+      out.notes.push_back(name + " at " + tools::HexText(at) + " has type " +
+                          std::to_string(s.type) +
                           ", whose length is not known here: the walk stops");
       h.walkComplete = false;
       break;

@@ -1,0 +1,117 @@
+// platsim decode: the error records that real systems leave behind, decoded,
+// with every physical address in them translated on the profile's platform.
+//   platsim decode REGION                       (Linux: /sys/firmware/acpi/tables/data/BERT)
+//   platsim decode BERT.dat --region REGION     (acpidump -b, with the region's bytes)
+//   platsim decode HEST.dat
+//   platsim decode snapshot.json                (platsim mca --json)
+// A damaged record exits 1 after everything that could be decoded is shown.
+#include "sim/profile/profile.h"
+#include "tools/platsim/cli/commands.h"
+#include "tools/common/input_file.h"
+#include "tools/platsim/records/record_render.h"
+#include "tools/platsim/translate/sys_translator.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+namespace platsim {
+
+namespace {
+
+struct DecodeArgs {
+  std::string file, region, kind = "auto";
+};
+
+void RunDecode(const GlobalOptions& opts, const DecodeArgs& a) {
+  const auto kind = records::KindFromName(a.kind);
+  if (!kind)
+    throw UserError("--kind: expected auto, region, bert, hest or mca, found '" + a.kind + "'");
+  if (a.file == "-" && a.region == "-")
+    throw UserError("FILE and --region cannot both be standard input");
+  const records::Bytes bytes = tools::ReadInputBytes(a.file, "record file", "platsim");
+  std::optional<records::Bytes> region;
+  if (!a.region.empty()) region = tools::ReadInputBytes(a.region, "boot error region", "platsim");
+  const records::Kind k = *kind == records::Kind::kAuto ? records::DetectKind(bytes) : *kind;
+  if (region && k != records::Kind::kBert)
+    throw UserError("--region goes with a BERT table, and '" + a.file + "' holds " +
+                    (k == records::Kind::kRegion ? "a boot error region"
+                     : k == records::Kind::kHest ? "a HEST"
+                                                 : "a machine-check snapshot"));
+  const records::Decoded d = records::Decode(
+      bytes, k, region ? std::optional<std::span<const uint8_t>>(*region) : std::nullopt);
+
+  // The platform is started once, before any output; a profile error ends
+  // the command (exit 2), a driver that does not start leaves the addresses
+  // untranslated (exit 1).
+  std::unique_ptr<SysTranslator> translator;
+  std::string unavailable;
+  try {
+    translator = std::make_unique<SysTranslator>(opts);
+  } catch (const UserError& e) {
+    unavailable = e.what();
+  }
+  bool untranslated = false;
+  const records::Translator translate = [&](uint64_t address) {
+    std::string why = unavailable;
+    if (translator) {
+      try {
+        SysTranslation t = translator->Translate(address);
+        if (!t.refusal.empty()) t.json["refusal"] = t.refusal;
+        return records::Translation{std::move(t.text), std::move(t.json)};
+      } catch (const UserError& e) {
+        why = e.what();
+      }
+    }
+    untranslated = true;
+    records::Translation t{"not translated: " + why + "\n", records::Translation{}.json};
+    t.json["error"] = why;
+    return t;
+  };
+
+  if (opts.json)
+    // Bytes from the record that are not UTF-8 (in a damaged snapshot's
+    // text) are shown as U+FFFD.
+    std::cout << records::RenderJson(d, translate)
+                     .dump(2, ' ', false, sim::profile::Json::error_handler_t::replace)
+              << "\n";
+  else
+    records::RenderText(d, translate, std::cout);
+  std::cout.flush();
+  if (!d.damage.empty() || untranslated) throw Refusal("");  // all said above: exit code 1
+}
+
+}  // namespace
+
+void AddDecodeCommands(CLI::App& app, GlobalOptions& opts) {
+  auto* decode = app.add_subcommand(
+      "decode",
+      "decode boot error regions, BERT and HEST tables and machine-check snapshots, and "
+      "translate the physical addresses in them");
+  auto args = std::make_shared<DecodeArgs>();
+  decode
+      ->add_option("FILE", args->file,
+                   "a boot error region, a BERT or HEST table, or a `platsim mca --json` "
+                   "snapshot ('-': standard input)")
+      ->required();
+  decode->add_option("--region", args->region,
+                     "the boot error region of the BERT table in FILE (its bytes; the table "
+                     "only gives their physical address)");
+  decode->add_option("--kind", args->kind,
+                     "what FILE holds: auto (default: by its first bytes), region, bert, hest, "
+                     "mca");
+  decode->footer(
+      "Exit codes: 0 decoded, 1 a record is damaged (each fault with its offset, field, what "
+      "was expected and what was found) or an address could not be translated, 2 usage or "
+      "input error.\n"
+      "Examples:\n"
+      "  platsim decode /sys/firmware/acpi/tables/data/BERT\n"
+      "  platsim decode BERT.dat --region BERT-region.bin\n"
+      "  platsim mca --cpu 0 --json > mca.json && platsim decode mca.json\n"
+      "  platsim --profile my.json --json decode region.bin");
+  decode->fallthrough();  // --profile, --json... after the subcommand too
+  decode->callback([&opts, args] { RunDecode(opts, *args); });
+}
+
+}  // namespace platsim

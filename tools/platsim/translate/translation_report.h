@@ -1,0 +1,43 @@
+// The report of one translation, as text for people and as JSON: what the
+// one-address commands print and what decode shows for the addresses it
+// finds in a record.
+#pragma once
+
+#include "dram_address.h"
+#include "sim/profile/profile.h"
+#include "tools/platsim/cli/commands.h"
+#include "tools/platsim/translate/translate_session.h"
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+namespace platsim {
+
+struct Report {
+  sim::profile::Json json = sim::profile::Json::object();
+  std::ostringstream text;
+};
+
+// The heading and the blank line around the driver's messages (text only).
+void BeginMessages(TranslateSession& s, const GlobalOptions& opts);
+void EndMessages(TranslateSession& s, const GlobalOptions& opts);
+
+// DRAM coordinates under `key`, with a note for a channel the
+// ChannelConfigTable has no slot for (its coordinates are zeros).
+void AddDram(Report& r, const DramAddress& d, unsigned socket, unsigned die, unsigned channel,
+             const char* key);
+
+// Completes the report: whether it stands, and what --diag and --trace add.
+void Finish(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error);
+
+// Prints the report; refuses with `error` when there is one.
+void Emit(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error);
+
+// One system address through slot 2 and back through slot 1, into `r`.
+// Returns why there is no answer, empty when there is one; `fatalStop` gets
+// the code of a fatal stop the driver took, or 0.
+std::string ReportSys(TranslateSession& s, const GlobalOptions& opts, uint64_t address, Report& r,
+                      uint32_t* fatalStop = nullptr);
+
+}  // namespace platsim
