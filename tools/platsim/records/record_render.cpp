@@ -90,7 +90,7 @@ std::vector<Field> MemoryFields(const CperMemoryErrorSection& m, uint64_t bytes)
   const bool extension =
       Bit(v, kMemExtendedRow) && Inside(MemoryFieldSpans(), kMemExtendedRow, bytes);
   const uint32_t high = uint32_t{m.Extended & 3u} << 16;
-  const uint32_t row = m.Row | (extension ? high : 0);
+  const uint32_t row = m.Row | (extension && Bit(v, kMemRow) ? high : 0);
   const uint8_t type = m.MemoryErrorType;
   const std::string errorStatus = ErrorStatusText(m.ErrorStatus);
   const char* typeName = MemoryErrorTypeName(type);
@@ -119,7 +119,8 @@ std::vector<Field> MemoryFields(const CperMemoryErrorSection& m, uint64_t bytes)
       {kMemExtendedRow,
        "row bits 17:16",
        "rowBits17To16",
-       std::to_string(high >> 16) + " (" + tools::HexText(high) + "; row bits 15:0 not valid)",
+       std::to_string(high >> 16) + " (" + tools::HexText(high) +
+           (Bit(v, kMemExtendedRow) ? "; row bits 15:0 not valid)" : ")"),
        high >> 16,
        high != 0,
        {},
