@@ -151,6 +151,13 @@ TEST_F(PlatsimDecode, PlatformBehindEachTranslationAndTheRecordsOwnPlace) {
       << given.out;
   const ToolRun givenJson = platsim_test::Exec("--json --profile " + profile + " decode " + region);
   EXPECT_EQ(Json::parse(givenJson.out)["platform"]["profile"], profile);
+
+  // The README's example region decodes whole.
+  const ToolRun example =
+      platsim_test::Exec("decode " + platsim_test::Examples() + "/boot-error-region.bin");
+  EXPECT_EQ(example.exit, 0) << example.out;
+  EXPECT_NE(example.out.find("    mismatch            bank: record 3, translation 14\n"),
+            std::string::npos);
 }
 
 TEST_F(PlatsimDecode, TablesThatAcpiDumpWritesAndMcaSnapshots) {
