@@ -68,7 +68,7 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
   r.text << "channel             " << where << "\n";
   if (a.verdict != Verdict::Ok)
     return Emit(s, opts, r, NormalizedSubject(norm, socket, die, channel) + " " + a.error);
-  AddDram(r, a.dram, a.socket, a.die, a.channel, "dram");
+  AddDram(r, ShownDram(a.dram, a.socket, a.die, a.channel), "dram");
   r.text << "system address      " << tools::Hex64(a.system) << "\n";
   r.json["systemAddress"] = tools::Hex64(a.system);
   Emit(s, opts, r, "");
@@ -195,10 +195,9 @@ void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
   const std::string subject = "no normalized address of socket " + std::to_string(socket) +
                               " die " + std::to_string(die) + " channel " +
                               std::to_string(channel) + " has these coordinates: ";
-  if (slot >= atd::kChannelSlots)
-    return Emit(s, opts, r,
-                subject + "the channel has no slot in the channel configuration table (slot " +
-                    std::to_string(slot) + " of 16)");
+  const std::string none = NoDramReason(static_cast<unsigned>(socket), static_cast<unsigned>(die),
+                                        static_cast<unsigned>(channel));
+  if (!none.empty()) return Emit(s, opts, r, subject + none);
 
   // The reverse mapping works on a copy: nothing here may change the table
   // the driver reads.
