@@ -1,6 +1,6 @@
 #include "tools/platsim/translate/dram_format.h"
 
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 #include "sim/dram/channel_geometry.h"
 
 namespace platsim {
