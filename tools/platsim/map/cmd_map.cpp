@@ -449,6 +449,9 @@ void AddMapCommands(CLI::App& app, GlobalOptions& opts) {
       "  platsim --profile my.json map --svg map.svg\n"
       "  platsim map --svg - | rsvg-convert -o map.png\n"
       "  platsim --json map");
+  SetExitCodes(map, "shown, and the check found nothing",
+               "the check found overlaps, gaps, channels without a map or maps without channels "
+               "(all shown)");
   map->callback([&opts, args] { Map(opts, *args); });
 }
 
