@@ -120,14 +120,14 @@ void AddDecodeCommands(CLI::App& app, GlobalOptions& opts) {
                      "what FILE holds: auto (default: by its first bytes), region, bert, hest, "
                      "mca");
   decode->footer(
-      "Exit codes: 0 decoded, 1 a record is damaged (each fault with its offset, field, what "
-      "was expected and what was found) or an address could not be translated, 2 usage or "
-      "input error.\n"
       "Examples:\n"
       "  platsim decode /sys/firmware/acpi/tables/data/BERT\n"
       "  platsim decode BERT.dat --region BERT-region.bin\n"
       "  platsim mca --cpu 0 --json > mca.json && platsim decode mca.json\n"
       "  platsim --profile my.json --json decode region.bin");
+  SetExitCodes(decode, "decoded",
+               "a record is damaged (each fault with its offset, field, what was expected and "
+               "what was found) or an address could not be translated");
   decode->fallthrough();  // --profile, --json... after the subcommand too
   decode->callback([&opts, args] { RunDecode(opts, *args); });
 }
