@@ -2,13 +2,12 @@
 // and only read afterwards.
 #pragma once
 
+#include "channel_config_table.h"
 #include "efi/uefi.h"
 #include "pi/mp_services.h"
 #include "platform_topology_protocol.h"
 
 namespace atd {
-
-struct ChannelConfigTable;
 
 extern EFI_MP_SERVICES_PROTOCOL* gMpServices;              // driver entry step 2
 extern const PlatformTopologyProtocol* gPlatformTopology;  // driver entry step 3

@@ -7,7 +7,7 @@
 // block, so a read past it is caught.
 #pragma once
 
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 #include "dram_address.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

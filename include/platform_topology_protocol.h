@@ -23,7 +23,7 @@ typedef struct PlatformTopologyProtocol {
   uint64_t notRead[2];
   uint64_t processorCount;               // +0x10
   const ProcessorListEntry* processors;  // +0x18
-  void* channelConfigTable;              // +0x20, a ChannelConfigTable
+  void* channelConfigTable;              // +0x20, a ChannelConfigTable (channel_config_table.h)
 } PlatformTopologyProtocol;
 TIV_LAYOUT_ASSERT(offsetof(PlatformTopologyProtocol, processorCount) == 0x10);
 TIV_LAYOUT_ASSERT(offsetof(PlatformTopologyProtocol, processors) == 0x18);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "addr_translate/translation_stops.h"
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 #include "dram_address.h"
 
 #include <cstdarg>

@@ -3,7 +3,7 @@
 // address to the PlatformTopologyProtocol double (sim/topology/topology_double.h).
 #pragma once
 
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 #include "sim/platform/platform.h"
 
 namespace sim::dram {

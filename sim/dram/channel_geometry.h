@@ -16,7 +16,7 @@
 // std::invalid_argument.
 #pragma once
 
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 
 #include <cstdint>
 #include <string>

@@ -13,7 +13,7 @@
 // select would have caught, are the answer.
 #pragma once
 
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 #include "dram_address.h"
 
 #include <cstdint>

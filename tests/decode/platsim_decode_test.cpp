@@ -95,6 +95,71 @@ TEST_F(PlatsimDecode, DriverRegionAddressesTranslateAsTranslateSys) {
     EXPECT_NE(text.out.find("      " + line + "\n"), std::string::npos) << line << "\n" << text.out;
 }
 
+// Where the record's own coordinates and the translation's part, both are
+// shown; every translation says which platform it was made on, and without
+// a profile standard error says it once. A reserved block severity is only
+// a note: exit 0.
+TEST_F(PlatsimDecode, PlatformBehindEachTranslationAndTheRecordsOwnPlace) {
+  // 0x723456789 on the built-in platform: node 1, bank 14, row 7272, column 689.
+  record_bytes::Memory same;
+  same.valid = 1 << 1 | 1 << 3 | 1 << 6 | 1 << 8 | 1 << 9;
+  same.address = 0x723456789, same.node = 1, same.bank = 14, same.row = 7272, same.column = 689;
+  record_bytes::Memory other = same;
+  other.bank = 3;
+  const std::string region =
+      Write("region.bin",
+            record_bytes::Block(
+                0x1 | 2 << 4,
+                record_bytes::Cat({record_bytes::Entry(record_bytes::kMemoryGuid, same.Build()),
+                                   record_bytes::Entry(record_bytes::kMemoryGuid, other.Build())}),
+                {}, 5));
+  const std::string builtIn =
+      "on the built-in example platform (not the machine that logged this record; give --profile)";
+  const std::string profile = platsim_test::Examples() + "/one-socket-eight-channels.json";
+  const std::string mismatchNote =
+      "note: data entry at 0xAC: the record's own bank differs from the translation: the profile "
+      "may not describe the machine that logged the record\n";
+  const auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+
+  const ToolRun text = platsim_test::Exec("decode " + region);
+  EXPECT_EQ(text.exit, 0) << text.out << text.err;
+  EXPECT_EQ(count(text.out, "    translated          " + builtIn + "\n"), 2u) << text.out;
+  EXPECT_EQ(text.err, "platsim: note: addresses are translated " + builtIn + "\n");
+  EXPECT_EQ(count(text.out, "    mismatch            bank: record 3, translation 14\n"), 1u)
+      << text.out;
+  EXPECT_NE(text.out.find(mismatchNote), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("note: status block at 0x0: Error Severity 5 is reserved"),
+            std::string::npos);
+
+  const ToolRun json = platsim_test::Exec("--json decode " + region);
+  ASSERT_EQ(json.exit, 0) << json.out;
+  const Json j = Json::parse(json.out);
+  EXPECT_EQ(j["platform"], Json({{"profile", "built-in"}, {"text", builtIn}}));
+  const Json& entries = j["region"]["blocks"][0]["entries"];
+  EXPECT_FALSE(entries[0]["memoryError"].contains("mismatch"));
+  EXPECT_EQ(entries[1]["memoryError"]["mismatch"],
+            Json::parse(R"([{"field": "bank", "record": 3, "translation": 14}])"));
+
+  const ToolRun given = platsim_test::Exec("--profile " + profile + " decode " + region);
+  EXPECT_EQ(given.err, "");
+  EXPECT_NE(given.out.find("    translated          on the platform of profile " + profile + "\n"),
+            std::string::npos)
+      << given.out;
+  const ToolRun givenJson = platsim_test::Exec("--json --profile " + profile + " decode " + region);
+  EXPECT_EQ(Json::parse(givenJson.out)["platform"]["profile"], profile);
+
+  // The README's example region decodes whole.
+  const ToolRun example =
+      platsim_test::Exec("decode " + platsim_test::Examples() + "/boot-error-region.bin");
+  EXPECT_EQ(example.exit, 0) << example.out;
+  EXPECT_NE(example.out.find("    mismatch            bank: record 3, translation 14\n"),
+            std::string::npos);
+}
+
 TEST_F(PlatsimDecode, TablesThatAcpiDumpWritesAndMcaSnapshots) {
   const std::string entry = Write("entry.bin", MemoryEntry(0x76543210));
   const std::string out = (dir_ / "out").string();

@@ -26,6 +26,9 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 // A5BC1114-6F64-4EDE-B863-3E83ED7C83B1, platform memory error section.
 inline const Bytes kMemoryGuid = {0x14, 0x11, 0xBC, 0xA5, 0x64, 0x6F, 0xDE, 0x4E,
                                   0xB8, 0x63, 0x3E, 0x83, 0xED, 0x7C, 0x83, 0xB1};
+// 9876CCAD-47B4-4BDB-B65E-16F193C4F3DB, generic processor error section.
+inline const Bytes kProcessorGuid = {0xAD, 0xCC, 0x76, 0x98, 0xB4, 0x47, 0xDB, 0x4B,
+                                     0xB6, 0x5E, 0x16, 0xF1, 0x93, 0xC4, 0xF3, 0xDB};
 // D995E954-BBC1-430F-AD91-B44DCB3C6F35, PCI Express.
 inline const Bytes kPcieGuid = {0x54, 0xE9, 0x95, 0xD9, 0xC1, 0xBB, 0x0F, 0x43,
                                 0xAD, 0x91, 0xB4, 0x4D, 0xCB, 0x3C, 0x6F, 0x35};
@@ -57,6 +60,30 @@ struct Memory {
     Put(b, 74, rank, 2);
     Put(b, 76, cardHandle, 2);
     Put(b, 78, moduleHandle, 2);
+    return b;
+  }
+};
+
+// Generic processor error section, 192 bytes: validation bits at 0,
+// processor type 8, ISA 9, error type 10, operation 11, flags 12, level 13,
+// reserved 14-15, CPU version 16, brand string 24 (128 bytes), processor id
+// 152, target address 160, requestor 168, responder 176, instruction IP 184.
+struct Processor {
+  uint64_t valid = 0;
+  uint8_t type = 0, isa = 0, errorType = 0, operation = 0, flags = 0, level = 0;
+  uint64_t version = 0;
+  std::string brand;
+  uint64_t id = 0, target = 0, requestor = 0, responder = 0, ip = 0;
+
+  Bytes Build() const {
+    Bytes b(192, 0);
+    Put(b, 0, valid, 8);
+    const uint8_t bytes[] = {type, isa, errorType, operation, flags, level};
+    for (unsigned i = 0; i < 6; ++i) b[8 + i] = bytes[i];
+    Put(b, 16, version, 8);
+    for (size_t i = 0; i < brand.size() && i < 128; ++i) b[24 + i] = static_cast<uint8_t>(brand[i]);
+    const uint64_t words[] = {id, target, requestor, responder, ip};
+    for (unsigned i = 0; i < 5; ++i) Put(b, 152 + 8 * i, words[i], 8);
     return b;
   }
 };

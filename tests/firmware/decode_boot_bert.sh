@@ -2,7 +2,7 @@
 # Decodes the boot error region that the OVMF dispatch boot left behind
 # (rebuilt from the probe's lines) with `platsim decode` and checks what the
 # probe's two slot-3 appends must have put there. The region started as an
-# empty status block (20 bytes, severity 3 = none, raw data at 20, none):
+# empty status block (20 bytes, severity 3 = informational, raw data at 20, none):
 #   1. 8 bytes of raw data (DE AD BE EF 01 02 03 04), corrected (2): region
 #      20 + 8 = 28 bytes; Block Status: correctable valid (bit 1), entry
 #      count 1; block severity 2.
@@ -13,7 +13,7 @@
 #      as well, entry count 2 (0x23); block severity 1 (fatal).
 # The entry: platform memory section A5BC1114-6F64-4EDE-B863-3E83ED7C83B1,
 # severity 1, revision 0x300; section validation bits 0x2 (physical address
-# only), physical address 0x12345000, memory error type 3 (multi-bit ECC) not
+# only), physical address 0x12345000, memory error type 3 (Multi-bit ECC) not
 # marked valid. How platsim places that address on its default platform is
 # the profile's business; the decode must translate it and come back to it.
 #   decode_boot_bert.sh platsim bert-region.bin
@@ -61,7 +61,7 @@ expect_line "section type" "A5BC1114-6F64-4EDE-B863-3E83ED7C83B1 (platform memor
 expect_line "revision" "0x0300"
 expect_line "memory error" "validation bits 0x0000000000000002 (physical address)"
 expect_line "physical address" "0x0000000012345000"
-expect_line "not marked valid" "memory error type 3 (multi-bit ECC)"
+expect_line "not marked valid" "memory error type 3 (Multi-bit ECC)"
 expect_line "system address" "0x0000000012345000"
 expect_line "back to system" "0x0000000012345000  (round trip ok)"
 # Block and entry severity are both fatal; one block, one entry.

@@ -23,6 +23,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -206,6 +207,40 @@ TEST(FvtoolIntegration, ModuleDescriptionsCompileToTheDependenciesOfEachImage) {
     EXPECT_EQ(fvtool::CompileDepex(*m.depex, names, kind), c.depex);
   }
   EXPECT_EQ(fileGuids.size(), 2u) << "each image has its own FILE_GUID";
+}
+
+// Each GUID name an INF uses (in [Protocols], [Guids], [Ppis] or [Depex]) is
+// declared by a package its [Packages] lists, so the module builds in an
+// EDK II tree. The EDK II declarations, written from MdePkg.dec and
+// MdeModulePkg.dec (edk2-stable202211); our own come from TivFirmware.dec.
+TEST(FvtoolIntegration, EachInfListsThePackagesThatDeclareItsGuids) {
+  std::map<std::string, std::string> declaredIn = {
+      {"gEfiMpServiceProtocolGuid", "MdePkg/MdePkg.dec"},
+      {"gEfiAcpiTableProtocolGuid", "MdePkg/MdePkg.dec"},
+      {"gEfiAcpiSdtProtocolGuid", "MdePkg/MdePkg.dec"},
+      {"gEfiHobListGuid", "MdePkg/MdePkg.dec"},
+      {"gEfiSmmBase2ProtocolGuid", "MdePkg/MdePkg.dec"},
+      {"gEfiSmmAccess2ProtocolGuid", "MdePkg/MdePkg.dec"},
+      {"gEfiSmmVariableProtocolGuid", "MdeModulePkg/MdeModulePkg.dec"},
+  };
+  for (const auto& [name, guid] : fvtool::ReadDec(Integration("TivFirmware.dec")))
+    declaredIn[name] = "TivFirmware/TivFirmware.dec";
+  for (const char* inf : {"AddrTranslateDxe/AddrTranslateDxe.inf", "MemTuneSmm/MemTuneSmm.inf"}) {
+    SCOPED_TRACE(inf);
+    const fvtool::InfModule m = fvtool::ReadInf(Integration(inf));
+    std::vector<std::string> names = m.guids;
+    std::istringstream depex(m.depex.value_or(""));
+    for (std::string word; depex >> word;)
+      if (word != "AND" && word != "OR" && word != "NOT" && word != "TRUE" && word != "FALSE")
+        names.push_back(word);
+    EXPECT_FALSE(m.guids.empty());
+    for (const std::string& name : names) {
+      SCOPED_TRACE(name);
+      ASSERT_EQ(declaredIn.count(name), 1u) << "declared by no package we know";
+      EXPECT_NE(std::find(m.packages.begin(), m.packages.end(), declaredIn[name]), m.packages.end())
+          << declaredIn[name] << " is not in [Packages]";
+    }
+  }
 }
 
 TEST(FvtoolIntegration, InfSectionsChooseTheDepexForX64AndTheModuleType) {

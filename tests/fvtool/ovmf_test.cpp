@@ -147,6 +147,11 @@ TEST(FvtoolCommandLine, ExitCodesAndDepexOutput) {
            ",guid=00112233-4455-6677-8899-AABBCCDDEEFF",
        1, "is not a PE32+ image"},
       {"frobnicate", 2, ""},
+      {"--version", 0, "fvtool 0."},
+      {"--help", 0, "Exit codes: 0 done, 1 refused"},
+      {"list --help", 0, "Exit codes: 0 done, 1 refused"},
+      {"insert --help", 0, "Exit codes: 0 done, 1 refused"},
+      {"depex --help", 0, "Exit codes: 0 done, 1 refused"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);

@@ -4,6 +4,7 @@
 // same calls made from C++.
 #pragma once
 
+#include "channel_config_table.h"
 #include "mem_tune_mailbox.h"
 #include "platform_topology_protocol.h"
 #include "translation_protocol.h"
@@ -69,7 +70,24 @@ EFI_STATUS CCallerCapture(const TranslationProtocol* tp, McaBankSnapshot* snapsh
   FIELD(MemTuneMailbox, Setting09, 0x46)              \
   FIELD(MemTuneMailbox, Setting3C, 0x74)              \
   FIELD(MemTuneMailbox, SetupOnly, 0x7D)              \
-  FIELD(MemTuneMailbox, CallerC9, 0xC9)
+  FIELD(MemTuneMailbox, CallerC9, 0xC9)               \
+  SIZE(ChannelConfigTable, 0xDE8)                     \
+  FIELD(ChannelConfigTable, csPresent, 0x010)         \
+  FIELD(ChannelConfigTable, bankHashCtl, 0x020)       \
+  FIELD(ChannelConfigTable, csHashCtl, 0x1E0)         \
+  FIELD(ChannelConfigTable, rmHashCtl, 0x260)         \
+  FIELD(ChannelConfigTable, csBase, 0x320)            \
+  FIELD(ChannelConfigTable, csBaseSec, 0x420)         \
+  FIELD(ChannelConfigTable, csMask, 0x520)            \
+  FIELD(ChannelConfigTable, csMaskSec, 0x5A0)         \
+  FIELD(ChannelConfigTable, addrCfg, 0x620)           \
+  FIELD(ChannelConfigTable, bankAddrSel, 0x720)       \
+  FIELD(ChannelConfigTable, rowAddrSel, 0x7A0)        \
+  FIELD(ChannelConfigTable, colAddrSelLo, 0x820)      \
+  FIELD(ChannelConfigTable, colAddrSelHi, 0x8A0)      \
+  FIELD(ChannelConfigTable, rmAddrSel, 0x920)         \
+  FIELD(ChannelConfigTable, rmAddrSelSec, 0x9A0)      \
+  FIELD(ChannelConfigTable, bankHashBits, 0xDE0)
 
 // A row as C sees it ("Record" for a size, "Record.field" for an offset):
 // `value` is the size or offset, `width` the bytes of the record or field.
@@ -85,6 +103,9 @@ extern const CLayoutFact kCLayoutFacts[];
 // for C (static const objects) and C++ (inline constexpr).
 #define C_CALLER_CONSTANTS(X)   \
   X(kInvalidAddress)            \
+  X(TIV_CHANNEL_SLOTS)          \
+  X(TIV_CHIP_SELECTS)           \
+  X(TIV_BANK_HASH_WORDS)        \
   X(kMaxMcaBanks)               \
   X(kMailboxRequestPending)     \
   X(kMailboxCommandReadCurrent) \

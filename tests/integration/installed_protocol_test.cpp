@@ -3,7 +3,7 @@
 // geometry both come from the topology builder, the driver starts as firmware
 // starts it, and every call goes through the installed record.
 #include "../fabric/topology_gen.h"
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/dram/dram_to_normalized.h"

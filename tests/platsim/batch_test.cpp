@@ -42,7 +42,8 @@ TEST(PlatsimBatch, SystemAddressesFromAFileAndFromStandardInput) {
                                      "0x100 0x200\n"
                                      "12345");  // no line feed at the end
   const auto text = Exec("translate sys --input " + list);
-  EXPECT_EQ(text.exit, 2) << text.err;  // a line could not be read
+  // Refused and unreadable lines: 2, an unreadable line wins.
+  EXPECT_EQ(text.exit, 2) << text.err;
   const auto lines = Lines(text.out);
   ASSERT_EQ(lines.size(), 6u) << text.out;
   EXPECT_EQ(lines[1], "line 4: error: system address: not a number: 'zz'");

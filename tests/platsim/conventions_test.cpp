@@ -30,7 +30,13 @@ TEST(PlatsimConventions, ExitCodesAndMessages) {
       {"translate sys 0x723456789 --json", 0, "\"systemAddress\": \"0x0000000723456789\"", ""},
       {"translate sys 0x1 --bogus", 2, "",
        "platsim: error: The following argument was not expected"},
-      {"translate", 2, "", "platsim: error: A subcommand is required"},
+      {"translate", 2, "", "platsim: error: A subcommand is required: sys, norm, dram"},
+      {"bogus", 2, "",
+       "platsim: error: 'bogus' is not a subcommand of platsim; the subcommands are profile, "
+       "translate, mca, acpi, mailbox, map, decode"},
+      {"--json translate bogus 1", 2, "",
+       "platsim: error: 'bogus' is not a subcommand of platsim translate; the subcommands are "
+       "sys, norm, dram"},
       {"mca --cpu x", 2, "", "--cpu: not a number: 'x'"},
       {"--profile " + dir.path.string() + " translate sys 1", 2, "", "is a directory, not a file"},
       {"--profile /dev/zero translate sys 1", 2, "", "is a device, not a file"},
@@ -66,6 +72,22 @@ TEST(PlatsimConventions, ExitCodesAndMessages) {
     EXPECT_NE(run.out.find(r.out), std::string::npos) << r.args << "\n" << run.out;
     EXPECT_NE(run.err.find(r.err), std::string::npos) << r.args << "\n" << run.err;
   }
+}
+
+// Every command's help ends its options with its exit codes.
+TEST(PlatsimConventions, EveryCommandsHelpListsItsExitCodes) {
+  for (const char* command : {"profile dump", "profile new", "translate sys", "translate norm",
+                              "translate dram", "mca", "acpi append-bert", "acpi add-hest",
+                              "acpi dump", "mailbox read", "mailbox set", "map", "decode"}) {
+    const auto run = Exec(std::string(command) + " --help");
+    EXPECT_EQ(run.exit, 0) << command;
+    EXPECT_NE(run.out.find("\nExit codes: 0 "), std::string::npos) << command << "\n" << run.out;
+    EXPECT_NE(run.out.find(", 2 usage or input error"), std::string::npos) << command;
+  }
+  // Which code a list with refused and unreadable lines ends with (tested in
+  // PlatsimBatch.SystemAddressesFromAFileAndFromStandardInput).
+  EXPECT_NE(Exec("translate sys --help").out.find("could not be read exits with 2"),
+            std::string::npos);
 }
 
 TEST(PlatsimConventions, AcpiDumpGivesTheSameBytesOnEveryRun) {

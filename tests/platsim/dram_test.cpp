@@ -47,7 +47,8 @@ TEST(PlatsimDram, CoordinatesNoAddressHas) {
       {"--channel 0 --cs 0 --bank 0 --row 0x10000 --col 0", 1, "needs more than its 14 row bits"},
       {"--channel 0 --cs 3 --bank 0 --row 0 --col 0", 1, "chip select 3 is not enabled"},
       {"--socket 1 --die 1 --channel 0 --cs 0 --bank 0 --row 0 --col 0", 1,
-       "the channel has no slot in the channel configuration table (slot 16 of 16)"},
+       "channel slot 16 is beyond the 16 slots of the channel configuration table: no DIMM "
+       "geometry"},
       {"--channel 0 --cs 4 --bank 0 --row 0 --col 0", 2, "--cs: 4 is more than"},
       {"--channel 9 --cs 0 --bank 0 --row 0 --col 0", 2, "no channel 9"},
   };

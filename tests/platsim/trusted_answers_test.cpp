@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 using platsim_test::Exec;
@@ -45,7 +47,9 @@ TEST(PlatsimTrustedAnswers, RefusedWithTheReason) {
   struct Row {
     std::string args;
     const char* message;
+    int exit = 1;  // refused; 2: the profile lacks the section the command needs
   };
+  const std::string bare = "--profile " + dir.Write("bare.json", "{\"topology\": {}}");
   const Row rows[] = {
       // The hole from the registers the driver reads (F0x104 and holeEn of the
       // owner's map), with no topology description in the profile.
@@ -65,20 +69,29 @@ TEST(PlatsimTrustedAnswers, RefusedWithTheReason) {
       {"mailbox set MemClock 1234", "MemTuneSmm answered EFI_NOT_FOUND"},
       {"mca --cpu 2",
        "the profile's processor list has no processor 2 (section \"processors\" lists 0, 1)"},
-      {"--profile " + dir.Write("bare.json", "{\"topology\": {}}") + " mca --cpu 0",
-       "the profile lists no processors"},
-      {"--profile " + dir.Path("bare.json") + " acpi append-bert --kind 1 --severity 2 " +
-           dir.Write("empty.bin", ""),
-       "the profile installs no EFI_ACPI_TABLE_PROTOCOL"},
+      // One rule for a profile without the section a command needs: an input
+      // error, exit 2, naming the section.
+      {bare + " mca --cpu 0",
+       "the profile lists no processors (section \"processors\"): there are no banks to capture",
+       2},
+      {bare + " acpi append-bert --kind 1 --severity 2 " + dir.Write("empty.bin", ""),
+       "the profile installs no EFI_ACPI_TABLE_PROTOCOL (section \"acpi\", key \"protocols\")", 2},
       {"--profile " + dir.Write("nohest.json", R"({"acpi": {"bert": {"region": {}}}})") +
            " acpi add-hest " + dir.Path("empty.bin"),
-       "the profile has no HEST table (section \"acpi\", key \"hest\")"},
+       "the profile has no HEST table (section \"acpi\", key \"hest\")", 2},
+      {bare + " acpi dump --out " + dir.Path("out"),
+       "the profile has no ACPI tables (section \"acpi\", keys \"bert\" and \"hest\"): nothing "
+       "written to '",
+       2},
+      {bare + " mailbox read", "the profile has no SMM (section \"smm\")", 2},
+      {bare + " mailbox set MemClock 1234", "the profile has no SMM (section \"smm\")", 2},
   };
   for (const Row& r : rows) {
     const auto run = Exec(r.args);
-    EXPECT_EQ(run.exit, 1) << r.args << "\n" << run.out << run.err;
+    EXPECT_EQ(run.exit, r.exit) << r.args << "\n" << run.out << run.err;
     EXPECT_NE(run.err.find(r.message), std::string::npos) << r.args << "\n" << run.err;
   }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("out"))) << "acpi dump wrote a directory";
   // The channel that has registers answers, through the same profile.
   EXPECT_EQ(Exec(partial + " translate sys 0x300").exit, 0);
 }

@@ -3,7 +3,7 @@
 namespace tools {
 
 const char* SeverityName(uint32_t severity) {
-  static const char* const kNames[] = {"recoverable", "fatal", "corrected", "none"};
+  static const char* const kNames[] = {"recoverable", "fatal", "corrected", "informational"};
   return severity < 4 ? kNames[severity] : nullptr;
 }
 

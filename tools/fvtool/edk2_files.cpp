@@ -133,7 +133,7 @@ GuidNames ResolveGuidNames(const std::vector<std::string>& decPaths) {
 InfModule ReadInf(const std::string& path) {
   InfModule m;
   m.path = path;
-  enum class In { kOther, kDefines, kDepex } in = In::kOther;
+  enum class In { kOther, kDefines, kDepex, kPackages, kGuids } in = In::kOther;
   struct DepexSection {
     std::string moduleType;  // empty: any
     std::string text;
@@ -147,6 +147,8 @@ InfModule ReadInf(const std::string& path) {
       in = In::kOther;
       for (const auto& item : SectionItems(line.text)) {
         if (item[0] == "DEFINES") in = In::kDefines;
+        if (item[0] == "PACKAGES") in = In::kPackages;
+        if (item[0] == "PROTOCOLS" || item[0] == "GUIDS" || item[0] == "PPIS") in = In::kGuids;
         if (item[0] != "DEPEX") continue;
         const std::string arch = item.size() > 1 ? item[1] : "COMMON";
         if (arch != "COMMON" && arch != "X64") continue;
@@ -157,6 +159,14 @@ InfModule ReadInf(const std::string& path) {
     }
     if (in == In::kDepex) {
       depex.back().text += (depex.back().text.empty() ? "" : " ") + line.text;
+    } else if (in == In::kPackages) {
+      m.packages.push_back(line.text);
+    } else if (in == In::kGuids) {
+      // "gName", "gName | FeatureFlag", "gName  ## usage" (the comment is gone)
+      const std::string name = Trim(line.text.substr(0, line.text.find('|')));
+      if (!IsCName(name))
+        throw InputError(where + ": expected a GUID C name, found '" + name + "'");
+      if (std::find(m.guids.begin(), m.guids.end(), name) == m.guids.end()) m.guids.push_back(name);
     } else if (in == In::kDefines) {
       const std::size_t eq = line.text.find('=');
       if (eq == std::string::npos) throw InputError(where + ": expected 'NAME = value'");

@@ -1,6 +1,7 @@
 // The EDK II descriptions fvtool reads: DEC files (GUID C names declared in
 // [Guids], [Protocols] and [Ppis]) and module INF files (BASE_NAME, FILE_GUID,
-// MODULE_TYPE and the [Depex] expression).
+// MODULE_TYPE, the [Depex] expression, the packages and the GUID names the
+// module uses).
 #pragma once
 
 #include "tools/fvtool/depex.h"
@@ -33,7 +34,9 @@ struct InfModule {
   std::string baseName;    // BASE_NAME
   std::string moduleType;  // MODULE_TYPE
   std::optional<Guid> fileGuid;
-  std::optional<std::string> depex;  // the [Depex] text for X64, if any
+  std::optional<std::string> depex;   // the [Depex] text for X64, if any
+  std::vector<std::string> packages;  // [Packages]: the DEC files, as written
+  std::vector<std::string> guids;     // the C names in [Protocols], [Guids] and [Ppis]
 };
 
 // Throws InputError for an unreadable file or malformed [Defines].

@@ -101,11 +101,24 @@ int Depex(const std::string& inf, const std::string& expr, const std::vector<std
 }  // namespace
 }  // namespace fvtool
 
+#ifndef FVTOOL_VERSION
+#define FVTOOL_VERSION "unknown"
+#endif
+
+// The exit codes at the head of a command's help footer.
+constexpr const char* kExitCodes =
+    "Exit codes: 0 done, 1 refused (not a firmware image, no DXE volume, unknown compression, no "
+    "room, file GUID already present, not PE32+, unknown GUID name; the volume, file or offset "
+    "named), 2 usage or input error (a bad --add item, an unreadable file, an expression that "
+    "does not parse).";
+
 int main(int argc, char** argv) {
   CLI::App app{
       "fvtool: lists the firmware volumes of a flash image and inserts drivers into its DXE "
       "volume"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "fvtool " FVTOOL_VERSION);
+  app.footer(kExitCodes);
   int rc = 0;
 
   std::string listPath;
@@ -155,6 +168,8 @@ int main(int argc, char** argv) {
     if (inf.empty() && expr.empty()) throw CLI::RequiredError("--inf or --expr");
     rc = fvtool::Depex(inf, expr, decs, smm, dxe, rawOut);
   });
+
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) sub->footer(kExitCodes);
 
   try {
     app.parse(argc, argv);

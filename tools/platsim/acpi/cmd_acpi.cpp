@@ -126,7 +126,8 @@ constexpr size_t kBertRegionField = 40;
 constexpr uint64_t kDumpedRegionAddress = 0x7F000000;
 
 // What the profile lacks when an append ends in a lookup failure: the two
-// ACPI protocols and the table, in the order the driver looks for them.
+// ACPI protocols and the table, in the order the driver looks for them. A
+// profile without the section the command needs is an input error (exit 2).
 std::string WhatTheProfileLacks(sim::Platform& platform, uint32_t signature) {
   auto& store = sim::acpi::Store(platform);
   if (!store.tableProtocolInstalled)
@@ -214,7 +215,8 @@ void Report(const GlobalOptions& opts, sim::Platform& platform, const Outcome& o
     }
   }
   std::cout.flush();
-  if (o.status != EFI_SUCCESS) throw Refusal(lacks);
+  if (!lacks.empty()) throw UserError(lacks);
+  if (o.status != EFI_SUCCESS) throw Refusal("");
 }
 
 struct AcpiArgs {
@@ -236,6 +238,7 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
       ->required();
   bert->add_option("FILE", args->file, "the record's bytes")->required();
   bert->add_option("--dump", args->dump, "write the tables afterwards into this directory");
+  SetExitCodes(bert, "appended", "the driver refused the append (its status is shown)");
   bert->callback([&opts, args] {
     const uint64_t kind = ParseNumber(args->kind, "--kind");
     const uint64_t severity = ParseNumber(args->severity, "--severity");
@@ -260,6 +263,7 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
   hest->add_option("--count", args->count,
                    "number of error sources in FILE (default: one, through AddHestErrorSource)");
   hest->add_option("--dump", args->dump, "write the tables afterwards into this directory");
+  SetExitCodes(hest, "appended", "the driver refused the append (its status is shown)");
   hest->callback([&opts, args] {
     const bool counted = !args->count.empty();
     const uint64_t count = counted ? ParseNumber(args->count, "--count") : 1;
@@ -282,9 +286,16 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts) {
 
   auto* dump = acpi->add_subcommand("dump", "write the ACPI tables as binary files");
   dump->add_option("--out", args->out, "directory")->required();
+  SetExitCodes(dump, "the tables were written", "");
   dump->callback([&opts, args] {
     sim::Platform platform;
     LoadPlatform(opts, platform);
+    // Nothing to write is said, not left to an empty directory.
+    if (sim::acpi::Store(platform).tables.empty())
+      throw UserError(
+          "the profile has no ACPI tables (section \"acpi\", keys \"bert\" and "
+          "\"hest\"): nothing written to '" +
+          args->out + "'");
     const auto files = DumpTables(platform, args->out);
     if (opts.json) {
       Json out = Json::object();

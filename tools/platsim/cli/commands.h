@@ -34,6 +34,11 @@ struct Refusal : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Puts the command's exit codes at the head of its help footer: 0 `zero`,
+// 1 `one` (none when empty), 2 a usage or input error, which includes a
+// profile without the section the command needs.
+void SetExitCodes(CLI::App* command, const std::string& zero, const std::string& one);
+
 void AddProfileCommands(CLI::App& app, GlobalOptions& opts);
 void AddTranslateCommands(CLI::App& app, GlobalOptions& opts);
 void AddMcaCommands(CLI::App& app, GlobalOptions& opts);

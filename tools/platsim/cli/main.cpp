@@ -72,6 +72,32 @@ int RunDiagBuild(char** argv) {
 }
 #endif
 
+// A missing or unknown subcommand: the word that is not one, and the
+// subcommands of the command it follows. Other parse errors as they are.
+std::string SubcommandHint(CLI::App& app, const CLI::ParseError& e) {
+  CLI::App* at = &app;
+  std::string path = at->get_name();
+  for (auto subs = at->get_subcommands(); !subs.empty(); subs = at->get_subcommands()) {
+    at = subs.front();
+    path += " " + at->get_name();
+  }
+  const auto known = at->get_subcommands([](CLI::App* s) { return !s->get_name().empty(); });
+  if (known.empty() || !at->get_subcommands().empty()) return e.what();
+  std::string names;
+  for (const CLI::App* s : known) names += (names.empty() ? "" : ", ") + s->get_name();
+  std::string word;
+  for (const std::string& r : at->remaining())
+    if (!r.empty() && r[0] != '-') {
+      word = r;
+      break;
+    }
+  if (word.empty()) {
+    if (e.get_name() != "RequiredError") return e.what();
+    return std::string(e.what()) + ": " + names;
+  }
+  return "'" + word + "' is not a subcommand of " + path + "; the subcommands are " + names;
+}
+
 int Run(int argc, char** argv) {
 #if !PLATSIM_DRIVER_MESSAGES
   if (WantsDriverMessages(argc, argv)) return RunDiagBuild(argv);
@@ -97,7 +123,7 @@ int Run(int argc, char** argv) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
     std::cout.flush();
-    std::cerr << "platsim: error: " << e.what() << "\n"
+    std::cerr << "platsim: error: " << SubcommandHint(app, e) << "\n"
               << "Run with --help for more information.\n";
     return 2;
   }

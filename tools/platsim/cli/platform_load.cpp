@@ -16,3 +16,25 @@ void LoadPlatform(const GlobalOptions& opts, sim::Platform& platform) {
 }
 
 }  // namespace platsim
+
+namespace platsim {
+
+TranslationPlatform PlatformBehindTranslation(const GlobalOptions& opts) {
+  TranslationPlatform p;
+  p.builtIn = opts.profile.empty();
+  if (p.builtIn) {
+    p.phrase =
+        "on the built-in example platform (not the machine that logged this record; give "
+        "--profile)";
+    p.warning = "note: addresses are translated " + p.phrase;
+  } else {
+    p.phrase = "on the platform of profile " +
+               (opts.profile == "-" ? std::string("<stdin>") : opts.profile);
+  }
+  p.json = sim::profile::Json::object();
+  p.json["profile"] = p.builtIn ? "built-in" : opts.profile;
+  p.json["text"] = p.phrase;
+  return p;
+}
+
+}  // namespace platsim

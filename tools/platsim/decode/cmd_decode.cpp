@@ -7,6 +7,7 @@
 // A damaged record exits 1 after everything that could be decoded is shown.
 #include "sim/profile/profile.h"
 #include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/platform_load.h"
 #include "tools/common/input_file.h"
 #include "tools/platsim/records/record_render.h"
 #include "tools/platsim/translate/sys_translator.h"
@@ -53,32 +54,49 @@ void RunDecode(const GlobalOptions& opts, const DecodeArgs& a) {
     unavailable = e.what();
   }
   bool untranslated = false;
+  bool translated = false;
+  const TranslationPlatform platform = PlatformBehindTranslation(opts);
   const records::Translator translate = [&](uint64_t address) {
+    translated = true;
     std::string why = unavailable;
     if (translator) {
       try {
         SysTranslation t = translator->Translate(address);
-        if (!t.refusal.empty()) t.json["refusal"] = t.refusal;
-        return records::Translation{std::move(t.text), std::move(t.json)};
+        records::Translation out{std::move(t.text), std::move(t.json), platform.phrase, {}};
+        if (!t.refusal.empty())
+          out.json["refusal"] = t.refusal;
+        else if (out.json.contains("dram") && !out.json.contains("dramNote"))
+          out.place = records::Place{
+              out.json["node"].get<uint64_t>(), out.json["dram"]["bank"].get<uint64_t>(),
+              out.json["dram"]["row"].get<uint64_t>(), out.json["dram"]["col"].get<uint64_t>()};
+        return out;
       } catch (const UserError& e) {
         why = e.what();
       }
     }
     untranslated = true;
-    records::Translation t{"not translated: " + why + "\n", records::Translation{}.json};
+    records::Translation t{
+        "not translated: " + why + "\n", records::Translation{}.json, platform.phrase, {}};
     t.json["error"] = why;
     return t;
   };
 
-  if (opts.json)
+  if (opts.json) {
+    // The platform right after the kind, before anything translated on it.
+    const sim::profile::Json body = records::RenderJson(d, translate);
+    sim::profile::Json j = sim::profile::Json::object();
+    for (auto it = body.begin(); it != body.end(); ++it) {
+      j[it.key()] = it.value();
+      if (it.key() == "kind") j["platform"] = platform.json;
+    }
     // Bytes from the record that are not UTF-8 (in a damaged snapshot's
     // text) are shown as U+FFFD.
-    std::cout << records::RenderJson(d, translate)
-                     .dump(2, ' ', false, sim::profile::Json::error_handler_t::replace)
-              << "\n";
-  else
+    std::cout << j.dump(2, ' ', false, sim::profile::Json::error_handler_t::replace) << "\n";
+  } else {
     records::RenderText(d, translate, std::cout);
+  }
   std::cout.flush();
+  if (translated && !platform.warning.empty()) std::cerr << "platsim: " << platform.warning << "\n";
   if (!d.damage.empty() || untranslated) throw Refusal("");  // all said above: exit code 1
 }
 
@@ -102,14 +120,14 @@ void AddDecodeCommands(CLI::App& app, GlobalOptions& opts) {
                      "what FILE holds: auto (default: by its first bytes), region, bert, hest, "
                      "mca");
   decode->footer(
-      "Exit codes: 0 decoded, 1 a record is damaged (each fault with its offset, field, what "
-      "was expected and what was found) or an address could not be translated, 2 usage or "
-      "input error.\n"
       "Examples:\n"
       "  platsim decode /sys/firmware/acpi/tables/data/BERT\n"
       "  platsim decode BERT.dat --region BERT-region.bin\n"
       "  platsim mca --cpu 0 --json > mca.json && platsim decode mca.json\n"
       "  platsim --profile my.json --json decode region.bin");
+  SetExitCodes(decode, "decoded",
+               "a record is damaged (each fault with its offset, field, what was expected and "
+               "what was found) or an address could not be translated");
   decode->fallthrough();  // --profile, --json... after the subcommand too
   decode->callback([&opts, args] { RunDecode(opts, *args); });
 }

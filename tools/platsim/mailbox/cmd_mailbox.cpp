@@ -529,12 +529,14 @@ void AddMailboxCommands(CLI::App& app, GlobalOptions& opts) {
   auto* mailbox = app.add_subcommand("mailbox", "MemTuneSmm's mailbox, served through SMI 0x9D");
   mailbox->require_subcommand(1);
   auto* read = mailbox->add_subcommand("read", "read the memory controller's current settings");
+  SetExitCodes(read, "read", "MemTuneSmm answered with an error status");
   read->callback([&opts] { RunRead(opts); });
   auto* set = mailbox->add_subcommand(
       "set", "send one set request: COMMAND (number or field name, e.g. tCL, MemClock) VALUE");
   static std::string command, value;
   set->add_option("COMMAND", command, "command code or field name")->required();
   set->add_option("VALUE", value, "value for the command's field (decimal or 0x hex)")->required();
+  SetExitCodes(set, "set", "MemTuneSmm answered with an error status");
   set->callback([&opts] { RunSet(opts, command, value); });
 }
 

@@ -1,6 +1,6 @@
 #include "tools/platsim/map/address_map.h"
 
-#include "channel_config_table.h"
+#include "registers/channel_config.h"
 #include "addr_translate/fabric/check_dram_hit.h"
 #include "addr_translate/fabric/fabric_access.h"
 #include "registers/fabric_registers.h"

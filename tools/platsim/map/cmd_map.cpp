@@ -9,6 +9,7 @@
 #include "tools/platsim/cli/commands.h"
 #include "tools/platsim/cli/platform_load.h"
 #include "tools/platsim/map/map_svg.h"
+#include "tools/platsim/translate/dram_format.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -30,8 +31,7 @@ std::string Pad(const std::string& s, size_t w) {
 }
 
 std::string Dimms(const Channel& c) {
-  if (!c.dimms.hasSlot)
-    return "none: slot " + std::to_string(c.dimms.slot) + " is beyond the table's 16";
+  if (!c.dimms.hasSlot) return DramText(ShownDram({}, c.socket, c.die, c.channel));
   if (c.dimms.pairs.empty()) return "slot " + std::to_string(c.dimms.slot) + ": no chip select";
   std::string s = "slot " + std::to_string(c.dimms.slot) + ": ";
   for (size_t i = 0; i < c.dimms.pairs.size(); ++i) {
@@ -289,19 +289,22 @@ Json ChannelJson(const Channel& c) {
                      {"rowBits", g.rowBits},
                      {"colBits", g.colBits},
                      {"rankMultiplierBits", g.rmBits}});
-  return {{"socket", c.socket},
-          {"die", c.die},
-          {"channel", c.channel},
-          {"node", c.node},
-          {"csFabricId", Hex(c.fabricId)},
-          {"ownMaps", own},
-          {"hiAddrOffset", Hex(c.hiAddrOffset)},
-          {"hiAddrOffsetEnabled", c.hiAddrOffsetEnabled},
-          {"normalized", ranges},
-          {"dimms",
-           c.dimms.hasSlot
-               ? Json{{"slot", c.dimms.slot}, {"pairs", pairs}, {"capacity", Hex(c.dimms.capacity)}}
-               : Json(nullptr)}};
+  Json j = {{"socket", c.socket},
+            {"die", c.die},
+            {"channel", c.channel},
+            {"node", c.node},
+            {"csFabricId", Hex(c.fabricId)},
+            {"ownMaps", own},
+            {"hiAddrOffset", Hex(c.hiAddrOffset)},
+            {"hiAddrOffsetEnabled", c.hiAddrOffsetEnabled},
+            {"normalized", ranges},
+            {"dimms", c.dimms.hasSlot ? Json{{"slot", c.dimms.slot},
+                                             {"pairs", pairs},
+                                             {"capacity", Hex(c.dimms.capacity)}}
+                                      : Json(nullptr)}};
+  // No geometry: null and the reason, as the translations show it.
+  if (!c.dimms.hasSlot) j[kDramNoteKey] = NoDramReason(c.socket, c.die, c.channel);
+  return j;
 }
 
 Json ToJson(const AddressMap& am, const std::string& title) {
@@ -446,6 +449,9 @@ void AddMapCommands(CLI::App& app, GlobalOptions& opts) {
       "  platsim --profile my.json map --svg map.svg\n"
       "  platsim map --svg - | rsvg-convert -o map.png\n"
       "  platsim --json map");
+  SetExitCodes(map, "shown, and the check found nothing",
+               "the check found overlaps, gaps, channels without a map or maps without channels "
+               "(all shown)");
   map->callback([&opts, args] { Map(opts, *args); });
 }
 

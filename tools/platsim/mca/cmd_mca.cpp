@@ -45,9 +45,6 @@ std::string WhatTheProfileLacks(const std::vector<ProcessorListEntry>& list, uin
            " is in the profile's processor list, but MP services did not run the bank reader "
            "on it (StartupThisAP: " +
            tools::EfiStatusText(status) + "); its banks were not read";
-  if (list.empty())
-    return "the profile lists no processors (section \"processors\"), so there are no banks "
-           "to capture";
   std::string numbers;
   for (const auto& e : list)
     numbers += (numbers.empty() ? "" : ", ") + std::to_string(e.processorNumber);
@@ -186,14 +183,24 @@ void RunMca(const GlobalOptions& opts, uint64_t cpu) {
   sim::Platform platform;
   LoadPlatform(opts, platform);
   const Capture c = CaptureOn(platform, cpu);
-  const std::string lacks =
-      c.Ok() ? "" : WhatTheProfileLacks(sim::mca::Processors(platform).entries, cpu, c.status);
+  const auto& list = sim::mca::Processors(platform).entries;
+  // No processor list is a profile without the section: an input error, after
+  // the driver's answer.
+  const std::string missing =
+      c.Ok() || !list.empty()
+          ? ""
+          : "the profile lists no processors (section \"processors\"): there are no banks to "
+            "capture";
+  const std::string lacks = c.Ok()            ? ""
+                            : missing.empty() ? WhatTheProfileLacks(list, cpu, c.status)
+                                              : missing;
   const Json banks = BanksJson(c);
   if (opts.json)
     PrintJson(c, cpu, lacks, banks, platform, opts.trace);
   else
     PrintText(c, cpu, banks, platform, opts.trace);
   std::cout.flush();
+  if (!missing.empty()) throw UserError(missing);
   if (!c.Ok()) throw Refusal(lacks);
 }
 
@@ -203,6 +210,9 @@ void AddMcaCommands(CLI::App& app, GlobalOptions& opts) {
   auto* mca = app.add_subcommand("mca", "capture a processor's machine-check banks");
   auto cpu = std::make_shared<std::string>();
   mca->add_option("--cpu", *cpu, "MP-services processor number")->required();
+  SetExitCodes(mca, "captured",
+               "the driver did not capture the banks (the processor is not in the profile's "
+               "processor list, or MP services did not run the bank reader on it)");
   mca->callback([&opts, cpu] { RunMca(opts, ParseNumber(*cpu, "--cpu")); });
 }
 

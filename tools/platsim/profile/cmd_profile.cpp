@@ -110,6 +110,7 @@ void AddProfileCommands(CLI::App& app, GlobalOptions& opts) {
   auto* profile = app.add_subcommand("profile", "platform profiles");
   profile->require_subcommand(1);
   auto* dump = profile->add_subcommand("dump", "write the expanded profile of the platform in use");
+  SetExitCodes(dump, "written", "");
   dump->callback([&opts] {
     sim::Platform platform;
     LoadPlatform(opts, platform);
@@ -141,6 +142,7 @@ void AddProfileCommands(CLI::App& app, GlobalOptions& opts) {
                    "six-channel mode: physical channel of logical 0-5, e.g. 0,1,2,3,4,5");
   make->add_option("--ccm", o->ccm, "whether the fabric has a CCM block (true/false)");
   make->add_option("-o,--output", o->output, "file to write (default: standard output)");
+  SetExitCodes(make, "written", "");
   make->callback([o] { WriteNew(*o); });
 }
 

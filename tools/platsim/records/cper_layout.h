@@ -1,6 +1,7 @@
 // The pieces of a Common Platform Error Record that boot error regions carry:
 // section type GUIDs, the Generic Error Data Entry header in its two sizes,
-// the platform memory error section and the CPER timestamp. Little-endian and
+// the platform memory and generic processor error sections and the CPER
+// timestamp. Little-endian and
 // packed, as the UEFI error record appendix and the ACPI APEI tables lay them
 // out. The Generic Error Status Block, the full (timestamped) data entry
 // header and the ACPI table headers come from pi/acpi_tables.h.
@@ -31,6 +32,9 @@ inline constexpr GuidBytes kPlatformMemorySection =
     MakeGuid(0xA5BC1114, 0x6F64, 0x4EDE, {0xB8, 0x63, 0x3E, 0x83, 0xED, 0x7C, 0x83, 0xB1});
 static_assert(kPlatformMemorySection[0] == 0x14 && kPlatformMemorySection[3] == 0xA5 &&
               kPlatformMemorySection[4] == 0x64 && kPlatformMemorySection[8] == 0xB8);
+
+inline constexpr GuidBytes kProcessorGenericSection =
+    MakeGuid(0x9876CCAD, 0x47B4, 0x4BDB, {0xB6, 0x5E, 0x16, 0xF1, 0x93, 0xC4, 0xF3, 0xDB});
 
 // Generic Error Data Entry header: revisions below 0x300 end at offset 64;
 // revision 0x300 and later add the 8-byte timestamp there.
@@ -106,7 +110,42 @@ static_assert(offsetof(CperMemoryErrorSection, RankNumber) == 74);
 static_assert(offsetof(CperMemoryErrorSection, CardHandle) == 76);
 static_assert(offsetof(CperMemoryErrorSection, ModuleHandle) == 78);
 
+// Generic processor error section.
+struct CperProcessorGenericSection {
+  uint64_t ValidationBits;
+  uint8_t ProcessorType;  // 0 IA32/X64, 1 IA64, 2 ARM
+  uint8_t ProcessorIsa;   // 0 IA32, 1 IA64, 2 X64, 3 ARM A32/T32, 4 ARM A64
+  uint8_t ErrorType;      // bits: 0 cache, 1 TLB, 2 bus, 3 micro-architectural
+  uint8_t Operation;      // 0 generic, 1 data read, 2 data write, 3 instruction execution
+  uint8_t Flags;          // bits: 0 restartable, 1 precise IP, 2 overflow, 3 corrected
+  uint8_t Level;
+  uint16_t Reserved;
+  uint64_t CpuVersion;
+  char BrandString[128];
+  uint64_t ProcessorId;
+  uint64_t TargetAddress;
+  uint64_t RequestorId;
+  uint64_t ResponderId;
+  uint64_t InstructionIp;
+};
+static_assert(sizeof(CperProcessorGenericSection) == 192);
+static_assert(offsetof(CperProcessorGenericSection, ProcessorType) == 8);
+static_assert(offsetof(CperProcessorGenericSection, Level) == 13);
+static_assert(offsetof(CperProcessorGenericSection, CpuVersion) == 16);
+static_assert(offsetof(CperProcessorGenericSection, BrandString) == 24);
+static_assert(offsetof(CperProcessorGenericSection, ProcessorId) == 152);
+static_assert(offsetof(CperProcessorGenericSection, TargetAddress) == 160);
+static_assert(offsetof(CperProcessorGenericSection, RequestorId) == 168);
+static_assert(offsetof(CperProcessorGenericSection, ResponderId) == 176);
+static_assert(offsetof(CperProcessorGenericSection, InstructionIp) == 184);
+
 #pragma pack(pop)
+
+// The memory error section of UEFI 2.1 ends after Memory Error Type; the
+// extended byte, the rank and the two handles came later (80 bytes).
+inline constexpr uint32_t kMemorySectionFirstLayoutBytes =
+    offsetof(CperMemoryErrorSection, Extended);
+static_assert(kMemorySectionFirstLayoutBytes == 73);
 
 // Validation bits of the memory error section, bit by bit.
 enum MemoryValidBit : unsigned {
@@ -133,6 +172,31 @@ enum MemoryValidBit : unsigned {
   kMemBankAddress = 20,
   kMemChipId = 21,
   kMemValidBitCount = 22,  // bits 63:22 are reserved
+};
+
+// Validation bits of the generic processor error section.
+enum ProcessorValidBit : unsigned {
+  kProcType = 0,
+  kProcIsa = 1,
+  kProcErrorType = 2,
+  kProcOperation = 3,
+  kProcFlags = 4,
+  kProcLevel = 5,
+  kProcCpuVersion = 6,
+  kProcBrandString = 7,
+  kProcId = 8,
+  kProcTargetAddress = 9,
+  kProcRequestorId = 10,
+  kProcResponderId = 11,
+  kProcInstructionIp = 12,
+  kProcValidBitCount = 13,  // bits 63:13 are reserved
+};
+
+// Where a validated field lies in its section: the bytes it is read from.
+struct SectionFieldSpan {
+  unsigned bit;
+  const char* name;
+  uint32_t offset, width;
 };
 
 }  // namespace records

@@ -42,8 +42,15 @@ struct DataEntry {
   uint64_t offset = 0;           // of the entry header, in the region
   GenericErrorDataEntry head{};  // Timestamp 0 for the short header
   uint32_t headerBytes = 0;      // 64 or 72
+  uint64_t sectionBytes = 0;     // Error Data Length, when it lies inside Data Length
+  // The decoded sections, zero past sectionBytes (fields there are not read).
   std::optional<CperMemoryErrorSection> memory;
-  uint64_t sectionSurplus = 0;  // bytes of a memory section past its 80
+  std::optional<CperProcessorGenericSection> processor;
+  uint64_t decodedBytes = 0;  // of the section, read into one of the layouts above
+  // The section's bytes that no layout reads: all of them for a type that is
+  // not decoded (or is refused), else those after the layout.
+  Bytes data;
+  std::string refusal;  // why a section of a decoded type is not decoded
 };
 
 struct StatusBlock {
@@ -51,6 +58,7 @@ struct StatusBlock {
   GenericErrorStatusBlock head{};
   std::vector<DataEntry> entries;
   bool entriesComplete = true;  // the walk reached Data Length
+  std::string walkStop;         // where and why it stopped, when it did not
   std::optional<Bytes> raw;     // when Raw Data Length bytes lie in the region
 };
 
@@ -139,7 +147,27 @@ McaSnapshot DecodeMcaSnapshot(std::span<const uint8_t> text, Decoded& out);
 
 // ---- names -----------------------------------------------------------------
 const char* SectionName(const uint8_t* guid);   // "platform memory", or nullptr
-const char* MemoryErrorTypeName(uint8_t type);  // "multi-bit ECC", or nullptr
+const char* MemoryErrorTypeName(uint8_t type);  // "Multi-bit ECC", or nullptr (reserved)
+// The bytes each validation bit covers, and the bits' names.
+std::span<const SectionFieldSpan> MemoryFieldSpans();
+std::span<const SectionFieldSpan> ProcessorFieldSpans();
+std::vector<std::string> ProcessorValidNames(uint64_t validationBits);
+const char* ProcessorTypeName(uint8_t type);            // "IA32/X64", or nullptr
+const char* ProcessorIsaName(uint8_t isa);              // "X64", or nullptr
+const char* ProcessorOperationName(uint8_t operation);  // "data read", or nullptr
+std::vector<std::string> ProcessorErrorTypeNames(uint8_t errorType);
+std::vector<std::string> ProcessorFlagNames(uint8_t flags);
+
+// A CPER timestamp: its text ("2024-12-31 12:34:56 (precise)") when every
+// field is BCD and in range, else what is wrong; `bytes` as they stand.
+struct TimestampCheck {
+  std::optional<std::string> text;
+  std::string fault;
+  std::string bytes;  // "56 34 12 01 31 12 24 20"
+};
+TimestampCheck CheckTimestamp(uint64_t raw);
+// "de ad be ef" (two digits a byte, lower case, one space between).
+std::string HexBytes(std::span<const uint8_t> bytes);
 // Names of the set bits, from a table of (bit, name).
 std::vector<std::string> BlockStatusNames(uint32_t blockStatus);
 std::vector<std::string> EntryFlagNames(uint8_t flags);

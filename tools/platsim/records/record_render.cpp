@@ -26,99 +26,292 @@ std::string WithNames(std::string value, const std::vector<std::string>& names) 
 
 std::string Severity(uint32_t s) {
   const char* name = tools::SeverityName(s);
-  return std::to_string(s) + " (" + (name ? name : "not a severity") + ")";
+  return std::to_string(s) + " (" + (name ? name : "reserved") + ")";
 }
 
-std::string HexBytes(const Bytes& b, size_t max) {
+std::string HexBytesMax(const Bytes& b, size_t max) {
+  if (b.size() <= max) return HexBytes(b);
+  return HexBytes(std::span<const uint8_t>(b.data(), max)) + " ... (" +
+         std::to_string(b.size() - max) + " more)";
+}
+
+std::string Printable(const char* p, size_t n, bool stopAtNul) {
   std::string s;
-  char buf[4];
-  for (size_t i = 0; i < b.size() && i < max; ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", b[i]);
-    s += (i ? " " : "") + std::string(buf);
+  for (size_t i = 0; i < n; ++i) {
+    if (stopAtNul && p[i] == 0) break;
+    s += (p[i] >= 0x20 && p[i] < 0x7F) ? p[i] : '.';
   }
-  if (b.size() > max) s += " ... (" + std::to_string(b.size() - max) + " more)";
   return s;
 }
 
 std::string FruText(const char (&text)[20]) {
-  std::string s;
-  for (char c : text) {
-    if (c == 0) break;
-    s += (c >= 0x20 && c < 0x7F) ? c : '.';
-  }
-  return s;
+  return Printable(text, sizeof text, true);
 }
 
-// CPER timestamp, BCD fields: "2024-05-01 12:34:56".
-std::string Timestamp(uint64_t raw) {
-  CperTimestamp t;
-  std::memcpy(&t, &raw, sizeof t);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%02X%02X-%02X-%02X %02X:%02X:%02X%s", t.Century, t.Year, t.Month,
-                t.Day, t.Hours, t.Minutes, t.Seconds, (t.Flags & 1) ? " (precise)" : "");
-  return buf;
+// "4660 (0x1234)": DRAM coordinates in decimal, as engineers compare them,
+// with the hex beside where the bits matter.
+std::string DecHex(uint64_t v) {
+  return std::to_string(v) + " (" + tools::HexText(v) + ")";
 }
 
-// The rows of a memory error section: (label, value as text, value as JSON)
-// for the fields marked valid, and the ones present but not marked valid.
-struct MemoryField {
+std::string Coded(uint64_t v, const char* name) {
+  return std::to_string(v) + " (" + (name ? name : "reserved") + ")";
+}
+
+// One validated field of a section: its row in the text, its value in JSON.
+struct Field {
+  unsigned bit;
   const char* label;
   const char* key;
-  unsigned bit;
-  uint64_t value;
   std::string text;
+  Json json;
+  bool holdsValue;  // nonzero: listed among "not marked valid" when its bit is clear
+  std::vector<std::pair<const char*, Json>> names = {};  // extra JSON keys when valid
+  bool listUnmarked = true;  // false: the same bytes are listed under another field
+  bool showValid = true;     // false: shown as part of another field
 };
 
-std::vector<MemoryField> MemoryFields(const CperMemoryErrorSection& m) {
-  const bool bankSplit =
-      (m.ValidationBits >> kMemBankGroup & 1) || (m.ValidationBits >> kMemBankAddress & 1);
-  const uint32_t row =
-      m.Row | ((m.ValidationBits >> kMemExtendedRow & 1) ? uint32_t{m.Extended & 3u} << 16 : 0);
-  const uint8_t type = m.MemoryErrorType;
-  const char* typeName = MemoryErrorTypeName(type);
-  std::vector<MemoryField> f = {
-      {"error status", "errorStatus", kMemErrorStatus, m.ErrorStatus,
-       tools::Hex64(m.ErrorStatus) + ": " + ErrorStatusText(m.ErrorStatus)},
-      {"physical address", "physicalAddress", kMemPhysicalAddress, m.PhysicalAddress,
-       tools::Hex64(m.PhysicalAddress)},
-      {"address mask", "physicalAddressMask", kMemPhysicalAddressMask, m.PhysicalAddressMask,
-       tools::Hex64(m.PhysicalAddressMask)},
-      {"node", "node", kMemNode, m.Node, std::to_string(m.Node)},
-      {"card", "card", kMemCard, m.Card, std::to_string(m.Card)},
-      {"module", "module", kMemModule, m.Module, std::to_string(m.Module)},
-  };
-  if (bankSplit) {
-    f.push_back({"bank group", "bankGroup", kMemBankGroup, uint64_t{m.Bank} >> 8u,
-                 std::to_string(m.Bank >> 8u)});
-    f.push_back({"bank address", "bankAddress", kMemBankAddress, uint64_t{m.Bank} & 0xFFu,
-                 std::to_string(m.Bank & 0xFFu)});
-  } else {
-    f.push_back({"bank", "bank", kMemBank, m.Bank, std::to_string(m.Bank)});
-  }
-  const std::vector<MemoryField> rest = {
-      {"device", "device", kMemDevice, m.Device, std::to_string(m.Device)},
-      {"row", "row", kMemRow, row, tools::HexText(row)},
-      {"column", "column", kMemColumn, m.Column, tools::HexText(m.Column)},
-      {"bit position", "bitPosition", kMemBitPosition, m.BitPosition,
-       std::to_string(m.BitPosition)},
-      {"requestor id", "requestorId", kMemRequestorId, m.RequestorId, tools::Hex64(m.RequestorId)},
-      {"responder id", "responderId", kMemResponderId, m.ResponderId, tools::Hex64(m.ResponderId)},
-      {"target id", "targetId", kMemTargetId, m.TargetId, tools::Hex64(m.TargetId)},
-      {"memory error type", "memoryErrorType", kMemErrorType, type,
-       std::to_string(type) + " (" + (typeName ? typeName : "reserved") + ")"},
-      {"rank", "rank", kMemRank, m.RankNumber, std::to_string(m.RankNumber)},
-      {"card handle", "cardHandle", kMemCardHandle, m.CardHandle, tools::HexText(m.CardHandle, 4)},
-      {"module handle", "moduleHandle", kMemModuleHandle, m.ModuleHandle,
-       tools::HexText(m.ModuleHandle, 4)},
-      {"chip id", "chipId", kMemChipId, uint64_t{m.Extended} >> 5u,
-       std::to_string(m.Extended >> 5u)},
-  };
-  f.insert(f.end(), rest.begin(), rest.end());
-  return f;
+bool Bit(uint64_t bits, unsigned bit) {
+  return (bits >> bit) & 1;
 }
 
-bool Valid(const CperMemoryErrorSection& m, unsigned bit) {
-  return (m.ValidationBits >> bit) & 1;
+// Whether the field of `bit` lies inside the section's `bytes`.
+bool Inside(std::span<const SectionFieldSpan> spans, unsigned bit, uint64_t bytes) {
+  for (const auto& s : spans)
+    if (s.bit == bit) return s.offset + s.width <= bytes;
+  return true;
+}
+
+std::vector<Field> MemoryFields(const CperMemoryErrorSection& m, uint64_t bytes) {
+  const uint64_t v = m.ValidationBits;
+  const bool splitBank = Bit(v, kMemBankGroup) || Bit(v, kMemBankAddress);
+  // Row bits 17:16 come from the extended byte when its bit is set (and the
+  // byte is there); with the row bit clear they are all that is known.
+  const bool extension =
+      Bit(v, kMemExtendedRow) && Inside(MemoryFieldSpans(), kMemExtendedRow, bytes);
+  const uint32_t high = uint32_t{m.Extended & 3u} << 16;
+  const uint32_t row = m.Row | (extension && Bit(v, kMemRow) ? high : 0);
+  const uint8_t type = m.MemoryErrorType;
+  const std::string errorStatus = ErrorStatusText(m.ErrorStatus);
+  const char* typeName = MemoryErrorTypeName(type);
+  return {
+      {kMemErrorStatus,
+       "error status",
+       "errorStatus",
+       tools::Hex64(m.ErrorStatus) + ": " + errorStatus,
+       tools::Hex64(m.ErrorStatus),
+       m.ErrorStatus != 0,
+       {{"errorStatusText", errorStatus}}},
+      {kMemPhysicalAddress, "physical address", "physicalAddress", tools::Hex64(m.PhysicalAddress),
+       tools::Hex64(m.PhysicalAddress), m.PhysicalAddress != 0},
+      {kMemPhysicalAddressMask, "address mask", "physicalAddressMask",
+       tools::Hex64(m.PhysicalAddressMask), tools::Hex64(m.PhysicalAddressMask),
+       m.PhysicalAddressMask != 0},
+      {kMemNode, "node", "node", std::to_string(m.Node), m.Node, m.Node != 0},
+      {kMemCard, "card", "card", std::to_string(m.Card), m.Card, m.Card != 0},
+      {kMemModule, "module", "module", std::to_string(m.Module), m.Module, m.Module != 0},
+      {kMemBank, "bank", "bank", std::to_string(m.Bank), m.Bank, m.Bank != 0, {}, !splitBank},
+      {kMemBankGroup, "bank group", "bankGroup", std::to_string(m.Bank >> 8u), m.Bank >> 8u, false},
+      {kMemBankAddress, "bank address", "bankAddress", std::to_string(m.Bank & 0xFFu),
+       m.Bank & 0xFFu, false},
+      {kMemDevice, "device", "device", std::to_string(m.Device), m.Device, m.Device != 0},
+      {kMemRow, "row", "row", DecHex(row), row, m.Row != 0},
+      {kMemExtendedRow,
+       "row bits 17:16",
+       "rowBits17To16",
+       std::to_string(high >> 16) + " (" + tools::HexText(high) +
+           (Bit(v, kMemExtendedRow) ? "; row bits 15:0 not valid)" : ")"),
+       high >> 16,
+       high != 0,
+       {},
+       true,
+       !Bit(v, kMemRow)},
+      {kMemColumn, "column", "column", DecHex(m.Column), m.Column, m.Column != 0},
+      {kMemBitPosition, "bit position", "bitPosition", std::to_string(m.BitPosition), m.BitPosition,
+       m.BitPosition != 0},
+      {kMemRequestorId, "requestor id", "requestorId", tools::Hex64(m.RequestorId),
+       tools::Hex64(m.RequestorId), m.RequestorId != 0},
+      {kMemResponderId, "responder id", "responderId", tools::Hex64(m.ResponderId),
+       tools::Hex64(m.ResponderId), m.ResponderId != 0},
+      {kMemTargetId, "target id", "targetId", tools::Hex64(m.TargetId), tools::Hex64(m.TargetId),
+       m.TargetId != 0},
+      {kMemErrorType,
+       "memory error type",
+       "memoryErrorType",
+       Coded(type, typeName),
+       type,
+       type != 0,
+       {{"memoryErrorTypeName", typeName ? typeName : "reserved"}}},
+      {kMemRank, "rank", "rank", std::to_string(m.RankNumber), m.RankNumber, m.RankNumber != 0},
+      {kMemCardHandle, "card handle", "cardHandle", tools::HexText(m.CardHandle, 4), m.CardHandle,
+       m.CardHandle != 0},
+      {kMemModuleHandle, "module handle", "moduleHandle", tools::HexText(m.ModuleHandle, 4),
+       m.ModuleHandle, m.ModuleHandle != 0},
+      {kMemChipId, "chip id", "chipId", std::to_string(m.Extended >> 5u), m.Extended >> 5u,
+       (m.Extended >> 5u) != 0},
+  };
+}
+
+std::vector<Field> ProcessorFields(const CperProcessorGenericSection& p) {
+  const auto named = [](uint8_t v, const std::vector<std::string>& names) {
+    return WithNames(tools::HexText(v, 2), names);
+  };
+  const char* type = ProcessorTypeName(p.ProcessorType);
+  const char* isa = ProcessorIsaName(p.ProcessorIsa);
+  const char* op = ProcessorOperationName(p.Operation);
+  const std::string brand = Printable(p.BrandString, sizeof p.BrandString, true);
+  return {
+      {kProcType,
+       "processor type",
+       "processorType",
+       Coded(p.ProcessorType, type),
+       p.ProcessorType,
+       p.ProcessorType != 0,
+       {{"processorTypeName", type ? type : "reserved"}}},
+      {kProcIsa,
+       "processor ISA",
+       "processorIsa",
+       Coded(p.ProcessorIsa, isa),
+       p.ProcessorIsa,
+       p.ProcessorIsa != 0,
+       {{"processorIsaName", isa ? isa : "reserved"}}},
+      {kProcErrorType,
+       "error type",
+       "errorType",
+       named(p.ErrorType, ProcessorErrorTypeNames(p.ErrorType)),
+       p.ErrorType,
+       p.ErrorType != 0,
+       {{"errorTypeNames", ProcessorErrorTypeNames(p.ErrorType)}}},
+      {kProcOperation,
+       "operation",
+       "operation",
+       Coded(p.Operation, op),
+       p.Operation,
+       p.Operation != 0,
+       {{"operationName", op ? op : "reserved"}}},
+      {kProcFlags,
+       "flags",
+       "flags",
+       named(p.Flags, ProcessorFlagNames(p.Flags)),
+       p.Flags,
+       p.Flags != 0,
+       {{"flagNames", ProcessorFlagNames(p.Flags)}}},
+      {kProcLevel, "level", "level", std::to_string(p.Level), p.Level, p.Level != 0},
+      {kProcCpuVersion, "CPU version", "cpuVersion", tools::Hex64(p.CpuVersion),
+       tools::Hex64(p.CpuVersion), p.CpuVersion != 0},
+      {kProcBrandString, "CPU brand string", "cpuBrandString", "\"" + brand + "\"", brand,
+       p.BrandString[0] != 0},
+      {kProcId, "processor id", "processorId", tools::Hex64(p.ProcessorId),
+       tools::Hex64(p.ProcessorId), p.ProcessorId != 0},
+      {kProcTargetAddress, "target address", "targetAddress", tools::Hex64(p.TargetAddress),
+       tools::Hex64(p.TargetAddress), p.TargetAddress != 0},
+      {kProcRequestorId, "requestor id", "requestorId", tools::Hex64(p.RequestorId),
+       tools::Hex64(p.RequestorId), p.RequestorId != 0},
+      {kProcResponderId, "responder id", "responderId", tools::Hex64(p.ResponderId),
+       tools::Hex64(p.ResponderId), p.ResponderId != 0},
+      {kProcInstructionIp, "instruction IP", "instructionIp", tools::Hex64(p.InstructionIp),
+       tools::Hex64(p.InstructionIp), p.InstructionIp != 0},
+  };
+}
+
+// What a section's fields come to: the ones shown (valid and inside the
+// section), the valid ones past its bytes, and the ones that hold a value
+// without their bit.
+struct SectionView {
+  std::vector<const Field*> shown, past, unmarked;
+};
+
+SectionView View(const std::vector<Field>& fields, uint64_t validationBits,
+                 std::span<const SectionFieldSpan> spans, uint64_t bytes) {
+  SectionView view;
+  for (const auto& f : fields) {
+    const bool valid = Bit(validationBits, f.bit);
+    const bool inside = Inside(spans, f.bit, bytes);
+    if (valid && !inside)
+      view.past.push_back(&f);
+    else if (valid && f.showValid)
+      view.shown.push_back(&f);
+    else if (!valid && inside && f.holdsValue && f.listUnmarked)
+      view.unmarked.push_back(&f);
+  }
+  return view;
+}
+
+std::string PastText(std::span<const SectionFieldSpan> spans, unsigned bit, uint64_t bytes) {
+  for (const auto& s : spans)
+    if (s.bit == bit)
+      return "not in the section's " + std::to_string(bytes) + " bytes (bit " +
+             std::to_string(bit) + " set; bytes " + std::to_string(s.offset) + " to " +
+             std::to_string(s.offset + s.width - 1) + ")";
+  return "";
+}
+
+// The memory error section's own coordinates beside the translation's; one
+// entry for each that the record marks valid and the translation puts
+// elsewhere.
+struct Mismatch {
+  const char* field;
+  uint64_t record, translation;
+  bool hex;
+};
+
+std::vector<Mismatch> Mismatches(const CperMemoryErrorSection& m, uint64_t bytes, const Place& p) {
+  const uint64_t v = m.ValidationBits;
+  const bool extension =
+      Bit(v, kMemExtendedRow) && Inside(MemoryFieldSpans(), kMemExtendedRow, bytes);
+  std::vector<Mismatch> out;
+  if (Bit(v, kMemNode) && m.Node != p.node) out.push_back({"node", m.Node, p.node, false});
+  if (Bit(v, kMemBank) && m.Bank != p.bank) out.push_back({"bank", m.Bank, p.bank, false});
+  if (Bit(v, kMemRow)) {
+    const uint64_t row = m.Row | (extension ? uint64_t{m.Extended & 3u} << 16 : 0);
+    const uint64_t theirs = extension ? p.row : p.row & 0xFFFF;
+    if (row != theirs) out.push_back({"row", row, theirs, true});
+  } else if (extension && (m.Extended & 3u) != ((p.row >> 16) & 3)) {
+    out.push_back({"row bits 17:16", m.Extended & 3u, (p.row >> 16) & 3, false});
+  }
+  if (Bit(v, kMemColumn) && m.Column != p.column)
+    out.push_back({"column", m.Column, p.column, true});
+  return out;
+}
+
+std::string MismatchText(const std::vector<Mismatch>& list) {
+  std::vector<std::string> parts;
+  for (const auto& x : list)
+    parts.push_back(std::string(x.field) + ": record " +
+                    (x.hex ? DecHex(x.record) : std::to_string(x.record)) + ", translation " +
+                    (x.hex ? DecHex(x.translation) : std::to_string(x.translation)));
+  return Join(parts, "; ");
+}
+
+std::string MismatchNote(uint64_t entryOffset, const std::vector<Mismatch>& list) {
+  std::vector<std::string> fields;
+  for (const auto& x : list) fields.emplace_back(x.field);
+  return "data entry at " + tools::HexText(entryOffset) + ": the record's own " + Join(fields) +
+         (list.size() == 1 ? " differs" : " differ") +
+         " from the translation: the profile may not describe the machine that logged the "
+         "record";
+}
+
+// A section's bytes, 16 a line: offset in the section, hex, printable text.
+std::vector<std::string> HexDump(const Bytes& b) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < b.size(); at += 16) {
+    char off[24];
+    std::snprintf(off, sizeof off, "%04zx ", at);
+    std::string hex, text;
+    for (size_t i = at; i < at + 16; ++i) {
+      if (i < b.size()) {
+        char h[4];
+        std::snprintf(h, sizeof h, " %02x", b[i]);
+        hex += h;
+        text += (b[i] >= 0x20 && b[i] < 0x7F) ? static_cast<char>(b[i]) : '.';
+      } else {
+        hex += "   ";
+      }
+    }
+    lines.push_back(off + hex + "  |" + text + "|");
+  }
+  return lines;
 }
 
 // ---- text ------------------------------------------------------------------
@@ -137,13 +330,32 @@ class TextOut {
     out_ << l << value << "\n";
   }
 
-  void Translated(int indent, uint64_t address) {
-    if (!translate_) return;
-    Row(indent, "on this platform", "(as translate sys shows it)");
-    const Translation t = translate_(address);
+  // The translation of `address`, under a row that says on which platform it
+  // was made; returned for the comparisons the caller makes with it.
+  std::optional<Translation> Translated(int indent, uint64_t address) {
+    if (!translate_) return std::nullopt;
+    Translation t = translate_(address);
+    Row(indent, "translated", t.platform.empty() ? "as translate sys shows it" : t.platform);
     std::istringstream lines(t.text);
     for (std::string line; std::getline(lines, line);)
       out_ << std::string(static_cast<size_t>(indent) + 2, ' ') << line << "\n";
+    return t;
+  }
+
+  void Dump(int indent, const Bytes& bytes) {
+    for (const auto& line : HexDump(bytes))
+      out_ << std::string(static_cast<size_t>(indent), ' ') << line << "\n";
+  }
+
+  // The fields of a decoded section, each valid one on its row.
+  void Fields(const std::vector<Field>& fields, uint64_t validationBits,
+              std::span<const SectionFieldSpan> spans, uint64_t bytes, int ind) {
+    const SectionView view = View(fields, validationBits, spans, bytes);
+    for (const Field* f : view.shown) Row(ind, f->label, f->text);
+    for (const Field* f : view.past) Row(ind, f->label, PastText(spans, f->bit, bytes));
+    std::vector<std::string> unmarked;
+    for (const Field* f : view.unmarked) unmarked.push_back(std::string(f->label) + " " + f->text);
+    if (!unmarked.empty()) Row(ind, "not marked valid", Join(unmarked, "; "));
   }
 
   void Region(const records::Region& r, int ind, const char* label) {
@@ -170,11 +382,12 @@ class TextOut {
     std::string raw =
         "offset " + std::to_string(h.RawDataOffset) + ", length " + std::to_string(h.RawDataLength);
     if (b.raw)
-      raw += b.raw->empty() ? "" : ": " + HexBytes(*b.raw, 32);
+      raw += b.raw->empty() ? "" : ": " + HexBytesMax(*b.raw, 32);
     else if (h.RawDataLength)
       raw += " (not inside the region)";
     Row(ind + 2, "raw data", raw);
     for (size_t i = 0; i < b.entries.size(); ++i) Entry(b.entries[i], i, ind + 2);
+    if (!b.walkStop.empty()) Row(ind + 2, "entry walk", "stopped " + b.walkStop);
   }
 
   void Entry(const DataEntry& e, size_t index, int ind) {
@@ -192,30 +405,49 @@ class TextOut {
     if (h.ValidationBits & kEntryFruTextValid)
       Row(ind + 2, "FRU text", "\"" + FruText(h.FruText) + "\"");
     if ((h.ValidationBits & kEntryTimestampValid) &&
-        e.headerBytes == kDataEntryTimestampedHeaderBytes)
-      Row(ind + 2, "timestamp", Timestamp(h.Timestamp));
+        e.headerBytes == kDataEntryTimestampedHeaderBytes) {
+      const TimestampCheck t = CheckTimestamp(h.Timestamp);
+      Row(ind + 2, "timestamp",
+          t.text ? *t.text : "not valid: " + t.fault + " (bytes " + t.bytes + ")");
+    }
     if (e.memory) {
-      Memory(*e.memory, ind + 2);
-      if (e.sectionSurplus)
-        Row(ind + 2, "after the section", std::to_string(e.sectionSurplus) + " bytes not decoded");
-    } else if (std::memcmp(h.SectionType, kPlatformMemorySection.data(), 16) != 0) {
-      Row(ind + 2, "section data", "not decoded");
+      Memory(*e.memory, e, ind + 2);
+    } else if (e.processor) {
+      const CperProcessorGenericSection& p = *e.processor;
+      Row(ind + 2, "processor error",
+          "validation bits " +
+              WithNames(tools::Hex64(p.ValidationBits), ProcessorValidNames(p.ValidationBits)));
+      Fields(ProcessorFields(p), p.ValidationBits, ProcessorFieldSpans(), e.sectionBytes, ind + 2);
+    }
+    if (!e.refusal.empty()) {
+      Row(ind + 2, "section data", "refused: " + e.refusal);
+      Dump(ind + 4, e.data);
+    } else if (e.decodedBytes) {
+      if (!e.data.empty()) {
+        Row(ind + 2, "after the section", std::to_string(e.data.size()) + " bytes not decoded");
+        Dump(ind + 4, e.data);
+      }
+    } else {
+      Row(ind + 2, "section data",
+          std::string(name ? "not decoded" : "unknown section type") + ", " +
+              std::to_string(e.data.size()) + (e.data.size() == 1 ? " byte" : " bytes"));
+      Dump(ind + 4, e.data);
     }
   }
 
-  void Memory(const CperMemoryErrorSection& m, int ind) {
+  void Memory(const CperMemoryErrorSection& m, const DataEntry& e, int ind) {
     Row(ind, "memory error",
         "validation bits " +
             WithNames(tools::Hex64(m.ValidationBits), MemoryValidNames(m.ValidationBits)));
-    std::vector<std::string> ignored;
-    for (const auto& f : MemoryFields(m)) {
-      if (Valid(m, f.bit))
-        Row(ind, f.label, f.text);
-      else if (f.value != 0)
-        ignored.push_back(std::string(f.label) + " " + f.text);
-    }
-    if (!ignored.empty()) Row(ind, "not marked valid", Join(ignored, "; "));
-    if (Valid(m, kMemPhysicalAddress)) Translated(ind, m.PhysicalAddress);
+    Fields(MemoryFields(m, e.sectionBytes), m.ValidationBits, MemoryFieldSpans(), e.sectionBytes,
+           ind);
+    if (!Bit(m.ValidationBits, kMemPhysicalAddress)) return;
+    const std::optional<Translation> t = Translated(ind, m.PhysicalAddress);
+    if (!t || !t->place) return;
+    const std::vector<Mismatch> mismatch = Mismatches(m, e.sectionBytes, *t->place);
+    if (mismatch.empty()) return;
+    Row(ind, "mismatch", MismatchText(mismatch));
+    notes_.push_back(MismatchNote(e.offset, mismatch));
   }
 
   void Table(const TableHeader& h, const char* name) {
@@ -227,7 +459,7 @@ class TextOut {
         "length " + std::to_string(h.raw.Length) + ", revision " + std::to_string(h.raw.Revision) +
             ", checksum " + check);
     Row(0, "OEM",
-        "\"" + Printable(h.raw.OemId, 6) + "\" \"" + Printable(h.raw.OemTableId, 8) +
+        "\"" + Printable(h.raw.OemId, 6, false) + "\" \"" + Printable(h.raw.OemTableId, 8, false) +
             "\" revision " + std::to_string(h.raw.OemRevision));
   }
 
@@ -262,54 +494,78 @@ class TextOut {
       }
       if ((b.status >> 58) & 1) {
         Row(2, "address (msr2)", tools::Hex64(b.regs[0]));
-        Translated(2, b.regs[0]);
+        (void)Translated(2, b.regs[0]);
       }
     }
   }
 
-  static std::string Printable(const char* p, size_t n) {
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += (p[i] >= 0x20 && p[i] < 0x7F) ? p[i] : '.';
-    return s;
-  }
-
   std::ostream& out() { return out_; }
+  // Notes that come from the translations (mismatches), after the decoder's.
+  const std::vector<std::string>& notes() const { return notes_; }
 
  private:
   std::ostream& out_;
   const Translator& translate_;
+  std::vector<std::string> notes_;
 };
 
 // ---- JSON ------------------------------------------------------------------
 
-Json MemoryJson(const CperMemoryErrorSection& m, const Translator& translate) {
+// The fields of a decoded section: the valid ones by key, those past the
+// section's bytes by name, the ones holding a value without their bit.
+void FieldsJson(const std::vector<Field>& fields, uint64_t validationBits,
+                std::span<const SectionFieldSpan> spans, uint64_t bytes, Json& j) {
+  const SectionView view = View(fields, validationBits, spans, bytes);
+  for (const Field* f : view.shown) {
+    j[f->key] = f->json;
+    for (const auto& [key, value] : f->names) j[key] = value;
+  }
+  if (!view.past.empty()) {
+    Json past = Json::array();
+    for (const Field* f : view.past) past.push_back(f->key);
+    j["pastSection"] = std::move(past);
+  }
+  if (!view.unmarked.empty()) {
+    Json unmarked = Json::object();
+    for (const Field* f : view.unmarked) unmarked[f->key] = f->json;
+    j["notMarkedValid"] = std::move(unmarked);
+  }
+}
+
+Json MemoryJson(const CperMemoryErrorSection& m, const DataEntry& e, const Translator& translate,
+                std::vector<std::string>& notes) {
   Json j = Json::object();
   j["validationBits"] = tools::Hex64(m.ValidationBits);
   j["valid"] = MemoryValidNames(m.ValidationBits);
-  Json ignored = Json::object();
-  for (const auto& f : MemoryFields(m)) {
-    Json v = f.value;
-    if (f.bit == kMemPhysicalAddress || f.bit == kMemPhysicalAddressMask ||
-        f.bit == kMemErrorStatus || f.bit == kMemRequestorId || f.bit == kMemResponderId ||
-        f.bit == kMemTargetId)
-      v = tools::Hex64(f.value);
-    if (Valid(m, f.bit))
-      j[f.key] = v;
-    else if (f.value != 0)
-      ignored[f.key] = v;
+  FieldsJson(MemoryFields(m, e.sectionBytes), m.ValidationBits, MemoryFieldSpans(), e.sectionBytes,
+             j);
+  if (Bit(m.ValidationBits, kMemPhysicalAddress) && translate) {
+    const Translation t = translate(m.PhysicalAddress);
+    j["translation"] = t.json;
+    if (t.place) {
+      const std::vector<Mismatch> mismatch = Mismatches(m, e.sectionBytes, *t.place);
+      if (!mismatch.empty()) {
+        Json list = Json::array();
+        for (const auto& x : mismatch)
+          list.push_back(
+              {{"field", x.field}, {"record", x.record}, {"translation", x.translation}});
+        j["mismatch"] = std::move(list);
+        notes.push_back(MismatchNote(e.offset, mismatch));
+      }
+    }
   }
-  if (Valid(m, kMemErrorStatus)) j["errorStatusText"] = ErrorStatusText(m.ErrorStatus);
-  if (Valid(m, kMemErrorType)) {
-    const char* name = MemoryErrorTypeName(m.MemoryErrorType);
-    j["memoryErrorTypeName"] = name ? name : "reserved";
-  }
-  if (!ignored.empty()) j["notMarkedValid"] = ignored;
-  if (Valid(m, kMemPhysicalAddress) && translate)
-    j["translation"] = translate(m.PhysicalAddress).json;
   return j;
 }
 
-Json RegionJson(const Region& r, const Translator& translate) {
+Json ProcessorJson(const CperProcessorGenericSection& p, const DataEntry& e) {
+  Json j = Json::object();
+  j["validationBits"] = tools::Hex64(p.ValidationBits);
+  j["valid"] = ProcessorValidNames(p.ValidationBits);
+  FieldsJson(ProcessorFields(p), p.ValidationBits, ProcessorFieldSpans(), e.sectionBytes, j);
+  return j;
+}
+
+Json RegionJson(const Region& r, const Translator& translate, std::vector<std::string>& notes) {
   Json blocks = Json::array();
   for (const auto& b : r.blocks) {
     const GenericErrorStatusBlock& h = b.head;
@@ -323,7 +579,7 @@ Json RegionJson(const Region& r, const Translator& translate) {
     jb["dataLength"] = h.DataLength;
     jb["rawDataOffset"] = h.RawDataOffset;
     jb["rawDataLength"] = h.RawDataLength;
-    if (b.raw) jb["rawData"] = HexBytes(*b.raw, b.raw->size());
+    if (b.raw) jb["rawData"] = HexBytes(*b.raw);
     Json entries = Json::array();
     for (const auto& e : b.entries) {
       const GenericErrorDataEntry& eh = e.head;
@@ -341,13 +597,29 @@ Json RegionJson(const Region& r, const Translator& translate) {
       if (eh.ValidationBits & kEntryFruIdValid) je["fruId"] = tools::GuidText(eh.FruId);
       if (eh.ValidationBits & kEntryFruTextValid) je["fruText"] = FruText(eh.FruText);
       if ((eh.ValidationBits & kEntryTimestampValid) &&
-          e.headerBytes == kDataEntryTimestampedHeaderBytes)
-        je["timestamp"] = Timestamp(eh.Timestamp);
-      if (e.memory) je["memoryError"] = MemoryJson(*e.memory, translate);
-      if (e.sectionSurplus) je["bytesAfterSection"] = e.sectionSurplus;
+          e.headerBytes == kDataEntryTimestampedHeaderBytes) {
+        const TimestampCheck t = CheckTimestamp(eh.Timestamp);
+        je["timestamp"] = t.text ? Json(*t.text) : Json();
+        if (!t.text) {
+          je["timestampFault"] = t.fault;
+          je["timestampBytes"] = t.bytes;
+        }
+      }
+      if (e.memory) je["memoryError"] = MemoryJson(*e.memory, e, translate, notes);
+      if (e.processor) je["processorError"] = ProcessorJson(*e.processor, e);
+      if (!e.refusal.empty()) je["sectionRefused"] = e.refusal;
+      if (e.decodedBytes && e.refusal.empty()) {
+        if (!e.data.empty()) {
+          je["bytesAfterSection"] = e.data.size();
+          je["dataAfterSection"] = HexBytes(e.data);
+        }
+      } else {
+        je["data"] = HexBytes(e.data);
+      }
       entries.push_back(std::move(je));
     }
     jb["entries"] = std::move(entries);
+    if (!b.walkStop.empty()) jb["entryWalkStopped"] = b.walkStop;
     blocks.push_back(std::move(jb));
   }
   Json j = Json::object();
@@ -367,8 +639,8 @@ Json TableJson(const TableHeader& h) {
   j["revision"] = h.raw.Revision;
   j["checksum"] = tools::HexText(h.raw.Checksum);
   j["checksumOk"] = h.checksumChecked ? Json(h.checksumOk) : Json();
-  j["oemId"] = TextOut::Printable(h.raw.OemId, 6);
-  j["oemTableId"] = TextOut::Printable(h.raw.OemTableId, 8);
+  j["oemId"] = Printable(h.raw.OemId, 6, false);
+  j["oemTableId"] = Printable(h.raw.OemTableId, 8, false);
   j["oemRevision"] = h.raw.OemRevision;
   return j;
 }
@@ -439,20 +711,22 @@ void RenderText(const Decoded& d, const Translator& translate, std::ostream& out
   } else if (d.mca) {
     t.Mca(*d.mca);
   }
-  if (!d.damage.empty() || !d.notes.empty()) out << "\n";
+  if (!d.damage.empty() || !d.notes.empty() || !t.notes().empty()) out << "\n";
   for (const auto& n : d.notes) out << "note: " << n << "\n";
+  for (const auto& n : t.notes()) out << "note: " << n << "\n";
   for (const auto& x : d.damage) out << "damaged: " << DamageText(x) << "\n";
 }
 
 Json RenderJson(const Decoded& d, const Translator& translate) {
   Json j = Json::object();
   j["kind"] = KindName(d.kind);
-  if (d.region) j["region"] = RegionJson(*d.region, translate);
+  std::vector<std::string> notes = d.notes;
+  if (d.region) j["region"] = RegionJson(*d.region, translate, notes);
   if (d.bert) {
     Json b = TableJson(d.bert->header);
     b["bootErrorRegionLength"] = d.bert->regionLength;
     b["bootErrorRegion"] = tools::Hex64(d.bert->regionAddress);
-    b["region"] = d.bert->region ? RegionJson(*d.bert->region, translate) : Json();
+    b["region"] = d.bert->region ? RegionJson(*d.bert->region, translate, notes) : Json();
     j["bert"] = std::move(b);
   }
   if (d.hest) {
@@ -484,7 +758,7 @@ Json RenderJson(const Decoded& d, const Translator& translate) {
     damage.push_back(std::move(jd));
   }
   j["damage"] = std::move(damage);
-  j["notes"] = d.notes;
+  j["notes"] = notes;
   return j;
 }
 

@@ -28,14 +28,60 @@ void Damaged(Decoded& out, uint64_t offset, std::string field, std::string expec
   out.damage.push_back({"region", offset, std::move(field), std::move(expected), std::move(found)});
 }
 
+bool SameGuid(const uint8_t* a, const GuidBytes& b) {
+  return std::memcmp(a, b.data(), 16) == 0;
+}
+
+std::string ReservedSeverity(uint32_t severity) {
+  return "Error Severity " + std::to_string(severity) +
+         " is reserved (0 recoverable, 1 fatal, 2 corrected, 3 informational)";
+}
+
+// A section of a decoded type, `length` bytes at `section`: read into its
+// layout as far as the bytes go. Shorter than `minBytes` it is refused; a
+// validation bit for a field past its bytes is a fault of the record, the
+// fields inside are decoded all the same.
+template <typename Section>
+void DecodeSection(const tools::ByteView& v, uint64_t section, uint64_t length, uint64_t minBytes,
+                   const char* what, std::span<const SectionFieldSpan> spans,
+                   const std::string& name, DataEntry& e, std::optional<Section>& decoded,
+                   Decoded& out) {
+  const auto bytes = v.Sub(section, length);
+  if (length < minBytes) {
+    Damaged(out, e.offset + offsetof(GenericErrorDataEntry, ErrorDataLength),
+            name + " Error Data Length",
+            "at least " + std::to_string(minBytes) + " for a " + what + " section",
+            std::to_string(length));
+    e.refusal = "Error Data Length " + std::to_string(length) + " is shorter than the " +
+                std::to_string(minBytes) + " bytes of a " + what + " section";
+    e.data.assign(bytes.begin(), bytes.end());
+    return;
+  }
+  Section s{};
+  const uint64_t n = std::min<uint64_t>(length, sizeof(Section));
+  std::memcpy(&s, bytes.data(), n);
+  for (const auto& f : spans)
+    if (((s.ValidationBits >> f.bit) & 1) && f.offset + f.width > length)
+      Damaged(out, section, name + " " + what + " validation bits",
+              "no bit for a field past the section's " + Bytes_(length),
+              "bit " + std::to_string(f.bit) + " (" + f.name + ", bytes " +
+                  std::to_string(f.offset) + " to " + std::to_string(f.offset + f.width - 1) + ")");
+  decoded = s;
+  e.decodedBytes = n;
+  e.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(n), bytes.end());
+}
+
 // One Generic Error Data Entry at `at`, with `left` bytes of Data Length from
-// there. Returns the bytes it takes, or 0 when the walk cannot go on.
+// there. Returns the bytes it takes, or 0 when the walk cannot go on (the
+// block's walkStop says why).
 uint64_t DecodeEntry(const tools::ByteView& v, uint64_t at, uint64_t left, size_t index,
                      StatusBlock& block, Decoded& out) {
   const std::string name = "data entry " + std::to_string(index);
   if (left < kDataEntryHeaderBytes) {
     Damaged(out, at, name, "a Generic Error Data Entry header of 64 bytes",
             Bytes_(left) + " left of Data Length");
+    block.walkStop = "at " + tools::HexText(at) + ": " + Bytes_(left) +
+                     " left of Data Length, less than an entry header (64)";
     return 0;
   }
   DataEntry e;
@@ -49,35 +95,77 @@ uint64_t DecodeEntry(const tools::ByteView& v, uint64_t at, uint64_t left, size_
         out, at, name,
         "a header of 72 bytes (revision " + tools::HexText(e.head.Revision) + " has a timestamp)",
         Bytes_(left) + " left of Data Length");
+    block.walkStop = "at " + tools::HexText(at) + ": " + Bytes_(left) +
+                     " left of Data Length, less than the timestamped header (72) of revision " +
+                     tools::HexText(e.head.Revision);
     return 0;
   }
-  if (e.headerBytes == kDataEntryTimestampedHeaderBytes)
+  const std::string place = "data entry at " + tools::HexText(at) + ": ";
+  if (e.headerBytes == kDataEntryTimestampedHeaderBytes) {
     e.head.Timestamp = v.Get<uint64_t>(at + kDataEntryHeaderBytes);
+    if (e.head.ValidationBits & kEntryTimestampValid) {
+      const TimestampCheck t = CheckTimestamp(e.head.Timestamp);
+      if (!t.text)
+        out.notes.push_back(place + "timestamp not valid: " + t.fault + " (bytes " + t.bytes + ")");
+    }
+  }
   if (tools::SeverityName(e.head.ErrorSeverity) == nullptr)
-    Damaged(out, at + offsetof(GenericErrorDataEntry, ErrorSeverity), name + " Error Severity",
-            "0 to 3", std::to_string(e.head.ErrorSeverity));
+    out.notes.push_back(place + ReservedSeverity(e.head.ErrorSeverity));
   const uint64_t room = left - e.headerBytes;
   const uint64_t length = e.head.ErrorDataLength;
   if (length > room) {
     Damaged(out, at + offsetof(GenericErrorDataEntry, ErrorDataLength), name + " Error Data Length",
             "at most " + std::to_string(room) + " (what Data Length leaves)",
             std::to_string(length));
+    e.refusal = "Error Data Length " + std::to_string(length) + " runs past Data Length (" +
+                Bytes_(room) + " left after the header)";
+    block.walkStop = "after " + name + ": its Error Data Length runs past Data Length";
     block.entries.push_back(e);
     return 0;
   }
   const uint64_t section = at + e.headerBytes;
-  if (std::memcmp(e.head.SectionType, kPlatformMemorySection.data(), 16) == 0) {
-    if (length < sizeof(CperMemoryErrorSection)) {
-      Damaged(out, at + offsetof(GenericErrorDataEntry, ErrorDataLength),
-              name + " Error Data Length", "at least 80 for a platform memory error section",
-              std::to_string(length));
-    } else {
-      e.memory = v.Get<CperMemoryErrorSection>(section);
-      e.sectionSurplus = length - sizeof(CperMemoryErrorSection);
-    }
+  e.sectionBytes = length;
+  if (SameGuid(e.head.SectionType, kPlatformMemorySection)) {
+    DecodeSection(v, section, length, kMemorySectionFirstLayoutBytes, "platform memory error",
+                  MemoryFieldSpans(), name, e, e.memory, out);
+  } else if (SameGuid(e.head.SectionType, kProcessorGenericSection)) {
+    DecodeSection(v, section, length, sizeof(CperProcessorGenericSection),
+                  "generic processor error", ProcessorFieldSpans(), name, e, e.processor, out);
+  } else {
+    const auto bytes = v.Sub(section, length);
+    e.data.assign(bytes.begin(), bytes.end());
   }
   block.entries.push_back(e);
   return e.headerBytes + length;
+}
+
+// Block Status bit 0 says an uncorrectable error is logged, bit 1 a
+// correctable one; the entries' severities say the same from their side
+// (recoverable and fatal are uncorrected, corrected is corrected,
+// informational is neither).
+void CrossCheckSeverities(const StatusBlock& b, Decoded& out) {
+  bool uncorrected = false, corrected = false;
+  for (const auto& e : b.entries) {
+    uncorrected |= e.head.ErrorSeverity == 0 || e.head.ErrorSeverity == 1;
+    corrected |= e.head.ErrorSeverity == 2;
+  }
+  const std::string place = "status block at " + tools::HexText(b.offset) + ": ";
+  const std::string raw = b.head.RawDataLength ? " (the raw data may hold it)" : "";
+  const struct {
+    unsigned bit;
+    bool entries;
+    const char* bitName;  // of Block Status
+    const char* entryName;
+  } checks[] = {{0, uncorrected, "uncorrectable error valid", "recoverable or fatal"},
+                {1, corrected, "correctable error valid", "corrected"}};
+  for (const auto& c : checks) {
+    const bool set = (b.head.BlockStatus >> c.bit) & 1;
+    const std::string bit = "Block Status bit " + std::to_string(c.bit) + " (" + c.bitName + ")";
+    if (set && !c.entries)
+      out.notes.push_back(place + bit + " is set, and no data entry is " + c.entryName + raw);
+    else if (!set && c.entries)
+      out.notes.push_back(place + bit + " is clear, and a data entry is " + c.entryName);
+  }
 }
 
 StatusBlock DecodeBlock(const tools::ByteView& v, uint64_t at, Decoded& out) {
@@ -87,8 +175,8 @@ StatusBlock DecodeBlock(const tools::ByteView& v, uint64_t at, Decoded& out) {
   const GenericErrorStatusBlock& h = b.head;
   const uint64_t blockLeft = v.Left(at);  // from the block's start to the region's end
   if (tools::SeverityName(h.ErrorSeverity) == nullptr)
-    Damaged(out, at + offsetof(GenericErrorStatusBlock, ErrorSeverity), "Error Severity", "0 to 3",
-            std::to_string(h.ErrorSeverity));
+    out.notes.push_back("status block at " + tools::HexText(at) + ": " +
+                        ReservedSeverity(h.ErrorSeverity));
 
   uint64_t dataBytes = h.DataLength;
   if (dataBytes > blockLeft - kBlockBytes) {
@@ -98,6 +186,7 @@ StatusBlock DecodeBlock(const tools::ByteView& v, uint64_t at, Decoded& out) {
             std::to_string(h.DataLength));
     dataBytes = blockLeft - kBlockBytes;
     b.entriesComplete = false;
+    b.walkStop = "at the region's end: Data Length runs past it";
   }
   uint64_t e = at + kBlockBytes;
   const uint64_t end = e + dataBytes;
@@ -136,6 +225,7 @@ StatusBlock DecodeBlock(const tools::ByteView& v, uint64_t at, Decoded& out) {
         "status block at " + tools::HexText(at) + ": Block Status counts " +
         Count(counted, "entry", "entries") + ", Data Length holds " +
         Count(b.entries.size(), "generic error data entry", "generic error data entries"));
+  if (b.entriesComplete) CrossCheckSeverities(b, out);
   return b;
 }
 

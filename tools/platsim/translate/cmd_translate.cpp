@@ -68,7 +68,7 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
   r.text << "channel             " << where << "\n";
   if (a.verdict != Verdict::Ok)
     return Emit(s, opts, r, NormalizedSubject(norm, socket, die, channel) + " " + a.error);
-  AddDram(r, a.dram, a.socket, a.die, a.channel, "dram");
+  AddDram(r, ShownDram(a.dram, a.socket, a.die, a.channel), "dram");
   r.text << "system address      " << tools::Hex64(a.system) << "\n";
   r.json["systemAddress"] = tools::Hex64(a.system);
   Emit(s, opts, r, "");
@@ -195,10 +195,9 @@ void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
   const std::string subject = "no normalized address of socket " + std::to_string(socket) +
                               " die " + std::to_string(die) + " channel " +
                               std::to_string(channel) + " has these coordinates: ";
-  if (slot >= atd::kChannelSlots)
-    return Emit(s, opts, r,
-                subject + "the channel has no slot in the channel configuration table (slot " +
-                    std::to_string(slot) + " of 16)");
+  const std::string none = NoDramReason(static_cast<unsigned>(socket), static_cast<unsigned>(die),
+                                        static_cast<unsigned>(channel));
+  if (!none.empty()) return Emit(s, opts, r, subject + none);
 
   // The reverse mapping works on a copy: nothing here may change the table
   // the driver reads.
@@ -214,6 +213,15 @@ void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
 }
 
 }  // namespace
+
+// Exit code 1 of sys and norm, and which code a list with both kinds of
+// failed lines ends with.
+constexpr const char* kRefusedExitCode =
+    "refused: the address is not DRAM on this platform, or the driver's answer does not hold, "
+    "or AddrTranslateDxe did not start (a list: some lines were refused, none was unreadable)";
+constexpr const char* kListExitCodes =
+    "A list with lines that were refused and lines that could not be read exits with 2: an "
+    "unreadable line is a fault of the input, which a refusal does not hide.";
 
 void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
   auto* translate = app.add_subcommand(
@@ -249,6 +257,8 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
                   "system physical address (decimal or 0x hex); - reads one per line from "
                   "standard input");
   sys->add_option("--input", args->input, "file with one address per line (- standard input)");
+  sys->footer(kListExitCodes);
+  SetExitCodes(sys, "translated (a list: every line)", kRefusedExitCode);
   sys->callback([&opts, args, batchOrOne] {
     const std::string list = batchOrOne(*args, "ADDR");
     if (list.empty()) return TranslateSys(opts, args->address);
@@ -268,6 +278,8 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
   norm->add_option("--socket", args->socket, "socket id (default 0)");
   norm->add_option("--die", args->die, "die id within the socket (default 0)");
   norm->add_option("--channel", args->channel, "channel: the coherent slave's instance id");
+  norm->footer(kListExitCodes);
+  SetExitCodes(norm, "translated (a list: every line)", kRefusedExitCode);
   norm->callback([&opts, args, batchOrOne] {
     const std::string list = batchOrOne(*args, "ADDR");
     if (list.empty())
@@ -295,6 +307,9 @@ void AddTranslateCommands(CLI::App& app, GlobalOptions& opts) {
   dram->add_option("--row", d->row, "row")->required();
   dram->add_option("--col", d->col, "column")->required();
   dram->add_option("--rank-mul", d->rankMul, "rank multiplier (default 0)");
+  SetExitCodes(dram, "translated",
+               "no normalized address of the channel has the coordinates, or slot 1 refused "
+               "them, or AddrTranslateDxe did not start");
   dram->callback([&opts, d] { TranslateDram(opts, *d); });
 }
 

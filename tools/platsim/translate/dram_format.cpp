@@ -1,25 +1,67 @@
 #include "tools/platsim/translate/dram_format.h"
 
-#include <cstdio>
+#include "registers/channel_config.h"
+#include "sim/dram/channel_geometry.h"
 
 namespace platsim {
 
-std::string FormatDram(const DramAddress& d) {
-  char buf[128];
-  std::snprintf(
-      buf, sizeof buf, "chip select %u, bank %u, row 0x%X, column 0x%X, rank multiplier %u",
-      unsigned{d.chipSelect}, unsigned{d.bank}, d.row, unsigned{d.col}, unsigned{d.rankMul});
-  return buf;
+namespace {
+
+// The writer interface of tools::LineWriter on a string.
+class StringOut {
+ public:
+  StringOut& operator<<(std::string_view s) {
+    text_ += s;
+    return *this;
+  }
+  StringOut& operator<<(char c) {
+    text_ += c;
+    return *this;
+  }
+  StringOut& Dec(uint64_t v) { return *this << std::string_view(std::to_string(v)); }
+  StringOut& Hex(uint64_t v) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    char d[18];
+    int i = 18;
+    do {
+      d[--i] = kDigits[v & 0xF];
+      v >>= 4;
+    } while (v != 0);
+    d[--i] = 'x';
+    d[--i] = '0';
+    return *this << std::string_view(d + i, static_cast<size_t>(18 - i));
+  }
+  std::string Take() { return std::move(text_); }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace
+
+std::string NoDramReason(unsigned socket, unsigned die, unsigned channel) {
+  const unsigned slot = sim::dram::SlotOf(socket, die, channel);
+  if (slot < atd::kChannelSlots) return "";
+  return "channel slot " + std::to_string(slot) + " is beyond the " +
+         std::to_string(atd::kChannelSlots) +
+         " slots of the channel configuration table: no DIMM geometry";
 }
 
-sim::profile::Json DramJson(const DramAddress& d) {
-  sim::profile::Json j = sim::profile::Json::object();
-  j["chipSelect"] = d.chipSelect;
-  j["bank"] = d.bank;
-  j["row"] = d.row;
-  j["col"] = d.col;
-  j["rankMul"] = d.rankMul;
-  return j;
+std::string DramText(const ShownDram& s) {
+  StringOut out;
+  WriteDramText(out, s);
+  return out.Take();
+}
+
+sim::profile::Json DramJson(const ShownDram& s) {
+  StringOut out;
+  WriteDramJson(out, s);
+  return sim::profile::Json::parse(out.Take());
+}
+
+void AddDramJson(sim::profile::Json& j, const char* key, const ShownDram& s) {
+  j[key] = DramJson(s);
+  if (!s.Has()) j[kDramNoteKey] = s.none;
 }
 
 }  // namespace platsim

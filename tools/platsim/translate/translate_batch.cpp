@@ -3,6 +3,7 @@
 #include "sim/profile/profile.h"
 #include "tools/common/input_file.h"
 #include "tools/common/line_writer.h"
+#include "tools/platsim/translate/dram_format.h"
 #include "tools/platsim/translate/translate_output.h"
 #include "tools/platsim/translate/translate_session.h"
 #include "tools/common/hex_text.h"
@@ -186,31 +187,23 @@ class Batch {
     if (firstFailed_ == 0) firstFailed_ = number;
   }
 
-  void Dram(const DramAddress& d) {
+  // The coordinates, or none with the reason: "dram" (and "dramBack") and
+  // "dramNote" in JSON, a "DRAM none (...)" field in text.
+  void Dram(const ShownDram& d, const char* key) {
     if (opts_.json) {
-      out_ << "{\"chipSelect\":";
-      out_.Dec(d.chipSelect) << ",\"bank\":";
-      out_.Dec(d.bank) << ",\"row\":";
-      out_.Dec(d.row) << ",\"col\":";
-      out_.Dec(d.col) << ",\"rankMul\":";
-      out_.Dec(d.rankMul) << '}';
+      out_ << ",\"" << std::string_view(key) << "\":";
+      WriteDramJson(out_, d);
     } else {
-      out_ << "chip select ";
-      out_.Dec(d.chipSelect) << ", bank ";
-      out_.Dec(d.bank) << ", row ";
-      out_.Hex(d.row) << ", column ";
-      out_.Hex(d.col) << ", rank multiplier ";
-      out_.Dec(d.rankMul);
+      out_ << "  " << (d.Has() ? "" : "DRAM ");
+      WriteDramText(out_, d);
     }
   }
 
-  // The coordinates, or none when the ChannelConfigTable has no slot for the
-  // channel (its coordinates would be zeros).
-  void DramOf(unsigned socket, unsigned die, unsigned channel, const DramAddress& d) {
-    if (HasDramSlot(socket, die, channel))
-      Dram(d);
-    else
-      out_ << (opts_.json ? "null" : "DRAM none (no slot in the channel configuration table)");
+  void DramNote(const ShownDram& d) {
+    if (opts_.json && !d.Has()) {
+      out_ << ",\"" << std::string_view(kDramNoteKey) << "\":";
+      out_.JsonString(d.none);
+    }
   }
 
   void Refused(uint64_t number, const std::string& subject, const std::string& error) {
@@ -228,7 +221,7 @@ class Batch {
     const bool ok = a.verdict == Verdict::Ok;
     if (opts_.json) {
       out_ << "{\"line\":";
-      out_.Dec(number) << ",\"systemAddress\":\"";
+      out_.Dec(number) << ",\"direction\":\"system-to-normalized\",\"systemAddress\":\"";
       out_.Hex64(a.address) << "\",\"ok\":" << (ok ? "true" : "false") << ",\"status\":\"";
       out_.Hex(a.status) << '"';
       if (!ok) return Refused(number, SystemSubject(a.address), a.error);
@@ -238,22 +231,25 @@ class Batch {
       out_.Dec(n.channelId) << ",\"node\":";
       out_.Dec(a.node) << ",\"csFabricId\":\"";
       out_.Hex(a.csFabricId) << "\",\"normalizedAddress\":\"";
-      out_.Hex64(n.normalizedAddr) << "\",\"dram\":";
-      DramOf(n.socketId, n.dieId, n.channelId, a.dram);
+      out_.Hex64(n.normalizedAddr) << '"';
+      const ShownDram dram(a.dram, n.socketId, n.dieId, n.channelId);
+      Dram(dram, "dram");
+      DramNote(dram);
       out_ << ",\"backToSystem\":\"";
       out_.Hex64(a.back) << '"';
-      if (a.lossyMap) out_ << ",\"note\":\"the map loses its die and socket interleave bits\"";
+      Dram(ShownDram(a.dramBack, n.socketId, n.dieId, n.channelId), "dramBack");
+      if (a.lossyMap) out_ << ",\"note\":\"" << std::string_view(kLossyMapNote) << '"';
     } else {
       if (!ok) return Refused(number, SystemSubject(a.address), a.error);
       out_.Hex64(a.address) << "  socket ";
       out_.Dec(n.socketId) << ", die ";
       out_.Dec(n.dieId) << ", channel ";
       out_.Dec(n.channelId) << "  normalized ";
-      out_.Hex64(n.normalizedAddr) << "  ";
-      DramOf(n.socketId, n.dieId, n.channelId, a.dram);
+      out_.Hex64(n.normalizedAddr);
+      Dram(ShownDram(a.dram, n.socketId, n.dieId, n.channelId), "dram");
       if (a.lossyMap) {
         out_ << "  (slot 1 gives back ";
-        out_.Hex64(a.back) << ": the map loses its die and socket interleave bits)";
+        out_.Hex64(a.back) << ": " << std::string_view(kLossyMapNote) << ')';
       }
     }
   }
@@ -262,7 +258,7 @@ class Batch {
     const bool ok = a.verdict == Verdict::Ok;
     if (opts_.json) {
       out_ << "{\"line\":";
-      out_.Dec(number) << ",\"normalizedAddress\":\"";
+      out_.Dec(number) << ",\"direction\":\"normalized-to-system\",\"normalizedAddress\":\"";
       out_.Hex64(a.normalized) << "\",\"socket\":";
       out_.Dec(a.socket) << ",\"die\":";
       out_.Dec(a.die) << ",\"channel\":";
@@ -273,8 +269,10 @@ class Batch {
         return Refused(number, NormalizedSubject(a.normalized, a.socket, a.die, a.channel),
                        a.error);
       out_ << ",\"systemAddress\":\"";
-      out_.Hex64(a.system) << "\",\"dram\":";
-      DramOf(a.socket, a.die, a.channel, a.dram);
+      out_.Hex64(a.system) << '"';
+      const ShownDram dram(a.dram, a.socket, a.die, a.channel);
+      Dram(dram, "dram");
+      DramNote(dram);
     } else {
       if (!ok)
         return Refused(number, NormalizedSubject(a.normalized, a.socket, a.die, a.channel),
@@ -283,8 +281,8 @@ class Batch {
       out_.Dec(a.socket) << ", die ";
       out_.Dec(a.die) << ", channel ";
       out_.Dec(a.channel) << "  system ";
-      out_.Hex64(a.system) << "  ";
-      DramOf(a.socket, a.die, a.channel, a.dram);
+      out_.Hex64(a.system);
+      Dram(ShownDram(a.dram, a.socket, a.die, a.channel), "dram");
     }
   }
 

@@ -1,7 +1,5 @@
 #include "tools/platsim/translate/translate_output.h"
 
-#include "channel_config_table.h"
-#include "sim/dram/channel_geometry.h"
 #include "tools/platsim/translate/translate_session.h"
 #include "tools/common/hex_text.h"
 
@@ -17,10 +15,6 @@ std::string NormalizedSubject(uint64_t normalized, uint64_t socket, uint64_t die
                               uint64_t channel) {
   return "normalized address " + tools::Hex64(normalized) + " of socket " + std::to_string(socket) +
          " die " + std::to_string(die) + " channel " + std::to_string(channel);
-}
-
-bool HasDramSlot(unsigned socket, unsigned die, unsigned channel) {
-  return sim::dram::SlotOf(socket, die, channel) < atd::kChannelSlots;
 }
 
 void PrintFabricReads(std::ostream& out, const std::vector<sim::fabric::FabricRead>& reads) {

@@ -1,6 +1,5 @@
 #include "tools/platsim/translate/translation_report.h"
 
-#include "sim/dram/channel_geometry.h"
 #include "tools/common/hex_text.h"
 #include "tools/platsim/translate/dram_format.h"
 #include "tools/platsim/translate/translate_output.h"
@@ -19,19 +18,9 @@ void EndMessages(TranslateSession& s, const GlobalOptions& opts) {
   if (s.ShowMessages() && !opts.json) std::cout << "\n";
 }
 
-// A channel the ChannelConfigTable has no slot for gets zeros from the DRAM
-// translation; say so next to the coordinates.
-void AddDram(Report& r, const DramAddress& d, unsigned socket, unsigned die, unsigned channel,
-             const char* key) {
-  r.text << "DRAM                " << FormatDram(d) << "\n";
-  r.json[key] = DramJson(d);
-  const unsigned slot = sim::dram::SlotOf(socket, die, channel);
-  if (slot >= atd::kChannelSlots) {
-    r.text << "note                channel slot " << slot
-           << " is beyond the 16 slots of the channel configuration table: no DIMM geometry, "
-              "the coordinates are zeros\n";
-    r.json["dramNote"] = "channel slot " + std::to_string(slot) + " beyond the table";
-  }
+void AddDram(Report& r, const ShownDram& d, const char* key) {
+  r.text << "DRAM                " << DramText(d) << "\n";
+  AddDramJson(r.json, key, d);
 }
 
 // Completes the report: whether it stands, and what --diag and --trace add.
@@ -84,15 +73,18 @@ std::string ReportSys(TranslateSession& s, const GlobalOptions& opts, uint64_t a
   r.json["channel"] = n.channelId;
   r.json["csFabricId"] = tools::Hex(a.csFabricId);
   r.json["node"] = a.node;
-  AddDram(r, a.dram, n.socketId, n.dieId, n.channelId, "dram");
+  AddDram(r, ShownDram(a.dram, n.socketId, n.dieId, n.channelId), "dram");
   r.text << "back to system      " << tools::Hex64(a.back)
          << (a.lossyMap ? "  (differs: this map loses its die/socket interleave bits)"
                         : "  (round trip ok)")
          << "\n";
-  if (std::memcmp(&a.dram, &a.dramBack, sizeof a.dram) != 0)
-    r.text << "DRAM back           " << FormatDram(a.dramBack) << "  (differs)\n";
+  if (a.lossyMap) r.json["note"] = kLossyMapNote;
+  // Slot 1 decodes the coordinates again, of the same channel.
+  const ShownDram back(a.dramBack, n.socketId, n.dieId, n.channelId);
+  if (back.Has() && std::memcmp(&a.dram, &a.dramBack, sizeof a.dram) != 0)
+    r.text << "DRAM back           " << DramText(back) << "  (differs)\n";
   r.json["backToSystem"] = tools::Hex64(a.back);
-  r.json["dramBack"] = DramJson(a.dramBack);
+  AddDramJson(r.json, "dramBack", back);
   return "";
 }
 

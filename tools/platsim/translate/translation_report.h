@@ -6,6 +6,7 @@
 #include "dram_address.h"
 #include "sim/profile/profile.h"
 #include "tools/platsim/cli/commands.h"
+#include "tools/platsim/translate/dram_format.h"
 #include "tools/platsim/translate/translate_session.h"
 
 #include <cstdint>
@@ -23,10 +24,9 @@ struct Report {
 void BeginMessages(TranslateSession& s, const GlobalOptions& opts);
 void EndMessages(TranslateSession& s, const GlobalOptions& opts);
 
-// DRAM coordinates under `key`, with a note for a channel the
-// ChannelConfigTable has no slot for (its coordinates are zeros).
-void AddDram(Report& r, const DramAddress& d, unsigned socket, unsigned die, unsigned channel,
-             const char* key);
+// The "DRAM" line, and `key` in the JSON (null and the reason where there are
+// no coordinates).
+void AddDram(Report& r, const ShownDram& d, const char* key);
 
 // Completes the report: whether it stands, and what --diag and --trace add.
 void Finish(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error);
