@@ -5,14 +5,14 @@
 # Fails (non-zero) when the target crashes, times out on an input, runs out of
 # memory, leaks, or ends before libFuzzer's closing "Done" line (an exit in the
 # middle of a run). The input that did it and the whole log are then kept in
-# $FUZZ_FAILURES/<target>/ (default build/fuzz/fuzz-failures), and the path is
+# $FUZZ_FAILURES/<target>/ (default build/asan/fuzz-failures), and the path is
 # printed. FUZZ_SUMMARY names a file that gets one line per run.
 set -euo pipefail
 target="$1"
 seeds="$2"
 seconds="${FUZZ_SECONDS:-20}"
 name="$(basename "$target")"
-failures="${FUZZ_FAILURES:-build/fuzz/fuzz-failures}/$name"
+failures="${FUZZ_FAILURES:-build/asan/fuzz-failures}/$name"
 [[ $seconds =~ ^[0-9]+$ ]] || { echo "run-fuzz: FUZZ_SECONDS=$seconds is not a number of seconds"; exit 2; }
 [ -x "$target" ] || { echo "run-fuzz: $target is not an executable"; exit 2; }
 [ -d "$seeds" ] || { echo "run-fuzz: no seed corpus at $seeds"; exit 2; }

@@ -11,7 +11,7 @@ using namespace errors_test;
 class BertAppend : public AcpiPlatform {
  protected:
   // Installs a dummy table first, so the lookup has to walk past it.
-  void Setup(const Bytes& region) {
+  void InstallRegion(const Bytes& region) {
     Bytes other = sim::acpi::Header(0x50434146 /* "FACP" */, 36, 6);
     sim::acpi::SetChecksum(other);
     sim::acpi::Store(P()).Add(other);
@@ -29,7 +29,7 @@ class BertAppend : public AcpiPlatform {
 
 TEST_F(BertAppend, RawDataGoesAtTheEndOfTheRegion) {
   const Bytes old = Cat(Block(0x12, 20, 4, 0, 2), Pattern(4, 0xA0));
-  Setup(old);
+  InstallRegion(old);
   const uint64_t oldAddress = RegionAddress();
   const Bytes data = Pattern(10, 0x30);
   ASSERT_EQ(atd::AppendBertRecord(data.data(), 10, 1, 3), EFI_SUCCESS);
@@ -57,7 +57,7 @@ TEST_F(BertAppend, RawDataGoesAtTheEndOfTheRegion) {
 TEST_F(BertAppend, DataEntryGoesInFrontOfTheRawData) {
   const Bytes entries = Pattern(8, 0x50), raw = Pattern(6, 0xC0);
   const Bytes old = Cat(Cat(Block(0x21, 28, 6, 8, 1), entries), raw);
-  Setup(old);
+  InstallRegion(old);
   const Bytes entry = Pattern(12, 0x10);
   ASSERT_EQ(atd::AppendBertRecord(entry.data(), 12, 2, 1), EFI_SUCCESS);
   // Second fatal record: bit 2 joins bit 0; count 2 -> 3.
@@ -66,7 +66,7 @@ TEST_F(BertAppend, DataEntryGoesInFrontOfTheRawData) {
 }
 
 TEST_F(BertAppend, DataEntryWithoutRawDataCopiesNoRawData) {
-  Setup(Block(0, 20, 0, 0, 3));
+  InstallRegion(Block(0, 20, 0, 0, 3));
   const Bytes entry = MemoryErrorEntry(0x123456780, 2);
   ASSERT_EQ(atd::AppendBertRecord(entry.data(), static_cast<uint32_t>(entry.size()), 2, 2),
             EFI_SUCCESS);
@@ -81,7 +81,7 @@ TEST_F(BertAppend, SpareRegionBytesBehindTheRawDataAreZeroedNotStale) {
   // are not carried over, and the new region must not show pool contents.
   Bytes old = Cat(Block(0, 20, 4, 0, 3), Pattern(4, 0xA0));
   old.resize(64, 0x5A);
-  Setup(old);
+  InstallRegion(old);
   const Bytes entry = Pattern(16, 0x01);
   ASSERT_EQ(atd::AppendBertRecord(entry.data(), 16, 2, 0), EFI_SUCCESS);
   Bytes want = Cat(Cat(Block(0x12, 36, 4, 16, 0), entry), Pattern(4, 0xA0));
@@ -116,7 +116,7 @@ TEST_F(BertAppend, SeverityRulesAndEntryCount) {
     SCOPED_TRACE(::testing::Message() << "status 0x" << std::hex << c.status << " severity "
                                       << c.severity << " arg " << int(c.arg));
     Reset();
-    Setup(Block(c.status, 20, 0, 0, c.severity));
+    InstallRegion(Block(c.status, 20, 0, 0, c.severity));
     const uint8_t raw[2] = {1, 2};
     ASSERT_EQ(atd::AppendBertRecord(raw, 2, 1, c.arg), EFI_SUCCESS);
     const GenericErrorStatusBlock b = ReadBlock(Region());
@@ -130,7 +130,7 @@ TEST_F(BertAppend, SeverityRulesAndEntryCount) {
 }
 
 TEST_F(BertAppend, FullRegionTakesNoMoreRecords) {
-  Setup(Block(0x3FE0, 20, 0, 0, 3));
+  InstallRegion(Block(0x3FE0, 20, 0, 0, 3));
   const uint8_t raw[1] = {7};
   ASSERT_EQ(atd::AppendBertRecord(raw, 1, 1, 2), EFI_SUCCESS);
   const State full = Snapshot();
@@ -182,7 +182,7 @@ TEST_F(BertAppend, RefusalsChangeNothingAndKeepNoMemory) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Reset();
-    Setup(c.region);
+    InstallRegion(c.region);
     const State before = Snapshot();
     const Bytes data = Pattern(c.size, 0x40);
     EXPECT_EQ(atd::AppendBertRecord(c.nullData ? nullptr : data.data(), c.size, c.kind, 1),
@@ -220,7 +220,7 @@ TEST_F(BertAppend, DataEntryIntoABlockWithoutRawDataGoesRightAfterTheEntries) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Reset();
-    Setup(c.region);
+    InstallRegion(c.region);
     ASSERT_EQ(atd::AppendBertRecord(entry.data(), 12, 2, 2), EFI_SUCCESS);
     const Bytes r = Region();
     ASSERT_EQ(r.size(), c.region.size() + 12);
@@ -239,7 +239,7 @@ TEST_F(BertAppend, DataEntryIntoABlockWithoutRawDataGoesRightAfterTheEntries) {
 }
 
 TEST_F(BertAppend, SizeThatWouldWrapTheRegionLengthIsRefused) {
-  Setup(Block(0, 20, 0, 0, 3));
+  InstallRegion(Block(0, 20, 0, 0, 3));
   // The BERT claims a region almost 4 GiB long (only its head is real).
   auto* t = sim::acpi::Store(P()).Find(kBertSignature);
   const uint32_t huge = 0xFFFFFFF0;
@@ -297,7 +297,7 @@ TEST_F(BertAppend, LookupsInOrderAndTheirFailures) {
 }
 
 TEST_F(BertAppend, NullDataWithZeroSizeIsAnEmptyRecord) {
-  Setup(Block(0, 20, 0, 0, 3));
+  InstallRegion(Block(0, 20, 0, 0, 3));
   EXPECT_EQ(atd::AppendBertRecord(nullptr, 0, 1, 1), EFI_SUCCESS);
   EXPECT_EQ(Region(), Block(0x11, 20, 0, 0, 1));
 }

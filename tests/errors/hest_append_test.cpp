@@ -11,7 +11,7 @@ using namespace errors_test;
 
 class HestAppend : public AcpiPlatform {
  protected:
-  void Setup(uint32_t count, const Bytes& sources) {
+  void InstallTable(uint32_t count, const Bytes& sources) {
     sim::acpi::InstallBert(P(), Block(0, 20, 0, 0, 3));
     oldKey = sim::acpi::InstallHest(P(), count, sources);
     P().calls.clear();
@@ -30,7 +30,7 @@ class HestAppend : public AcpiPlatform {
 };
 
 TEST_F(HestAppend, SingleSourceRaisesLengthAndCountAndReinstalls) {
-  Setup(1, MachineCheckSource(0));
+  InstallTable(1, MachineCheckSource(0));
   const Bytes old = Hest();
   const Bytes source = MachineCheckSource(1);
   // Slot 4 ignores its third and fourth arguments: the count added is 1.
@@ -58,7 +58,7 @@ TEST_F(HestAppend, SingleSourceRaisesLengthAndCountAndReinstalls) {
 }
 
 TEST_F(HestAppend, SeveralSourcesAtOnceAddTheGivenCount) {
-  Setup(0, {});
+  InstallTable(0, {});
   const Bytes sources = Cat(GenericHardwareSource(1, 0x1000), MachineCheckSource(2));
   ASSERT_EQ(atd::AddHestErrorSources(sources.data(), static_cast<uint32_t>(sources.size()), 2, 0),
             EFI_SUCCESS);
@@ -104,7 +104,7 @@ TEST_F(HestAppend, CountMustAgreeWithTheStructuresGiven) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Reset();
-    Setup(c.oldCount, {});
+    InstallTable(c.oldCount, {});
     const Bytes before = Hest();
     EXPECT_EQ(
         atd::AddHestErrorSources(c.data.data(), static_cast<uint32_t>(c.data.size()), c.count, 0),
@@ -122,7 +122,7 @@ TEST_F(HestAppend, CountMustAgreeWithTheStructuresGiven) {
 }
 
 TEST_F(HestAppend, RefusalsBeforeAnythingChanges) {
-  Setup(0, {});
+  InstallTable(0, {});
   const Bytes before = Hest();
   const Bytes source = MachineCheckSource(1);
   EXPECT_EQ(atd::AddHestErrorSources(source.data(), 40, 0, 0), EFI_UNSUPPORTED);
@@ -138,7 +138,7 @@ TEST_F(HestAppend, RefusalsBeforeAnythingChanges) {
 }
 
 TEST_F(HestAppend, SizeThatWouldWrapTheLengthIsRefused) {
-  Setup(0, {});
+  InstallTable(0, {});
   auto* t = sim::acpi::Store(P()).Find(kHestSignature);
   const uint32_t huge = 0xFFFFFFF0;  // only the header is real
   std::memcpy(t->bytes.data() + 4, &huge, 4);
@@ -160,7 +160,7 @@ TEST_F(HestAppend, TableShorterThanItsCountFieldIsRefused) {
 }
 
 TEST_F(HestAppend, FailedUninstallKeepsTheOldTableAndInstallsNoSecond) {
-  Setup(1, MachineCheckSource(0));
+  InstallTable(1, MachineCheckSource(0));
   const Bytes original = Hest();
   P().Fail("UninstallAcpiTable", EFI_ACCESS_DENIED);
   const Bytes source = MachineCheckSource(1);
@@ -175,7 +175,7 @@ TEST_F(HestAppend, FailedUninstallKeepsTheOldTableAndInstallsNoSecond) {
 }
 
 TEST_F(HestAppend, FailedInstallPutsTheOriginalTableBack) {
-  Setup(2, Cat(MachineCheckSource(0), MachineCheckSource(1)));
+  InstallTable(2, Cat(MachineCheckSource(0), MachineCheckSource(1)));
   const Bytes original = Hest();
   P().Fail("InstallAcpiTable", EFI_OUT_OF_RESOURCES);
   const Bytes source = MachineCheckSource(2);

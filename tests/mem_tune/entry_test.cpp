@@ -161,7 +161,7 @@ TEST_F(MemTuneTest, TokenServiceMissingRegistersAndSetsFailWithNotReady) {
   Box()->tCL = 0x18;
   Send(0x2);
   EXPECT_TRUE(Smm().tokenWrites.empty());
-  EXPECT_EQ(Box()->Status, uint32_t(EFI_NOT_READY & 0xFFFFFFFF));
+  EXPECT_EQ(uint32_t{Box()->Status}, uint32_t(EFI_NOT_READY & 0xFFFFFFFF));
   // The setup variable is still updated.
   EXPECT_EQ(SetupData()[0xE8], 0x18);
   EXPECT_EQ(PostCodes(), (std::vector<uint8_t>{0xD1, 0xD2, 0xE0, 0xF4, 0xF7, 0xF8}));

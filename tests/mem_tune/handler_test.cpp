@@ -43,7 +43,7 @@ TEST_F(Handler, NoPendingRequestOnlyCompletes) {
   EXPECT_EQ(PostCodes(), std::vector<uint8_t>{0xD1});
   EXPECT_EQ(Box()->Sequence, 0x0208);
   EXPECT_EQ(Box()->Busy, 0);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   EXPECT_EQ(Box()->Request, 0u);
   EXPECT_EQ(Box()->Command, 0u);
   EXPECT_EQ(Box()->Reserved08, 0xCAFEF00Du);
@@ -67,7 +67,7 @@ TEST_F(Handler, MemClockThroughTheClockTable) {
   Send(0x1);
   EXPECT_EQ(Smm().tokenWrites, (std::vector<TokenWrite>{{1, 3, 0xE0604CE9, 48, EFI_SUCCESS}}));
   EXPECT_EQ(PostCodes(), (std::vector<uint8_t>{0xD1, 0xD2, 0xD4, 0xE0, 0xF4, 0xF7, 0xF8}));
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   EXPECT_EQ(SetupData()[0xE7], 48);
   // 1066 and 1067 are two rows; 933 sits after 1066.
   for (auto [mhz, code] : {std::pair{1066, 26}, {1067, 32}, {933, 28}, {333, 4}, {2200, 66}}) {
@@ -85,7 +85,7 @@ TEST_F(Handler, MemClockNotInTheTableWritesNothingButTheMarker) {
     Box()->MemClock = mhz;
     Send(0x1);
     EXPECT_TRUE(Smm().tokenWrites.empty()) << mhz;
-    EXPECT_EQ(Box()->Status, 0x0000000Eu) << mhz;
+    EXPECT_EQ(uint32_t{Box()->Status}, 0x0000000Eu) << mhz;
     EXPECT_EQ(PostCodes(), (std::vector<uint8_t>{0xD1, 0xD2, 0xE0, 0xF4, 0xF7, 0xF8})) << mhz;
     EXPECT_EQ(SetupChanges(before), (std::map<size_t, uint8_t>{{0xE6, 1}})) << mhz;
   }
@@ -96,7 +96,7 @@ TEST_F(Handler, MemClockTokenFailureSkipsD4AndIsReported) {
   Box()->MemClock = 1600;
   Send(0x1);
   EXPECT_EQ(PostCodes(), kSetCodes);
-  EXPECT_EQ(Box()->Status, 0x00000007u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0x00000007u);
   EXPECT_EQ(SetupData()[0xE7], 48);  // recorded all the same
 }
 
@@ -106,7 +106,7 @@ TEST_F(Handler, HoldAndReleaseCodesCompleteAtOnce) {
   EXPECT_EQ(PostCodes(), (std::vector<uint8_t>{0xD1, 0xD2, 0xF1}));
   Send(0x2000000);
   EXPECT_EQ(PostCodes(), (std::vector<uint8_t>{0xD1, 0xD2, 0xF2}));
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   EXPECT_TRUE(Smm().tokenWrites.empty());
   EXPECT_EQ(CallCount("SmmGetVariable"), 0u);
   EXPECT_EQ(SetupData(), before);
@@ -117,7 +117,7 @@ TEST_F(Handler, ReadCommandNeverTouchesTheSetupVariable) {
   EXPECT_EQ(PostCodes(), (std::vector<uint8_t>{0xD1, 0xD2, 0xD3}));
   EXPECT_EQ(CallCount("SmmLocateProtocol"), 0u);
   EXPECT_EQ(CallCount("SmmGetVariable"), 0u);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   EXPECT_EQ(Box()->MemClock, 1600);
 }
 
@@ -127,11 +127,11 @@ TEST_F(Handler, EnableWriteFailureIsNotReportedValueFailureIs) {
   Send(0x4000);
   EXPECT_EQ(Smm().tokenWrites, (std::vector<TokenWrite>{{1, 3, 0x2BC2CA69, 1, EFI_DEVICE_ERROR},
                                                         {2, 3, 0x1A82F1F6, 0x1234, EFI_SUCCESS}}));
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   // Calls are counted from the start: two so far, then enable, then value.
   p.Fail("ConfigTokenWrite", EFI_WRITE_PROTECTED, /*skip=*/3);
   Send(0x4000);
-  EXPECT_EQ(Box()->Status, uint32_t(EFI_WRITE_PROTECTED & 0xFFFFFFFF));
+  EXPECT_EQ(uint32_t{Box()->Status}, uint32_t(EFI_WRITE_PROTECTED & 0xFFFFFFFF));
   EXPECT_EQ(PostCodes(), kSetCodes);  // the setup variable is updated all the same
   EXPECT_EQ(SetupData()[0xF8], 0x34);
 }
@@ -210,7 +210,7 @@ TEST_P(EveryCommand, WritesItsTokensAndItsSetupBytes) {
   EXPECT_EQ(Smm().tokenWrites, tokens);
   EXPECT_EQ(SetupChanges(before), changes);
   EXPECT_EQ(PostCodes(), kSetCodes);
-  EXPECT_EQ(Box()->Status, status);
+  EXPECT_EQ(uint32_t{Box()->Status}, status);
   EXPECT_EQ(Box()->Sequence, 0x0401);
   EXPECT_EQ(Smm().variableWrites.size(), 1u);
   EXPECT_EQ(Smm().variableWrites[0].attributes, 7u);

@@ -13,6 +13,33 @@ namespace {
 
 const std::string kNone = "\u2014";  // an em dash: the cell is empty
 
+// Each pattern compiled once: building a std::regex costs more than the
+// whole table read, and every test process reads the tables at start-up.
+const std::regex& kFieldWidth() {
+  static const std::regex re(R"(^(0x[0-9A-F]+) \((\d+)\))");
+  return re;
+}
+const std::regex& kFieldLowByte() {
+  static const std::regex re(R"(^(0x[0-9A-F]+) \(low byte)");
+  return re;
+}
+const std::regex& kRegisterBits() {
+  static const std::regex re(R"(register (0x[0-9A-F]+) bits? (\d+)(?::(\d+))?)");
+  return re;
+}
+const std::regex& kSettings() {
+  static const std::regex re(R"(^settings (0x[0-9A-F]+))");
+  return re;
+}
+const std::regex& kCopyOfByte() {
+  static const std::regex re(R"(^copy of mailbox byte (0x[0-9A-F]+))");
+  return re;
+}
+const std::regex& kRunOfBytes() {
+  static const std::regex re(R"(^(\d+) \S+ 1$)");
+  return re;
+}
+
 // The data rows of a table file: cells without their padding. Comment lines
 // (#), the heading and the separator line are skipped.
 std::vector<std::vector<std::string>> Rows(const std::string& name) {
@@ -40,10 +67,9 @@ uint32_t Number(const std::string& s) {
 // "0x16 (1)", "0x21 (low byte of the 2-byte field)".
 std::optional<FieldRef> Field(const std::string& cell) {
   std::smatch m;
-  if (std::regex_search(cell, m, std::regex(R"(^(0x[0-9A-F]+) \((\d+)\))")))
+  if (std::regex_search(cell, m, kFieldWidth()))
     return FieldRef{uint16_t(Number(m[1])), uint8_t(Number(m[2]))};
-  if (std::regex_search(cell, m, std::regex(R"(^(0x[0-9A-F]+) \(low byte)")))
-    return FieldRef{uint16_t(Number(m[1])), 1};
+  if (std::regex_search(cell, m, kFieldLowByte())) return FieldRef{uint16_t(Number(m[1])), 1};
   return std::nullopt;
 }
 
@@ -58,16 +84,16 @@ std::vector<ValueField> ReadValueFields() {
     std::smatch m;
     ValueField v{};
     const std::string& src = r[2];
-    if (std::regex_search(src, m, std::regex(R"(register (0x[0-9A-F]+) bits? (\d+)(?::(\d+))?)"))) {
+    if (std::regex_search(src, m, kRegisterBits())) {
       v.source = src.rfind("`MemClock`", 0) == 0 ? ValueField::Source::Clock
                                                  : ValueField::Source::Register;
       v.from = Number(m[1]);
       v.hi = Number(m[2]);
       v.lo = m[3].matched ? Number(m[3]) : v.hi;
-    } else if (std::regex_search(src, m, std::regex(R"(^settings (0x[0-9A-F]+))"))) {
+    } else if (std::regex_search(src, m, kSettings())) {
       v.source = ValueField::Source::Settings;
       v.from = Number(m[1]);
-    } else if (std::regex_search(src, m, std::regex(R"(^copy of mailbox byte (0x[0-9A-F]+))"))) {
+    } else if (std::regex_search(src, m, kCopyOfByte())) {
       v.source = ValueField::Source::CopyOfByte;
       v.from = Number(m[1]);
     } else if (src == "set to 0") {
@@ -79,7 +105,7 @@ std::vector<ValueField> ReadValueFields() {
     }
     v.field.offset = uint16_t(Number(r[0]));
     // "7 × 1": a run of single bytes, one entry each.
-    if (std::regex_search(r[1], m, std::regex(R"(^(\d+) \S+ 1$)"))) {
+    if (std::regex_search(r[1], m, kRunOfBytes())) {
       for (uint32_t i = 0; i < Number(m[1]); ++i) {
         ValueField byte = v;
         byte.field = {uint16_t(v.field.offset + i), 1};

@@ -64,7 +64,7 @@ TEST(SmmProfile, DefaultPlatformIsServedAndReadsOneChannel) {
   box->Command = 0x80000000;
   box->Request = 4;
   sim::smm::RaiseSwSmi(p, 0x9D);
-  EXPECT_EQ(box->Status, 0u);
+  EXPECT_EQ(uint32_t{box->Status}, 0u);
   EXPECT_EQ(box->MemClock, 1600);
   EXPECT_EQ(box->EchoC8, 0x5A);
 }

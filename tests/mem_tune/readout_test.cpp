@@ -62,7 +62,7 @@ class Readout : public MemTuneTest {
 
 TEST_F(Readout, DefaultChannelGivesNamedTimings) {
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   EXPECT_EQ(Box()->MemClock, 1600);
   EXPECT_EQ(Box()->tCL, 22);
   EXPECT_EQ(Box()->tRAS, 52);
@@ -87,7 +87,7 @@ TEST_F(Readout, FieldsAndSettingsLandAtTheirOffsetsInRegisterOrder) {
   Box()->CallerC9 = 0xC3;
   sim::smm::MemoryController(p, 0).index = 0x00ABC123;  // another agent's selection
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   EXPECT_EQ(Box()->MemClock, 1500);
   ExpectFieldsFrom(0, 0x50000);
   // Every byte of the value fields that is not a register field.
@@ -142,7 +142,7 @@ TEST_F(Readout, UnknownClockCodeIsReportedRawAndTheRestIsFilled) {
   sim::smm::SetChannelRegister(p, 0, 0, 0x200, 0x00000003);
   Send(0x80000000);
   EXPECT_EQ(Box()->MemClock, 3);
-  EXPECT_EQ(Box()->Status, 0x0000000Eu);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0x0000000Eu);
   ExpectFieldsFrom(0, 0x50000);
   EXPECT_EQ(Box()->EchoC8, Box()->CallerC8);
 }
@@ -152,7 +152,7 @@ TEST_F(Readout, SecondChannelOfBusZero) {
   SetRegs(0, 1, 5);
   sim::smm::SetChannelRegister(p, 0, 1, 0x200, 0x30);
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   ExpectFieldsFrom(0, 0x150000);
   const auto mmio = p.trace.Mmio();
   ASSERT_GE(mmio.size(), 7u);
@@ -168,7 +168,7 @@ TEST_F(Readout, FamilyWithTwoChannelsSearchesNoOtherBus) {
   sim::smm::SetChannelRegister(p, 0x20, 0, 0x200, 0x30);
   const std::vector<uint8_t> before(BoxBytes() + 0x14, BoxBytes() + 0x80);
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0x0000000Eu);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0x0000000Eu);
   EXPECT_EQ(std::vector<uint8_t>(BoxBytes() + 0x14, BoxBytes() + 0x80), before);
   std::vector<sim::TraceEvent> want = {SaveIndex(0, 0)};
   for (uint32_t a : {0x50200u, 0x150200u}) {
@@ -186,7 +186,7 @@ TEST_F(Readout, EightChannelFamiliesTryChannelsZeroToSeven) {
     SetRegs(0, 7, 3);
     sim::smm::SetChannelRegister(p, 0, 7, 0x200, 0x30);
     Send(0x80000000);
-    EXPECT_EQ(Box()->Status, 0u) << std::hex << sig;
+    EXPECT_EQ(uint32_t{Box()->Status}, 0u) << std::hex << sig;
     ExpectFieldsFrom(0, 0x750000);
     sim::smm::SetChannelRegister(p, 0, 7, 0x200, 0);
   }
@@ -207,7 +207,7 @@ TEST_F(Readout, OtherBusSearchProbesDevices19To1FInOrder) {
   sim::smm::SetNode(p, 0x1C, 0x1022, 0x50);
   sim::smm::SetChannelRegister(p, 0x50, 0, 0x200, 0x30);
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   ExpectFieldsFrom(0x40, 0x150000);
 
   std::vector<sim::TraceEvent> want = {SaveIndex(0, 0)};
@@ -248,7 +248,7 @@ TEST_F(Readout, SignatureD00F00AlsoSearchesOtherBusesAndAbsentDevicesAreSkipped)
   SetRegs(0x70, 0, 1);
   sim::smm::SetChannelRegister(p, 0x70, 0, 0x200, 0x30);
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   ExpectFieldsFrom(0x70, 0x50000);
   // Devices 0x19-0x1E are absent: their vendor reads are all ones.
   EXPECT_EQ(p.trace.Mmio()[5], MmioR(0xE00C8000, 4, 0xFFFFFFFF));
@@ -263,7 +263,7 @@ TEST_F(Readout, NoChannelAnywhereLeavesTheValueFieldsAlone) {
   }
   std::fill(BoxBytes() + 0x14, BoxBytes() + 0x87, 0x6B);
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0x0000000Eu);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0x0000000Eu);
   for (size_t i = 0x14; i < 0x87; ++i) EXPECT_EQ(BoxBytes()[i], 0x6B) << i;
 }
 
@@ -305,7 +305,7 @@ TEST_F(Readout, IndexRegistersComeBackOnEveryPath) {
       restores.push_back(RestoreIndex(bus, 0x5A0000u + bus));
     }
     Send(0x80000000);
-    EXPECT_EQ(Box()->Status, c.status) << c.what;
+    EXPECT_EQ(uint32_t{Box()->Status}, c.status) << c.what;
     for (uint8_t bus : c.buses)
       EXPECT_EQ(sim::smm::MemoryController(p, bus).index, 0x5A0000u + bus) << c.what;
     const auto mmio = p.trace.Mmio();
@@ -321,7 +321,7 @@ TEST_F(MemTuneTest, NullSettingsRecordLeavesThoseFieldsAsTheCallerPutThem) {
   ASSERT_EQ(Boot(), EFI_SUCCESS);
   std::fill(BoxBytes() + 0x14, BoxBytes() + 0x87, 0x6B);
   Send(0x80000000);
-  EXPECT_EQ(Box()->Status, 0u);
+  EXPECT_EQ(uint32_t{Box()->Status}, 0u);
   EXPECT_EQ(Box()->MemClock, 1600);
   for (const ValueField& f : ValueFields()) {
     if (f.source != ValueField::Source::Settings) continue;

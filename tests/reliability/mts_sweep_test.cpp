@@ -233,7 +233,8 @@ TEST(FaultSweep, MemTuneSmmSmiCommands) {
           EXPECT_EQ(w.Box()->Request, 0u);
           EXPECT_EQ(w.Box()->Command, 0u);
           EXPECT_EQ(w.Box()->Busy, 0u);
-          EXPECT_EQ(w.Box()->Status, static_cast<uint32_t>(now.results.back() & 0xFFFFFFFF));
+          EXPECT_EQ(uint32_t{w.Box()->Status},
+                    static_cast<uint32_t>(now.results.back() & 0xFFFFFFFF));
           const std::string& n = c.name;
           if (n == "ConfigTokenWrite") {
             // Recorded with its status; a value write's status is the

@@ -377,7 +377,7 @@ void FeedChannels(AddressMap& am, DramMap& m, TranslationProtocol& protocol) {
   MarkSecondMap(am, m);
   for (const auto& [target, addr] : first) {
     const auto owner = std::find_if(am.channels.begin(), am.channels.end(),
-                                    [&](const Channel& c) { return c.fabricId == target; });
+                                    [id = target](const Channel& c) { return c.fabricId == id; });
     if (owner == am.channels.end()) continue;
     Channel* c = &*owner;
     NormRange r{m.index, false, 0, 0, addr, 0};
