@@ -17,19 +17,22 @@ phase() {
   shift
   local t0 c0 t1 c1
   t0=$(date +%s.%N)
-  c0=$(cpu)
+  times >"$work/times"
+  c0=$(cpu "$work/times")
   "$@" >"$work/$name.log" 2>&1 || { echo "phase $name failed: see $work/$name.log"; exit 1; }
   t1=$(date +%s.%N)
-  c1=$(cpu)
+  times >"$work/times"
+  c1=$(cpu "$work/times")
   results+=("$(awk -v n="$name" -v w="$t1 - $t0" -v c="$c1 - $c0" 'BEGIN {
     split(w, a, " - "); split(c, b, " - ")
     printf "%-22s wall %7.1f s   cpu %7.1f s", n, a[1] - a[2], b[1] - b[2] }')")
   echo "${results[-1]}"
 }
-# Processor seconds of every finished child of this shell (bash's `times`:
-# the second line is the children's user and system time).
+# Processor seconds of every finished child of this shell, from what bash's
+# `times` wrote (run in this shell itself: a subshell would count only its
+# own children). Its second line is the children's user and system time.
 cpu() {
-  times | sed -n 2p | awk '{
+  sed -n 2p "$1" | awk '{
     n = split($1 " " $2, f, " "); s = 0
     for (i = 1; i <= n; i++) { split(f[i], p, "m"); sub("s", "", p[2]); s += p[1] * 60 + p[2] }
     print s }'
