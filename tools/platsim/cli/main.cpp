@@ -1,5 +1,6 @@
 #include "sim/profile/profile.h"
 #include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/driver_build.h"
 
 #include <unistd.h>
 
@@ -12,9 +13,6 @@
 #include <iostream>
 #include <new>
 
-#ifndef PLATSIM_DRIVER_MESSAGES
-#define PLATSIM_DRIVER_MESSAGES 0
-#endif
 #ifndef PLATSIM_VERSION
 #define PLATSIM_VERSION "unknown"
 #endif
@@ -40,7 +38,6 @@ void AddToSubcommands(CLI::App& app, GlobalOptions& opts) {
   }
 }
 
-#if !PLATSIM_DRIVER_MESSAGES
 // --diag and --trace show the drivers' own messages, which only the driver
 // built with the diagnostic switch on produces. This program links the driver
 // as delivered (switch off, nothing formatted); for those two options the
@@ -70,7 +67,6 @@ int RunDiagBuild(char** argv) {
             << " (platsim with the drivers' messages built in): " << std::strerror(errno) << "\n";
   return 2;
 }
-#endif
 
 // A missing or unknown subcommand: the word that is not one, and the
 // subcommands of the command it follows. Other parse errors as they are.
@@ -99,9 +95,7 @@ std::string SubcommandHint(CLI::App& app, const CLI::ParseError& e) {
 }
 
 int Run(int argc, char** argv) {
-#if !PLATSIM_DRIVER_MESSAGES
-  if (WantsDriverMessages(argc, argv)) return RunDiagBuild(argv);
-#endif
+  if (!kDriverMessagesBuiltIn && WantsDriverMessages(argc, argv)) return RunDiagBuild(argv);
   CLI::App app{"platsim: the simulated platform of AddrTranslateDxe and MemTuneSmm", "platsim"};
   GlobalOptions opts;
   app.set_version_flag("--version", "platsim " PLATSIM_VERSION);
