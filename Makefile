@@ -9,8 +9,9 @@
 #   make quick R=... PRESET=asan   the same in the sanitizer tree
 #   make test-phases   time a clean `make test` by phase (bench/make_test_phases.sh)
 #   make install PREFIX=/opt/tivfw DESTDIR=/tmp/stage   tools, images, headers, docs
+#   make package       the two Debian packages, in build/host/packages/
 .PHONY: all deps build build-asan build-both run test test-host test-asan test-fuzz \
-        fuzz quick test-phases format clean map-picture install
+        fuzz quick test-phases format clean map-picture install package
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -19,8 +20,9 @@ PLATSIM = build/host/tools/platsim/platsim
 PREFIX ?= /usr/local
 # What an installation and the packages hold (packaging/CMakeLists.txt), and
 # nothing more: no test or benchmark is built for them.
-INSTALLED_TARGETS = platsim platsim-diag fvtool AddrTranslateDxe MemTuneSmm integration_depex
-                
+INSTALLED_TARGETS = platsim platsim-diag fvtool AddrTranslateDxe MemTuneSmm integration_depex \
+                    tivfw_package_files
+
 all: build
 
 deps:
@@ -82,6 +84,12 @@ install: deps
 	$(CMAKE) --preset host
 	$(CMAKE) --build --preset host -j $(JOBS) --target $(INSTALLED_TARGETS)
 	DESTDIR="$(DESTDIR)" $(CMAKE) --install build/host --prefix "$(PREFIX)"
+
+package: deps
+	$(CMAKE) --preset host
+	$(CMAKE) --build --preset host -j $(JOBS) --target $(INSTALLED_TARGETS)
+	cd build/host && cpack
+	@ls -l build/host/packages/*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
