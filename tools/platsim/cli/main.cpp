@@ -16,6 +16,9 @@
 #ifndef PLATSIM_VERSION
 #define PLATSIM_VERSION "unknown"
 #endif
+#ifndef PLATSIM_DIAG_FROM_BIN
+#define PLATSIM_DIAG_FROM_BIN "../libexec/tivfw"
+#endif
 
 namespace platsim {
 
@@ -52,6 +55,9 @@ bool WantsDriverMessages(int argc, char** argv) {
   return false;
 }
 
+// It lies beside this program in the build tree, and in the libexec folder
+// of an installation (PLATSIM_DIAG_FROM_BIN, relative to the bin folder, so an
+// installation moved to another prefix still finds it).
 int RunDiagBuild(char** argv) {
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -61,10 +67,13 @@ int RunDiagBuild(char** argv) {
     dir = self;
     dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
   }
-  const std::string diag = dir + "/platsim-diag";
+  const std::string beside = dir + "/platsim-diag";
+  const std::string installed = dir + "/" PLATSIM_DIAG_FROM_BIN "/platsim-diag";
+  const std::string& diag = ::access(beside.c_str(), X_OK) == 0 ? beside : installed;
   ::execv(diag.c_str(), argv);
-  std::cerr << "platsim: error: --diag and --trace need " << diag
-            << " (platsim with the drivers' messages built in): " << std::strerror(errno) << "\n";
+  std::cerr << "platsim: error: --diag and --trace need platsim-diag (platsim with the drivers' "
+               "messages built in), beside platsim or as "
+            << installed << ": " << std::strerror(errno) << "\n";
   return 2;
 }
 
