@@ -8,13 +8,20 @@
 #   make quick R='Decode.*'    ... or the tests whose name matches, host tree
 #   make quick R=... PRESET=asan   the same in the sanitizer tree
 #   make test-phases   time a clean `make test` by phase (bench/make_test_phases.sh)
+#   make install PREFIX=/opt/tivfw DESTDIR=/tmp/stage   tools, images, headers, docs
+#   make package       the two Debian packages, in build/host/packages/
 .PHONY: all deps build build-asan build-both run test test-host test-asan test-fuzz \
-        fuzz quick test-phases format clean map-picture
+        fuzz quick test-phases format clean map-picture install package
 
 CMAKE ?= cmake
 CTEST ?= ctest
 JOBS  ?= $(shell nproc)
 PLATSIM = build/host/tools/platsim/platsim
+PREFIX ?= /usr/local
+# What an installation and the packages hold (packaging/CMakeLists.txt), and
+# nothing more: no test or benchmark is built for them.
+INSTALLED_TARGETS = platsim platsim-diag fvtool AddrTranslateDxe MemTuneSmm integration_depex \
+                    tivfw_package_files
 
 all: build
 
@@ -72,6 +79,17 @@ map-picture: deps
 	$(CMAKE) --build --preset host -j $(JOBS) --target platsim
 	$(PLATSIM) map --svg build/address-map.svg > /dev/null
 	rsvg-convert -o docs/address-map.png build/address-map.svg
+
+install: deps
+	$(CMAKE) --preset host
+	$(CMAKE) --build --preset host -j $(JOBS) --target $(INSTALLED_TARGETS)
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install build/host --prefix "$(PREFIX)"
+
+package: deps
+	$(CMAKE) --preset host
+	$(CMAKE) --build --preset host -j $(JOBS) --target $(INSTALLED_TARGETS)
+	cd build/host && cpack
+	@ls -l build/host/packages/*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

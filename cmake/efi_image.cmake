@@ -48,6 +48,8 @@ endif()
 file(WRITE ${TIV_EFI_LDS} "${tiv_lds_bss}")
 set(TIV_EFI_IMAGE_START ${CMAKE_SOURCE_DIR}/startup/image_start.S)
 file(GLOB TIV_EFI_COMPILER_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/compiler_support/*.c)
+# Every image carries the project's version string (startup/image_version.c).
+set(TIV_EFI_IMAGE_VERSION ${CMAKE_SOURCE_DIR}/startup/image_version.c)
 
 # Code that runs once at start-up or on a rare error path is built for size
 # inside the images (-Os); the translations keep -O2. Only targets marked
@@ -66,7 +68,10 @@ function(tiv_add_efi_image NAME)
   endif()
   set(objs ${NAME}_objs)
   add_library(${objs} OBJECT ${TIV_EFI_IMAGE_START} ${TIV_EFI_COMPILER_SUPPORT_SOURCES}
-                             ${image_UNPARSED_ARGUMENTS})
+                             ${TIV_EFI_IMAGE_VERSION} ${image_UNPARSED_ARGUMENTS})
+  # Source properties belong to a folder: set for the folder of each image.
+  set_source_files_properties(${TIV_EFI_IMAGE_VERSION} TARGET_DIRECTORY ${objs} PROPERTIES
+                              COMPILE_DEFINITIONS TIV_VERSION="${PROJECT_VERSION}")
   target_compile_options(${objs} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TIV_EFI_CXXFLAGS}>
                                         $<$<COMPILE_LANGUAGE:C,ASM>:${TIV_EFI_CFLAGS}>)
   set_target_properties(${objs} PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF
@@ -79,7 +84,7 @@ function(tiv_add_efi_image NAME)
   add_custom_command(
     OUTPUT ${so} ${map}
     COMMAND ${TIV_LD} -shared -Bsymbolic -nostdlib -znocombreloc --no-undefined --gc-sections
-            -Map=${map} -T ${TIV_EFI_LDS} -e EfiImageStart
+            -Map=${map} -T ${TIV_EFI_LDS} -e EfiImageStart -u TivImageVersion
             $<TARGET_OBJECTS:${objs}> -o ${so} -L/usr/lib -lefi -lgnuefi
     DEPENDS ${objs} $<TARGET_OBJECTS:${objs}>
     COMMAND_EXPAND_LISTS VERBATIM)

@@ -1,38 +1,17 @@
-// platsim's command table, its global options and the two ways a command
-// fails. Each family of subcommands lives in a folder of its own and adds
-// itself to the application here.
+// platsim's command table. Each family of subcommands lives in a folder of
+// its own and adds itself to the application here. Only the files that build
+// the command line include it (CLI11 is the heaviest header of the program);
+// the rest take the options and the two ways a command fails from options.h.
 #pragma once
 
-#include "tools/common/input_error.h"
+#include "tools/platsim/cli/options.h"
 #include "tools/platsim/cli/parse_number.h"
 
 #include <CLI/CLI.hpp>
 
-#include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace platsim {
-
-struct GlobalOptions {
-  std::string profile;  // empty: the built-in default platform
-  bool json = false;
-  bool trace = false;
-  bool diag = false;
-};
-
-// A mistake of the user (bad address, unknown channel, unreadable file...):
-// printed as "platsim: error: <what>" with exit code 2 (an empty message: the
-// command has already said what was wrong). The input files of tools/common
-// refuse with the same error.
-using UserError = tools::InputError;
-
-// The firmware refused, or what it answered does not hold: exit code 1. The
-// message, if any, is printed as "platsim: error: <what>"; an empty one means
-// the command has already said everything.
-struct Refusal : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // Puts the command's exit codes at the head of its help footer: 0 `zero`,
 // 1 `one` (none when empty), 2 a usage or input error, which includes a

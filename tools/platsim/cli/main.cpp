@@ -1,5 +1,6 @@
 #include "sim/profile/profile.h"
 #include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/driver_build.h"
 
 #include <unistd.h>
 
@@ -12,11 +13,11 @@
 #include <iostream>
 #include <new>
 
-#ifndef PLATSIM_DRIVER_MESSAGES
-#define PLATSIM_DRIVER_MESSAGES 0
-#endif
 #ifndef PLATSIM_VERSION
 #define PLATSIM_VERSION "unknown"
+#endif
+#ifndef PLATSIM_DIAG_FROM_BIN
+#define PLATSIM_DIAG_FROM_BIN "../libexec/tivfw"
 #endif
 
 namespace platsim {
@@ -40,7 +41,6 @@ void AddToSubcommands(CLI::App& app, GlobalOptions& opts) {
   }
 }
 
-#if !PLATSIM_DRIVER_MESSAGES
 // --diag and --trace show the drivers' own messages, which only the driver
 // built with the diagnostic switch on produces. This program links the driver
 // as delivered (switch off, nothing formatted); for those two options the
@@ -55,6 +55,9 @@ bool WantsDriverMessages(int argc, char** argv) {
   return false;
 }
 
+// It lies beside this program in the build tree, and in the libexec folder
+// of an installation (PLATSIM_DIAG_FROM_BIN, relative to the bin folder, so an
+// installation moved to another prefix still finds it).
 int RunDiagBuild(char** argv) {
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -64,13 +67,15 @@ int RunDiagBuild(char** argv) {
     dir = self;
     dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
   }
-  const std::string diag = dir + "/platsim-diag";
+  const std::string beside = dir + "/platsim-diag";
+  const std::string installed = dir + "/" PLATSIM_DIAG_FROM_BIN "/platsim-diag";
+  const std::string& diag = ::access(beside.c_str(), X_OK) == 0 ? beside : installed;
   ::execv(diag.c_str(), argv);
-  std::cerr << "platsim: error: --diag and --trace need " << diag
-            << " (platsim with the drivers' messages built in): " << std::strerror(errno) << "\n";
+  std::cerr << "platsim: error: --diag and --trace need platsim-diag (platsim with the drivers' "
+               "messages built in), beside platsim or as "
+            << installed << ": " << std::strerror(errno) << "\n";
   return 2;
 }
-#endif
 
 // A missing or unknown subcommand: the word that is not one, and the
 // subcommands of the command it follows. Other parse errors as they are.
@@ -99,9 +104,7 @@ std::string SubcommandHint(CLI::App& app, const CLI::ParseError& e) {
 }
 
 int Run(int argc, char** argv) {
-#if !PLATSIM_DRIVER_MESSAGES
-  if (WantsDriverMessages(argc, argv)) return RunDiagBuild(argv);
-#endif
+  if (!kDriverMessagesBuiltIn && WantsDriverMessages(argc, argv)) return RunDiagBuild(argv);
   CLI::App app{"platsim: the simulated platform of AddrTranslateDxe and MemTuneSmm", "platsim"};
   GlobalOptions opts;
   app.set_version_flag("--version", "platsim " PLATSIM_VERSION);

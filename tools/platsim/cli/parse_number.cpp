@@ -1,6 +1,6 @@
 #include "tools/platsim/cli/parse_number.h"
 
-#include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/options.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 
 #include "sim/platform/platform.h"
 #include "sim/profile/profile.h"
-#include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/options.h"
 
 #include <string>
 

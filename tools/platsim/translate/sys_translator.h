@@ -4,7 +4,7 @@
 #pragma once
 
 #include "sim/profile/profile.h"
-#include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/options.h"
 
 #include <memory>
 #include <string>

@@ -3,6 +3,7 @@
 #include "sim/profile/profile.h"
 #include "tools/common/input_file.h"
 #include "tools/common/line_writer.h"
+#include "tools/platsim/cli/parse_number.h"
 #include "tools/platsim/translate/dram_format.h"
 #include "tools/platsim/translate/translate_output.h"
 #include "tools/platsim/translate/translate_session.h"

@@ -9,7 +9,7 @@
 // translated is reported with its number and does not stop the others.
 #pragma once
 
-#include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/options.h"
 
 #include <string>
 

@@ -7,6 +7,7 @@
 #include "tools/common/size_text.h"
 #include "tools/common/hex_text.h"
 
+#include <iostream>
 #include <cstring>
 
 namespace platsim {

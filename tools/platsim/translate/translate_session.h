@@ -9,7 +9,7 @@
 #include "harness/addr_translate_driver.h"
 #include "sim/fabric/data_fabric.h"
 #include "sim/uart/console.h"
-#include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/options.h"
 #include "translation_protocol.h"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 
 #include "dram_address.h"
 #include "sim/profile/profile.h"
-#include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/options.h"
 #include "tools/platsim/translate/dram_format.h"
 #include "tools/platsim/translate/translate_session.h"
 

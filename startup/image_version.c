@@ -1,0 +1,9 @@
+/* The release an image was built from, the same one every tool's --version
+ * and the packages name: "tivfw version X.Y.Z" in the image's data, where
+ * `strings` or a search of the flash finds it. The link keeps it (-u) though
+ * no code reads it. */
+#ifndef TIV_VERSION
+#error "TIV_VERSION comes from the build (the project's version)"
+#endif
+
+const char TivImageVersion[] = "tivfw version " TIV_VERSION;
