@@ -17,7 +17,7 @@ class TranslationSlots : public ::testing::Test {
   void SetUp() override {
     atd::ResetDriverGlobals();
     // An all-zero channel table: no chip select is enabled anywhere.
-    atd::gChannelConfigTable = reinterpret_cast<atd::ChannelConfigTable*>(table.data());
+    atd::gChannelConfigTable = reinterpret_cast<ChannelConfigTable*>(table.data());
   }
   void TearDown() override { atd::ResetDriverGlobals(); }
 
