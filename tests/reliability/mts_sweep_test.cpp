@@ -1,7 +1,7 @@
-// Every platform call of MemTuneSmm made to fail in turn: its image entry
-// (constructors, lookups, registration) and the SMI commands that reach a
-// service (token writes, the setup-variable update with its variable
-// lookup, read, working-copy allocation and write-back).
+// Every platform call of MemTuneSmm's SMI commands that reach a service made
+// to fail in turn: token writes, the setup-variable update with its variable
+// lookup, read, working-copy allocation and write-back. (The image entry's
+// calls are swept with its other failures in tests/mem_tune/entry_test.cpp.)
 #include "mem_tune/driver_entry.h"
 #include "mem_tune/driver_globals.h"
 #include "mem_tune/setup_variable.h"
@@ -9,6 +9,7 @@
 #include "sim/smm/profile_smm.h"
 #include "sim/smm/smm.h"
 #include "tests/reliability/fault_sweep.h"
+#include "tests/reliability/mts_world.h"
 
 #include <gtest/gtest.h>
 
@@ -18,124 +19,8 @@
 namespace {
 
 using rel::FailedCall;
-const std::u16string kSetup = u"TivSetup";
-
-// The SMM platform of the default profile sections.
-struct MtsWorld {
-  sim::Platform p;
-  EFI_STATUS image = EFI_SUCCESS;
-  explicit MtsWorld(bool boot) {
-    using namespace sim::profile;
-    LoadSmm(DefaultSmm(), "$.smm", p);
-    LoadMemTuneProvider(DefaultMemTuneProvider(), "$.memTuneProvider", p);
-    LoadVariables(DefaultVariables(), "$.variables", p);
-    LoadMemoryController(DefaultMemoryController(), "$.memoryController", p);
-    if (boot) {
-      EXPECT_EQ(Boot(), EFI_SUCCESS);
-    }
-  }
-  EFI_STATUS Boot() { return image = mts::ImageEntry(p.ImageHandle(), p.SystemTable()); }
-  sim::smm::SmmState& Smm() { return sim::smm::Smm(p); }
-  MemTuneMailbox* Box() { return sim::smm::Mailbox(p); }
-  std::vector<uint8_t> Setup() {
-    return sim::smm::FindVariable(p, kSetup, mts::kTivSetupGuid)->data;
-  }
-  std::vector<uint8_t> Post() const {
-    std::vector<uint8_t> out;
-    for (auto& e : p.trace.PortWrites(0x80)) out.push_back(static_cast<uint8_t>(e.value));
-    return out;
-  }
-  bool Has(uint8_t code) const {
-    for (uint8_t c : Post())
-      if (c == code) return true;
-    return false;
-  }
-  // A pending read request: EFI_ACCESS_DENIED (mailbox left alone) when the
-  // handler cannot tell where SMRAM is.
-  EFI_STATUS ReadRequest() {
-    Box()->Command = kMailboxCommandReadCurrent;
-    Box()->Request = kMailboxRequestPending;
-    sim::smm::RaiseSwSmi(p, 0x9D);
-    return Smm().smiResults.back();
-  }
-};
-
-struct EntryOutcome {
-  bool injected;           // the image returns the injected status
-  bool registered;         //
-  bool rangeList;          // the SMRAM range list is read (range count > 0)
-  bool mailbox;            // the mailbox provider was found
-  bool tokens;             // the token service was found
-  int extraCalls;          // -1: later calls as without failure; else calls after the failure
-  bool mapped = true;      // the memory map vouched for the shared records
-  size_t smramBlocks = 1;  // SMRAM pool blocks kept by a registered image
-};
-
-EntryOutcome ExpectedEntry(const FailedCall& c) {
-  const std::string& n = c.name;
-  if ((n == "LocateProtocol" && c.occurrence == 0) || n == "GetSmstLocation")
-    return {true, false, false, false, false, 0};
-  if (n == "LocateProtocol" && c.occurrence == 1) return {false, true, false, true, true, -1};
-  if (n == "GetCapabilities" || (n == "SmmAllocatePool" && c.occurrence == 0))
-    return {false, true, false, true, true, -1};
-  if (n == "SmmLocateProtocol" && c.occurrence == 0) return {true, false, false, false, false, 1};
-  if (n == "LocateProtocol" && c.occurrence == 2) return {false, true, true, false, true, -1};
-  // The memory map (taken into a temporary SMM pool buffer): without it no
-  // shared record is served; a buffer that cannot be returned stays.
-  if (n == "GetMemoryMap" || (n == "SmmAllocatePool" && c.occurrence == 1))
-    return {false, true, true, true, true, -1, false};
-  if (n == "SmmFreePool") return {false, true, true, true, true, -1, true, 2};
-  if (n == "SmmLocateProtocol" && c.occurrence == 1) return {false, true, true, true, false, -1};
-  if (n == "SwSmiRegister") return {true, false, false, true, true, 1};
-  ADD_FAILURE() << "no expectation for " << c.Label();
-  return {};
-}
-
-TEST(FaultSweep, MemTuneSmmImageEntry) {
-  const size_t cases = rel::Sweep<MtsWorld>(
-      [] { return std::make_unique<MtsWorld>(false); }, [](MtsWorld& w) { w.Boot(); },
-      [](MtsWorld& w, const FailedCall& c) {
-        const EntryOutcome want = ExpectedEntry(c);
-        EXPECT_EQ(w.image, want.injected ? c.status : EFI_SUCCESS);
-        EXPECT_EQ(w.Smm().registrations.size(), want.registered ? 1u : 0u);
-        if (want.extraCalls >= 0) {
-          // Nothing after the failed step but freeing the range list.
-          rel::Calls expected = c.UpToFailure();
-          if (want.extraCalls == 1) expected.push_back("SmmFreePool");
-          EXPECT_EQ(w.p.calls, expected);
-        }
-        if (!want.registered) {
-          // A failed image keeps nothing in SMRAM.
-          EXPECT_EQ(sim::smm::SmramOutstandingBlocks(w.p), 0u);
-          return;
-        }
-        EXPECT_EQ(mts::gSmramRangeCount > 0, want.rangeList);
-        EXPECT_EQ(mts::gMailbox != nullptr, want.mailbox);
-        EXPECT_EQ(mts::gTokenService != nullptr, want.tokens);
-        // The range list stays in SMRAM (and a map buffer whose free failed).
-        EXPECT_LE(sim::smm::SmramOutstandingBlocks(w.p), want.smramBlocks);
-        // An SMI afterwards: refused without a range list or a memory map
-        // that vouches for the records, unserved
-        // without a mailbox, served otherwise; never a crash.
-        const uint16_t sequence = w.Box()->Sequence;
-        const EFI_STATUS smi = w.ReadRequest();
-        if (want.mailbox && (!want.rangeList || !want.mapped)) {
-          EXPECT_EQ(smi, EFI_ACCESS_DENIED);
-          EXPECT_EQ(w.Box()->Request, kMailboxRequestPending);
-          EXPECT_EQ(w.Box()->Sequence, sequence);
-        } else if (!want.mailbox) {
-          EXPECT_EQ(smi, EFI_SUCCESS);
-          EXPECT_EQ(w.Box()->Request, kMailboxRequestPending);
-        } else {
-          EXPECT_EQ(smi, EFI_SUCCESS);
-          EXPECT_EQ(w.Box()->Request, 0u);
-          EXPECT_EQ(w.Box()->Sequence, static_cast<uint16_t>(sequence + 0x101));
-        }
-      });
-  std::printf("fault-injection cases (MemTuneSmm image entry): %zu\n", cases);
-  ::testing::Test::RecordProperty("cases", static_cast<int>(cases));
-  EXPECT_EQ(cases, 2u * 14);
-}
+using rel::kSetup;
+using rel::MtsWorld;
 
 // ---- SMI commands ---------------------------------------------------------------
 

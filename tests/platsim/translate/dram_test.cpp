@@ -1,7 +1,7 @@
 // platsim translate dram: from the DRAM coordinates that slot 2 gives for a
 // system address back to that address (less the bytes of one access), and
 // clear refusals for coordinates no address has.
-#include "platsim_run.h"
+#include "tests/platsim/platsim_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

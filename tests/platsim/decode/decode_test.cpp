@@ -3,7 +3,7 @@
 // snapshots; damaged files; usage errors.
 #include "addr_translate/errors/error_slots.h"
 #include "diag/boot_services_table.h"
-#include "record_bytes.h"
+#include "tests/platsim/records/record_bytes.h"
 #include "sim/acpi/acpi_tables.h"
 #include "sim/platform/platform.h"
 #include "tests/platsim/platsim_run.h"

@@ -1,5 +1,5 @@
 // The simulated SMM services the driver's tests rely on.
-#include "fixture.h"
+#include "tests/mem_tune/fixture.h"
 
 namespace mttest {
 namespace {

@@ -4,7 +4,7 @@
 // 80-byte layouts, bank and row extension, the error status and memory error
 // type texts, sections that are only dumped, and what is a note rather than
 // damage (reserved severities, bad timestamps, Block Status bits).
-#include "record_bytes.h"
+#include "tests/platsim/records/record_bytes.h"
 #include "tools/platsim/records/record_render.h"
 
 #include <gtest/gtest.h>

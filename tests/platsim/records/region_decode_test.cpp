@@ -1,6 +1,6 @@
 // Boot error regions, good and damaged, built from the public layouts: what
 // is decoded, and each fault with its offset, field, expected and found.
-#include "record_bytes.h"
+#include "tests/platsim/records/record_bytes.h"
 #include "tools/platsim/records/record_render.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The profile section "channelConfig": fields by name and index, raw bytes,
 // channel geometries, its dump, and errors that name their JSON path.
-#include "dram_test_support.h"
+#include "tests/dram/dram_test_support.h"
 
 #include "sim/dram/channel_config_profile.h"
 #include "sim/dram/channel_config_store.h"

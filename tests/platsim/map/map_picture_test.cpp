@@ -3,7 +3,7 @@
 // system addresses have the colour of the map (or the hole) that is there, as
 // the picture's own legend shows it. The interleave strip shows the channel
 // that the hashed interleave gives each granule.
-#include "map_test_support.h"
+#include "tests/platsim/map/map_test_support.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // The simulated ACPI table store behind the two protocols: what the driver's
 // appends rely on (copies on install, keys, list order, end of list).
-#include "acpi_fixture.h"
+#include "tests/errors/acpi_fixture.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // platsim translate sys|norm over lists: one boot, one result per line, the
 // same answers as one address at a time, bad lines reported by number
 // without stopping the rest, and an exit code that says whether any failed.
-#include "platsim_run.h"
+#include "tests/platsim/platsim_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -2,7 +2,7 @@
 // or input), --version, the global options after any subcommand and in every
 // help, standard input as "-", files that cannot be inputs refused before
 // they are read, and output that is the same on every run.
-#include "platsim_run.h"
+#include "tests/platsim/platsim_run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // BERT and HEST tables as dumped from the ACPI tables, good and damaged.
-#include "record_bytes.h"
+#include "tests/platsim/records/record_bytes.h"
 #include "tools/platsim/records/record_render.h"
 
 #include <gtest/gtest.h>

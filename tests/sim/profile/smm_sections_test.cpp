@@ -1,6 +1,6 @@
 // The SMM profile sections: the defaults describe a served platform, dumps
 // load back to the same platform, and mistakes name their JSON path.
-#include "fixture.h"
+#include "tests/mem_tune/fixture.h"
 #include "sim/smm/profile_smm.h"
 
 namespace mttest {

@@ -1,7 +1,7 @@
 // DRAM coordinates back to normalized addresses on a hand-written slot, where
 // the answer follows from the slot's bit layout alone: A[12:3] column,
 // A[16:13] bank, A[17] rank multiplier, A[29:18] row, A[30] chip select.
-#include "dram_test_support.h"
+#include "tests/dram/dram_test_support.h"
 
 #include "sim/dram/dram_to_normalized.h"
 

@@ -3,8 +3,8 @@
 // slot (socket + die) * 8 + channel is 16 or more) "none" with the reason in
 // text and null with the reason in JSON, never the zeros the driver writes.
 // The answers of a list have the keys of the one-address answer.
-#include "platsim_run.h"
-#include "tests/decode/record_bytes.h"
+#include "tests/platsim/platsim_run.h"
+#include "tests/platsim/records/record_bytes.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 // The simulator's UART model, the POST-frame capture and the console that
 // platsim uses to show the drivers' messages.
-#include "backend_test_support.h"
+#include "tests/backends/backend_test_support.h"
 #include "diag/fatal_stop.h"
 #include "hw/hw.h"
 #include "sim/uart/console.h"

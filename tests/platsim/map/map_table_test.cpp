@@ -1,7 +1,7 @@
 // platsim map as a table and as JSON: the default platform's maps and
 // channels, the second map of a channel, and the consistency check on
 // register profiles built to have one defect each.
-#include "map_test_support.h"
+#include "tests/platsim/map/map_test_support.h"
 
 #include <nlohmann/json.hpp>
 

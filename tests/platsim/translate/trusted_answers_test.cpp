@@ -1,6 +1,6 @@
 // Answers platsim must not give: each case once exited 0 with a wrong result.
 // Now each ends in a clear refusal (exit code 1) that says what is wrong.
-#include "platsim_run.h"
+#include "tests/platsim/platsim_run.h"
 
 #include <gtest/gtest.h>
 
