@@ -13,7 +13,7 @@
 #include "pi/smm_sw_dispatch.h"
 #include "pi/smm_variable.h"
 #include "platform_topology_protocol.h"
-#include "tools/fvtool/add_spec.h"
+#include "tools/fvtool/insertion_request.h"
 #include "tools/fvtool/depex.h"
 #include "tools/fvtool/edk2_files.h"
 #include "tools/fvtool/errors.h"
@@ -297,23 +297,23 @@ TEST(FvtoolIntegration, AddItemsParseAndRefuseClearly) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     try {
-      const fvtool::AddSpec s = fvtool::ParseAddSpec(c.text);
+      const fvtool::InsertionRequest s = fvtool::ParseInsertionRequest(c.text);
       EXPECT_EQ(c.failure, nullptr);
     } catch (const fvtool::InputError& e) {
       ASSERT_NE(c.failure, nullptr) << e.what();
       EXPECT_NE(std::string(e.what()).find(c.failure), std::string::npos) << e.what();
     }
   }
-  const fvtool::AddSpec full = fvtool::ParseAddSpec(cases[0].text);
+  const fvtool::InsertionRequest full = fvtool::ParseInsertionRequest(cases[0].text);
   EXPECT_TRUE(full.smm);
   EXPECT_EQ(full.path, "a.efi");
   EXPECT_EQ(full.inf, "b.inf");
   EXPECT_EQ(full.name, "N");
   EXPECT_EQ(full.depex, "gA AND gB");
   // The INF's module type must fit the item's type.
-  fvtool::AddSpec wrong =
-      fvtool::ParseAddSpec("smm:x.efi,inf=" + Integration("AddrTranslateDxe/AddrTranslateDxe.inf"));
-  EXPECT_THROW(fvtool::ResolveAddSpec(wrong, TestNames()), fvtool::InputError);
+  fvtool::InsertionRequest wrong = fvtool::ParseInsertionRequest(
+      "smm:x.efi,inf=" + Integration("AddrTranslateDxe/AddrTranslateDxe.inf"));
+  EXPECT_THROW(fvtool::ResolveInsertionRequest(wrong, TestNames()), fvtool::InputError);
 }
 
 }  // namespace

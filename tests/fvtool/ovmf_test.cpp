@@ -1,7 +1,7 @@
 // fvtool on Debian's OVMF image, and the command-line contract that the
 // firmware tests and engineers rely on (output, exit codes 0/1/2).
 #include "synthetic_image.h"
-#include "tools/fvtool/add_spec.h"
+#include "tools/fvtool/insertion_request.h"
 #include "tools/fvtool/edk2_files.h"
 #include "tools/fvtool/file_io.h"
 #include "tools/fvtool/firmware_volume.h"
@@ -54,12 +54,13 @@ TEST(FvtoolOvmf, InsertsIntoTheCompressedDxeVolumeAndChangesNothingElse) {
   fvtool::WriteFileBytes(smmImage, smmBytes);
   fvtool::WriteFileBytes(dxeImage, dxeBytes);
   const std::vector<fvtool::DriverInsert> drivers = {
-      fvtool::ResolveAddSpec(fvtool::ParseAddSpec("smm:" + smmImage + ",inf=" +
-                                                  Src("integration/MemTuneSmm/MemTuneSmm.inf")),
-                             names),
-      fvtool::ResolveAddSpec(
-          fvtool::ParseAddSpec("dxe:" + dxeImage +
-                               ",inf=" + Src("integration/AddrTranslateDxe/AddrTranslateDxe.inf")),
+      fvtool::ResolveInsertionRequest(
+          fvtool::ParseInsertionRequest("smm:" + smmImage +
+                                        ",inf=" + Src("integration/MemTuneSmm/MemTuneSmm.inf")),
+          names),
+      fvtool::ResolveInsertionRequest(
+          fvtool::ParseInsertionRequest("dxe:" + dxeImage + ",inf=" +
+                                        Src("integration/AddrTranslateDxe/AddrTranslateDxe.inf")),
           names)};
   fvtool::InsertOptions options;
   options.lzmaLevel = 1;  // what is checked does not depend on the level; 1 is 3x faster than 6

@@ -1,6 +1,6 @@
 // fvtool: lists the firmware volumes of a flash image and inserts drivers into
 // its DXE volume. Exit codes: 0 done, 1 refused, 2 usage or input error.
-#include "tools/fvtool/add_spec.h"
+#include "tools/fvtool/insertion_request.h"
 #include "tools/fvtool/edk2_files.h"
 #include "tools/fvtool/errors.h"
 #include "tools/fvtool/ffs_builder.h"
@@ -37,7 +37,8 @@ int Insert(const std::string& in, const std::string& out, const std::vector<std:
            const std::vector<std::string>& adds, int level) {
   const GuidNames names = ResolveGuidNames(decs);
   std::vector<DriverInsert> drivers;
-  for (const std::string& add : adds) drivers.push_back(ResolveAddSpec(ParseAddSpec(add), names));
+  for (const std::string& add : adds)
+    drivers.push_back(ResolveInsertionRequest(ParseInsertionRequest(add), names));
   const Bytes flash = ReadFileBytes(in, "flash image", kMaxFlashBytes);
   InsertOptions options;
   options.lzmaLevel = level;

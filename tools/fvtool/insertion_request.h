@@ -1,4 +1,4 @@
-// The --add items of `fvtool insert`:
+// An insertion request: one --add item of `fvtool insert`,
 //   TYPE:PATH.efi[,inf=FILE.inf][,guid=GUID][,name=UI][,depex=EXPR]
 // TYPE is smm or dxe. With inf= the file GUID (FILE_GUID), the UI name
 // (BASE_NAME) and the [Depex] expression come from the INF; guid=, name= and
@@ -13,7 +13,7 @@
 
 namespace fvtool {
 
-struct AddSpec {
+struct InsertionRequest {
   std::string text;  // as given, for messages
   bool smm = false;
   std::string path;
@@ -24,10 +24,10 @@ struct AddSpec {
 };
 
 // Throws InputError for a malformed item.
-AddSpec ParseAddSpec(const std::string& text);
+InsertionRequest ParseInsertionRequest(const std::string& text);
 
 // Reads the image and the INF, checks the image (PE32+), compiles the
 // dependency expression. Throws InputError or Refusal.
-DriverInsert ResolveAddSpec(const AddSpec& spec, const GuidNames& names);
+DriverInsert ResolveInsertionRequest(const InsertionRequest& spec, const GuidNames& names);
 
 }  // namespace fvtool

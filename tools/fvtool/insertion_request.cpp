@@ -1,4 +1,4 @@
-#include "tools/fvtool/add_spec.h"
+#include "tools/fvtool/insertion_request.h"
 
 #include "tools/fvtool/edk2_files.h"
 #include "tools/fvtool/errors.h"
@@ -20,8 +20,8 @@ bool ModuleTypeFits(const std::string& moduleType, bool smm) {
 
 }  // namespace
 
-AddSpec ParseAddSpec(const std::string& text) {
-  AddSpec spec;
+InsertionRequest ParseInsertionRequest(const std::string& text) {
+  InsertionRequest spec;
   spec.text = text;
   const std::string where = "--add '" + text + "'";
   const std::size_t colon = text.find(':');
@@ -56,7 +56,7 @@ AddSpec ParseAddSpec(const std::string& text) {
   return spec;
 }
 
-DriverInsert ResolveAddSpec(const AddSpec& spec, const GuidNames& names) {
+DriverInsert ResolveInsertionRequest(const InsertionRequest& spec, const GuidNames& names) {
   const std::string where = "--add '" + spec.text + "'";
   DriverInsert d;
   d.source = spec.path;
