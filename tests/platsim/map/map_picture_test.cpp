@@ -11,7 +11,6 @@ namespace {
 
 using maptest::Num;
 
-
 // The colour of a legend swatch, sampled in its middle.
 uint32_t Swatch(const maptest::Picture& p, const std::string& id) {
   const std::string sel = "id=\"" + id + "\"";
