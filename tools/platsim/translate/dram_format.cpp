@@ -2,6 +2,7 @@
 
 #include "registers/channel_config.h"
 #include "sim/dram/channel_geometry.h"
+#include "tools/common/hex_text.h"
 
 namespace platsim {
 
@@ -19,18 +20,7 @@ class StringOut {
     return *this;
   }
   StringOut& Dec(uint64_t v) { return *this << std::string_view(std::to_string(v)); }
-  StringOut& Hex(uint64_t v) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    char d[18];
-    int i = 18;
-    do {
-      d[--i] = kDigits[v & 0xF];
-      v >>= 4;
-    } while (v != 0);
-    d[--i] = 'x';
-    d[--i] = '0';
-    return *this << std::string_view(d + i, static_cast<size_t>(18 - i));
-  }
+  StringOut& Hex(uint64_t v) { return *this << std::string_view(tools::Hex(v)); }
   std::string Take() { return std::move(text_); }
 
  private:
