@@ -12,11 +12,29 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace mttest {
 
 inline const std::u16string kSetupName = u"TivSetup";
+
+// The POST codes written to port 0x80, each a byte write.
+inline std::vector<uint8_t> PostCodes(const sim::Platform& p) {
+  std::vector<uint8_t> out;
+  for (auto& e : p.trace.PortWrites(0x80)) {
+    EXPECT_EQ(e.width, 1);
+    out.push_back(static_cast<uint8_t>(e.value));
+  }
+  return out;
+}
+
+// How often the driver called the platform service `name`.
+inline size_t CallCount(const sim::Platform& p, const std::string& name) {
+  size_t n = 0;
+  for (auto& c : p.calls) n += c == name;
+  return n;
+}
 
 class MemTuneTest : public ::testing::Test {
  protected:
@@ -66,19 +84,8 @@ class MemTuneTest : public ::testing::Test {
     for (uint8_t i = 0; i < width; ++i) BoxBytes()[offset + i] = uint8_t(value >> (8 * i));
   }
 
-  std::vector<uint8_t> PostCodes() const {
-    std::vector<uint8_t> out;
-    for (auto& e : p.trace.PortWrites(0x80)) {
-      EXPECT_EQ(e.width, 1);
-      out.push_back(static_cast<uint8_t>(e.value));
-    }
-    return out;
-  }
-  size_t CallCount(const std::string& name) const {
-    size_t n = 0;
-    for (auto& c : p.calls) n += c == name;
-    return n;
-  }
+  std::vector<uint8_t> PostCodes() const { return mttest::PostCodes(p); }
+  size_t CallCount(const std::string& name) const { return mttest::CallCount(p, name); }
 };
 
 }  // namespace mttest

@@ -18,8 +18,8 @@
 
 namespace {
 
+using mttest::kSetupName;
 using rel::FailedCall;
-using rel::kSetup;
 using rel::MtsWorld;
 
 // ---- SMI commands ---------------------------------------------------------------
@@ -67,7 +67,7 @@ const SmiScenario kSmiScenarios[] = {
      {{0x2, [](MtsWorld& w) { w.Box()->tCL = 22; }},
       {0x8,
        [](MtsWorld& w) {
-         sim::smm::FindVariable(w.p, kSetup, mts::kTivSetupGuid)->data.resize(0x300, 0);
+         sim::smm::FindVariable(w.p, kSetupName, mts::kTivSetupGuid)->data.resize(0x300, 0);
          w.Box()->tRCDWR = 19;
        }}},
      {{0, 0}, {1, 1}},

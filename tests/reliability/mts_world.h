@@ -9,6 +9,7 @@
 #include "sim/platform/platform.h"
 #include "sim/smm/profile_smm.h"
 #include "sim/smm/smm.h"
+#include "tests/mem_tune/fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace rel {
-
-inline const std::u16string kSetup = u"TivSetup";
 
 // The SMM platform of the default profile sections.
 struct MtsWorld {
@@ -37,7 +36,7 @@ struct MtsWorld {
   sim::smm::SmmState& Smm() { return sim::smm::Smm(p); }
   MemTuneMailbox* Box() { return sim::smm::Mailbox(p); }
   std::vector<uint8_t> Setup() {
-    return sim::smm::FindVariable(p, kSetup, mts::kTivSetupGuid)->data;
+    return sim::smm::FindVariable(p, mttest::kSetupName, mts::kTivSetupGuid)->data;
   }
   std::vector<uint8_t> Post() const {
     std::vector<uint8_t> out;
@@ -61,7 +60,7 @@ struct MtsWorld {
   // As the driver tests' fixture (tests/mem_tune/fixture.h) has them.
   uint8_t* BoxBytes() { return reinterpret_cast<uint8_t*>(Box()); }
   std::vector<uint8_t>& SetupData() {
-    auto* v = sim::smm::FindVariable(p, kSetup, mts::kTivSetupGuid);
+    auto* v = sim::smm::FindVariable(p, mttest::kSetupName, mts::kTivSetupGuid);
     EXPECT_NE(v, nullptr);
     return v->data;
   }
@@ -79,19 +78,8 @@ struct MtsWorld {
     Box()->Request = 4;
     RaiseSmi();
   }
-  std::vector<uint8_t> PostCodes() const {
-    std::vector<uint8_t> out;
-    for (auto& e : p.trace.PortWrites(0x80)) {
-      EXPECT_EQ(e.width, 1);
-      out.push_back(static_cast<uint8_t>(e.value));
-    }
-    return out;
-  }
-  size_t CallCount(const std::string& name) const {
-    size_t n = 0;
-    for (auto& c : p.calls) n += c == name;
-    return n;
-  }
+  std::vector<uint8_t> PostCodes() const { return mttest::PostCodes(p); }
+  size_t CallCount(const std::string& name) const { return mttest::CallCount(p, name); }
 };
 
 }  // namespace rel
