@@ -85,7 +85,6 @@ function(tiv_build_speed)
     if(cxx_sources LESS 3)
       continue()  # a precompiled header costs about as much as two sources save
     endif()
-    get_target_property(libs ${t} LINK_LIBRARIES)
     set(headers)
     if("CLI11::CLI11" IN_LIST libs)
       list(APPEND headers <CLI/CLI.hpp>)
