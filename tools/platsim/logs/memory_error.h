@@ -1,0 +1,74 @@
+// Memory errors as the logs of a running machine report them: rasdaemon's
+// database, the kernel's log text, and the boot error regions and snapshots
+// that decode already reads. Each reader turns its source into the same
+// MemoryError, so that the fault analysis never needs to know where an error
+// was read, and every error keeps the place it came from for the report.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platsim::logs {
+
+// Which address a record carries. A machine-check bank of a memory
+// controller may log the channel's normalized address instead of a system
+// address; the profile's bank map says which (never assumed silently).
+enum class AddressKind { kSystem, kNormalized };
+
+enum class Severity { kCorrected, kUncorrected };
+
+// The channel a normalized address belongs to.
+struct ChannelRef {
+  uint32_t socket = 0, die = 0, channel = 0;
+};
+
+// The machine-check fields of a bank, as the kernel or rasdaemon logged them.
+struct McaFields {
+  uint32_t cpu = 0, bank = 0;
+  std::optional<uint32_t> socket, apic;
+  uint64_t status = 0;
+  std::optional<uint64_t> addr, misc, synd, ipid;  // ipid: the bank's identification register
+};
+
+// A firmware-first memory error's location (the CPER memory error section:
+// the kernel's "node: card: module: rank: bank: device: row: column:" line,
+// or extlog_event's cper_data). Only the fields the record marked valid.
+struct CperLocation {
+  std::optional<uint32_t> node, card, module, rank, bank, device, row, column, bitPosition;
+};
+
+struct MemoryError {
+  std::string source;  // where it was read: "ras-mc_event.db mce_record id 17", "kern.log line 42"
+  std::string file;    // the input file it came from
+  uint64_t line = 0;   // line number (text) or row id (database); 0 when neither
+  std::optional<int64_t> time;  // seconds since 1970-01-01 UTC, when the source gives one
+  std::optional<uint64_t> address;  // none: the record carries no usable address
+  AddressKind kind = AddressKind::kSystem;
+  std::optional<ChannelRef> channel;  // set for kNormalized
+  std::string addressReading;  // "system address, as the bank reported it", or
+                               // "normalized address of socket 0 die 1 channel 2, ..."
+  Severity severity = Severity::kCorrected;
+  uint32_t count = 1;  // errors this one record stands for (mc_event err_count)
+  std::optional<McaFields> mca;
+  std::optional<CperLocation> location;
+  std::string message;  // the source's own text (error_msg, err_msg), if any
+};
+
+// A line or row that could not be read as an error: counted and listed,
+// never dropped.
+struct Unparsed {
+  std::string file;
+  uint64_t line = 0;  // line number or row id
+  std::string text;
+  std::string reason;
+};
+
+struct LogRead {
+  std::vector<MemoryError> errors;
+  std::vector<Unparsed> unparsed;
+  std::vector<std::string> notes;  // duplicates merged or kept apart, and why
+};
+
+}  // namespace platsim::logs
