@@ -5,6 +5,8 @@
 // was read, and every error keeps the place it came from for the report.
 #pragma once
 
+#include "tools/platsim/cli/options.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -70,5 +72,16 @@ struct LogRead {
   std::vector<Unparsed> unparsed;
   std::vector<std::string> notes;  // duplicates merged or kept apart, and why
 };
+
+struct ReadOptions {
+  std::optional<int64_t> since, until;  // seconds since 1970 UTC; errors without a time are kept
+};
+
+// Reads every file (each recognised by its content: rasdaemon's database,
+// kernel log text, a boot error region, BERT or HEST table, a machine-check
+// snapshot), placing machine-check addresses by the profile's bank map.
+// Throws UserError for a file that cannot be read or is of no known kind.
+LogRead ReadLogs(const std::vector<std::string>& files, const GlobalOptions& opts,
+                 const ReadOptions& options);
 
 }  // namespace platsim::logs
