@@ -28,13 +28,18 @@ cd "$work"
 # The target's status is taken straight from its own exit, before any other
 # command runs; the log is read only afterwards. libFuzzer stops on its own
 # after -max_total_time; the outer bound catches a run that never comes back.
+# libFuzzer stops once the whole seconds since its start exceed
+# -max_total_time, a second after it: asking for one second less runs the
+# target for the seconds asked (its closing line says "in $seconds second(s)").
+limit=$((seconds > 1 ? seconds - 1 : seconds))
 status=0
-timeout --kill-after=30 $((seconds + 120)) "$target" -max_total_time="$seconds" \
+timeout --kill-after=30 $((seconds + 120)) "$target" -max_total_time="$limit" \
   -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$failures/" \
   corpus >log.txt 2>&1 || status=$?
 
 execs=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\)$/\1/p' log.txt | tail -n 1)
 new_units=$(sed -n 's/^stat::new_units_added: *\([0-9]*\)$/\1/p' log.txt | tail -n 1)
+ran=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' log.txt | tail -n 1)
 last_new=$(sed -n 's/^#\([0-9]*\)[[:space:]]*NEW .*/\1/p' log.txt | tail -n 1)
 artifacts=$(find "$failures" -maxdepth 1 -type f -printf '%f\n' | sort)
 # One word for the summary, one sentence for the developer.
@@ -59,7 +64,7 @@ grep -E "^(#[0-9]+[[:space:]]+(INITED|DONE)|stat::number_of_executed_units|==[0-
   log.txt || true  # display only: the verdict above is already taken
 summary="${FUZZ_SUMMARY:-}"
 if [ -n "$summary" ]; then
-  echo "$name seconds=$seconds executions=${execs:-0} new_units=${new_units:-0}" \
+  echo "$name seconds=$seconds ran=${ran:-0} executions=${execs:-0} new_units=${new_units:-0}" \
     "last_new_at=${last_new:-0} status=$status result=$kind" >>"$summary"
 fi
 if [ "$kind" = passed ]; then
