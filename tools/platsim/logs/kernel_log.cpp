@@ -119,7 +119,8 @@ class Reader {
 
  private:
   void Bad(std::string_view text, uint64_t number, std::string reason) {
-    out_.unparsed.push_back(Unparsed{file_, number, std::string(text), std::move(reason)});
+    out_.unparsed.push_back(
+        Unparsed{file_, number, std::string(text), std::move(reason), Where(number)});
   }
 
   std::string Where(uint64_t number) const { return name_ + " line " + std::to_string(number); }

@@ -165,9 +165,9 @@ class DbReader {
       if (row.Has("synd")) f.synd = row.U64("synd");
       if (row.Has("ipid")) f.ipid = row.U64("ipid");
       if ((f.status & kMciStatusVal) == 0) {
-        out.unparsed.push_back(
-            Unparsed{file_, id, m.source,
-                     "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear"});
+        out.unparsed.push_back(Unparsed{
+            file_, id, m.source,
+            "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear", m.source});
         return;
       }
       m.severity = (f.status & kMciStatusUc) ? Severity::kUncorrected : Severity::kCorrected;
@@ -189,7 +189,8 @@ class DbReader {
       } else {
         out.unparsed.push_back(
             Unparsed{file_, id, m.source,
-                     "err_type '" + type + "' is none of Corrected, Uncorrected, Deferred, Fatal"});
+                     "err_type '" + type + "' is none of Corrected, Uncorrected, Deferred, Fatal",
+                     m.source});
         return;
       }
       m.address = row.U64("address");
@@ -210,7 +211,8 @@ class DbReader {
         out.unparsed.push_back(Unparsed{file_, id, m.source,
                                         "severity " + std::to_string(static_cast<int64_t>(sev)) +
                                             " is none of 0 (recoverable), 1 (fatal), 2 "
-                                            "(corrected), 3 (informational)"});
+                                            "(corrected), 3 (informational)",
+                                        m.source});
         return;
       }
       m.severity = sev >= 2 ? Severity::kCorrected : Severity::kUncorrected;
@@ -219,7 +221,7 @@ class DbReader {
       if (!cper.empty()) {
         CompactLocation c = DecodeCompactMemoryError(cper);
         if (!c.location) {
-          out.unparsed.push_back(Unparsed{file_, id, m.source, "cper_data: " + c.fault});
+          out.unparsed.push_back(Unparsed{file_, id, m.source, "cper_data: " + c.fault, m.source});
           return;
         }
         m.location = c.location;

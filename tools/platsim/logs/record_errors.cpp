@@ -122,9 +122,10 @@ LogRead ReadRecordFile(std::span<const uint8_t> bytes, const std::string& file,
   if (d.hest) out.notes.push_back(name + ": a HEST lists error sources, not errors");
   if (d.mca) FromSnapshot(*d.mca, file, name, out);
   for (const records::Damage& x : d.damage)
-    out.unparsed.push_back(Unparsed{file, x.offset.value_or(0),
-                                    x.input + (x.offset ? " at " + tools::HexText(*x.offset) : ""),
-                                    x.field + ": expected " + x.expected + ", found " + x.found});
+    out.unparsed.push_back(Unparsed{
+        file, x.offset.value_or(0), x.input + (x.offset ? " at " + tools::HexText(*x.offset) : ""),
+        x.field + ": expected " + x.expected + ", found " + x.found,
+        name + " " + x.input + (x.offset ? " at " + tools::HexText(*x.offset) : "")});
   return out;
 }
 
