@@ -57,7 +57,7 @@ Db Open(const std::string& file, bool immutable) {
     rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   Db db(raw);
   if (rc != SQLITE_OK) Fail(file, raw, "cannot open the database");
-  sqlite3_busy_timeout(raw, 2000);
+  sqlite3_busy_timeout(raw, 1000);  // rasdaemon holds its locks briefly
   return db;
 }
 
