@@ -80,6 +80,13 @@ std::optional<int64_t> PrefixTime(std::string_view prefix) {
   return std::nullopt;
 }
 
+// A firmware-first report (one memory section of it) as its lines arrive.
+struct Report {
+  MemoryError error;
+  uint64_t header = 0, addressLine = 0;
+  bool sawSection = false, memory = false, sawSeverity = false, sawField = false;
+};
+
 class Reader {
  public:
   Reader(const std::string& file, const std::string& name) : file_(file), name_(name) {}
@@ -365,12 +372,6 @@ class Reader {
     r.error.source = Where(line);
     out_.errors.push_back(std::move(r.error));
   }
-
-  struct Report {
-    MemoryError error;
-    uint64_t header = 0, addressLine = 0;
-    bool sawSection = false, memory = false, sawSeverity = false, sawField = false;
-  };
 
   std::string file_, name_;
   LogRead out_;
