@@ -10,6 +10,7 @@
 #include "tools/platsim/cli/commands.h"
 #include "tools/platsim/cli/platform_load.h"
 #include "tools/platsim/decode/log_decode.h"
+#include "tools/platsim/logs/log_text.h"
 #include "tools/common/input_file.h"
 #include "tools/platsim/records/record_render.h"
 #include "tools/platsim/translate/sys_translator.h"
@@ -28,13 +29,16 @@ struct DecodeArgs {
   std::string file, region, kind = "auto";
 };
 
-void RunDecode(const GlobalOptions& opts, const DecodeArgs& a) {
+// `read`: FILE's bytes, when they have been read already (standard input).
+void RunDecode(const GlobalOptions& opts, const DecodeArgs& a,
+               std::optional<records::Bytes> read = std::nullopt) {
   const auto kind = records::KindFromName(a.kind);
   if (!kind)
     throw UserError("--kind: expected auto, region, bert, hest or mca, found '" + a.kind + "'");
   if (a.file == "-" && a.region == "-")
     throw UserError("FILE and --region cannot both be standard input");
-  const records::Bytes bytes = tools::ReadInputBytes(a.file, "record file", "platsim");
+  const records::Bytes bytes =
+      read ? std::move(*read) : tools::ReadInputBytes(a.file, "record file", "platsim");
   std::optional<records::Bytes> region;
   if (!a.region.empty()) region = tools::ReadInputBytes(a.region, "boot error region", "platsim");
   const records::Kind k = *kind == records::Kind::kAuto ? records::DetectKind(bytes) : *kind;
@@ -106,6 +110,15 @@ void RunDecode(const GlobalOptions& opts, const DecodeArgs& a) {
 // One record file (a region, BERT, HEST or snapshot) decodes as it always
 // has; several files, or a log of a running machine, as memory errors.
 void RunDecodeFiles(const GlobalOptions& opts, DecodeArgs& a) {
+  if (a.files.size() == 1 && a.files[0] == "-" && a.kind == "auto" && a.region.empty()) {
+    // Standard input is read once: kernel log text (dmesg | platsim decode -)
+    // or a record.
+    records::Bytes bytes = tools::ReadInputBytes("-", "record file", "platsim");
+    if (!bytes.empty() && logs::DetectSource(bytes) == logs::SourceKind::kKernelLog)
+      return RunLogDecode(opts, a.files, std::move(bytes));
+    a.file = "-";
+    return RunDecode(opts, a, std::move(bytes));
+  }
   if (a.files.size() == 1 && (a.kind != "auto" || !a.region.empty() || !IsLogInput(a.files[0]))) {
     a.file = a.files[0];
     return RunDecode(opts, a);

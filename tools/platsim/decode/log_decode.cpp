@@ -8,6 +8,7 @@
 #include "tools/platsim/translate/translate_session.h"
 
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -120,7 +121,10 @@ void Indent(std::ostream& out, const std::string& text, const char* pad) {
 }  // namespace
 
 bool IsLogInput(const std::string& file) {
-  if (file == "-") return false;
+  // Only a regular file is looked into before it is decoded (a pipe would
+  // lose what is read here).
+  std::error_code ec;
+  if (file == "-" || !std::filesystem::is_regular_file(file, ec)) return false;
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
   std::vector<uint8_t> head(4096);
@@ -133,8 +137,11 @@ bool IsLogInput(const std::string& file) {
   return DetectSource(all) == SourceKind::kKernelLog;
 }
 
-void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& files) {
-  const LogRead read = ReadLogs(files, opts, ReadOptions{});
+void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& files,
+                  std::optional<std::vector<uint8_t>> standardInput) {
+  ReadOptions options;
+  options.standardInput = std::move(standardInput);
+  const LogRead read = ReadLogs(files, opts, options);
   const TranslationPlatform platform = PlatformBehindTranslation(opts);
   Translations translations(opts);
   bool untranslated = false, translated = false;

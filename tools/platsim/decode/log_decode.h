@@ -6,6 +6,8 @@
 
 #include "tools/platsim/cli/options.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,9 @@ namespace platsim {
 bool IsLogInput(const std::string& file);
 
 // Exit 1 (Refusal) when a line or row was not read or an address not
-// translated, after everything is shown.
-void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& files);
+// translated, after everything is shown. `standardInput`: what was already
+// read from standard input, for a file "-".
+void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& files,
+                  std::optional<std::vector<uint8_t>> standardInput = std::nullopt);
 
 }  // namespace platsim

@@ -38,44 +38,55 @@ void PlaceAddresses(std::vector<MemoryError>& errors, const std::vector<BankRule
 
 void MergeDuplicates(LogRead& read, int64_t seconds) {
   // Machine-check errors by (cpu, bank, status, address): the first of each
-  // file stands; one of another file within `seconds` is the same event.
+  // file stands; one of another file within `seconds` is the same event. One
+  // source does not log an event twice, so errors of one file are never
+  // compared (nor is anything when all come from one file).
+  std::map<std::string, uint32_t, std::less<>> fileIds;
+  for (const MemoryError& e : read.errors)
+    if (fileIds.find(e.file) == fileIds.end())
+      fileIds.emplace(e.file, static_cast<uint32_t>(fileIds.size()));
+  if (fileIds.size() < 2) return;
   using Key = std::tuple<uint32_t, uint32_t, uint64_t, uint64_t, bool>;
-  std::map<Key, std::vector<size_t>> seen;
-  std::vector<MemoryError> kept;
-  kept.reserve(read.errors.size());
-  for (MemoryError& e : read.errors) {
-    if (!e.mca) {
-      kept.push_back(std::move(e));
-      continue;
-    }
-    const McaFields& f = *e.mca;
-    const Key key{f.cpu, f.bank, f.status, e.address.value_or(0), e.address.has_value()};
-    auto& list = seen[key];
+  struct Seen {
+    size_t index;
+    uint32_t file;
+  };
+  std::map<Key, std::vector<Seen>> seen;
+  std::vector<std::string> notes;
+  size_t out = 0;
+  for (size_t in = 0; in < read.errors.size(); ++in) {
+    MemoryError& e = read.errors[in];
     bool merged = false;
-    for (const size_t i : list) {
-      const MemoryError& k = kept[i];
-      if (k.file == e.file) continue;  // one source does not log an event twice
-      const bool near = k.time && e.time &&
-                        (*k.time > *e.time ? *k.time - *e.time : *e.time - *k.time) <= seconds;
-      if (near) {
-        read.notes.push_back(
-            e.source + " is the event of " + k.source + " (same cpu, bank, status and address, " +
-            std::to_string(*k.time > *e.time ? *k.time - *e.time : *e.time - *k.time) +
-            " s apart): counted once");
-        merged = true;
-        break;
+    if (e.mca) {
+      const McaFields& f = *e.mca;
+      const uint32_t file = fileIds.find(e.file)->second;
+      auto& list = seen[Key{f.cpu, f.bank, f.status, e.address.value_or(0), e.address.has_value()}];
+      for (const Seen& s : list) {
+        if (s.file == file) continue;
+        const MemoryError& k = read.errors[s.index];
+        const int64_t apart =
+            k.time && e.time ? (*k.time > *e.time ? *k.time - *e.time : *e.time - *k.time) : -1;
+        if (apart >= 0 && apart <= seconds) {
+          notes.push_back(e.source + " is the event of " + k.source +
+                          " (same cpu, bank, status and address, " + std::to_string(apart) +
+                          " s apart): counted once");
+          merged = true;
+          break;
+        }
+        notes.push_back(e.source + " and " + k.source +
+                        " have the same cpu, bank, status and address but " +
+                        (apart >= 0 ? "times more than " + std::to_string(seconds) + " s apart"
+                                    : std::string("no time to compare")) +
+                        ": kept apart");
       }
-      read.notes.push_back(
-          e.source + " and " + k.source + " have the same cpu, bank, status and address but " +
-          (k.time && e.time ? "times more than " + std::to_string(seconds) + " s apart"
-                            : std::string("no time to compare")) +
-          ": kept apart");
+      if (!merged) list.push_back(Seen{out, file});
     }
     if (merged) continue;
-    list.push_back(kept.size());
-    kept.push_back(std::move(e));
+    if (out != in) read.errors[out] = std::move(e);
+    ++out;
   }
-  read.errors = std::move(kept);
+  read.errors.resize(out);
+  for (auto& n : notes) read.notes.push_back(std::move(n));
 }
 
 }  // namespace platsim::logs

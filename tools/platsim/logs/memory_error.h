@@ -76,6 +76,9 @@ struct LogRead {
 
 struct ReadOptions {
   std::optional<int64_t> since, until;  // seconds since 1970 UTC; errors without a time are kept
+  // What the caller has already read from standard input, for a file "-"
+  // (none: ReadLogs reads it).
+  std::optional<std::vector<uint8_t>> standardInput;
 };
 
 // Reads every file (each recognised by its content: rasdaemon's database,

@@ -74,30 +74,51 @@ std::vector<std::string> Tables(sqlite3* db, int& rc) {
   return names;
 }
 
+// A table's columns by name. A row asks for the same few names a million
+// times: each name (a literal of this file) is looked up once, then found by
+// its address.
+class Columns {
+ public:
+  void Add(std::string name, int index) { byName_.emplace(std::move(name), index); }
+  bool Contains(const char* name) const { return Index(name) >= 0; }
+  int Index(const char* name) const {
+    for (const auto& c : cache_)
+      if (c.first == name) return c.second;
+    const auto it = byName_.find(std::string_view(name));
+    const int i = it == byName_.end() ? -1 : it->second;
+    cache_.emplace_back(name, i);
+    return i;
+  }
+
+ private:
+  std::map<std::string, int, std::less<>> byName_;
+  mutable std::vector<std::pair<const char*, int>> cache_;
+};
+
 // One row, its columns by name.
 class Row {
  public:
-  Row(sqlite3_stmt* s, const std::map<std::string, int>& cols) : s_(s), cols_(cols) {}
+  Row(sqlite3_stmt* s, const Columns& cols) : s_(s), cols_(cols) {}
   bool Has(const char* name) const {
-    auto it = cols_.find(name);
-    return it != cols_.end() && sqlite3_column_type(s_, it->second) != SQLITE_NULL;
+    const int i = cols_.Index(name);
+    return i >= 0 && sqlite3_column_type(s_, i) != SQLITE_NULL;
   }
   std::optional<uint64_t> U64(const char* name) const {
     if (!Has(name)) return std::nullopt;
-    return static_cast<uint64_t>(sqlite3_column_int64(s_, cols_.at(name)));
+    return static_cast<uint64_t>(sqlite3_column_int64(s_, cols_.Index(name)));
   }
   std::optional<int64_t> I64(const char* name) const {
     if (!Has(name)) return std::nullopt;
-    return sqlite3_column_int64(s_, cols_.at(name));
+    return sqlite3_column_int64(s_, cols_.Index(name));
   }
   std::string Text(const char* name) const {
     if (!Has(name)) return "";
-    const unsigned char* t = sqlite3_column_text(s_, cols_.at(name));
+    const unsigned char* t = sqlite3_column_text(s_, cols_.Index(name));
     return t ? reinterpret_cast<const char*>(t) : "";
   }
   std::span<const uint8_t> Blob(const char* name) const {
     if (!Has(name)) return {};
-    const int i = cols_.at(name);
+    const int i = cols_.Index(name);
     const void* p = sqlite3_column_blob(s_, i);
     const int n = sqlite3_column_bytes(s_, i);
     return {static_cast<const uint8_t*>(p), static_cast<size_t>(n)};
@@ -105,7 +126,7 @@ class Row {
 
  private:
   sqlite3_stmt* s_;
-  const std::map<std::string, int>& cols_;
+  const Columns& cols_;
 };
 
 class DbReader {
@@ -120,10 +141,10 @@ class DbReader {
                            nullptr) != SQLITE_OK)
       Fail(file_, db_, "cannot read table " + table);
     Stmt s(raw);
-    std::map<std::string, int> cols;
-    for (int i = 0; i < sqlite3_column_count(raw); ++i) cols[sqlite3_column_name(raw, i)] = i;
+    Columns cols;
+    for (int i = 0; i < sqlite3_column_count(raw); ++i) cols.Add(sqlite3_column_name(raw, i), i);
     for (const char* r : required)
-      if (!cols.count(r))
+      if (!cols.Contains(r))
         throw UserError("'" + file_ + "': table " + table + " has no column " + r +
                         ", which rasdaemon's tables have");
     int rc;
@@ -135,6 +156,17 @@ class DbReader {
       f(row, id);
     }
     if (rc != SQLITE_DONE) Fail(file_, db_, "cannot read table " + table);
+  }
+
+  // Room for a table's rows, so that a large table is not copied as the list grows.
+  void Reserve(LogRead& out, const std::string& table) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, ("SELECT count(*) FROM " + table).c_str(), -1, &raw, nullptr) !=
+        SQLITE_OK)
+      return;
+    Stmt s(raw);
+    if (sqlite3_step(raw) == SQLITE_ROW)
+      out.errors.reserve(out.errors.size() + static_cast<size_t>(sqlite3_column_int64(raw, 0)));
   }
 
   MemoryError Start(const Row& row, const std::string& table, uint64_t id) {
@@ -151,6 +183,7 @@ class DbReader {
   }
 
   void Mce(LogRead& out) {
+    Reserve(out, "mce_record");
     Each("mce_record", {"status", "bank"}, [&](const Row& row, uint64_t id) {
       MemoryError m = Start(row, "mce_record", id);
       if (!m.time && row.Has("walltime")) m.time = row.I64("walltime");
@@ -179,6 +212,7 @@ class DbReader {
   }
 
   void McEvent(LogRead& out) {
+    Reserve(out, "mc_event");
     Each("mc_event", {"err_type", "address"}, [&](const Row& row, uint64_t id) {
       MemoryError m = Start(row, "mc_event", id);
       const std::string type = row.Text("err_type");
@@ -204,6 +238,7 @@ class DbReader {
   }
 
   void Extlog(LogRead& out) {
+    Reserve(out, "extlog_event");
     Each("extlog_event", {"severity", "address"}, [&](const Row& row, uint64_t id) {
       MemoryError m = Start(row, "extlog_event", id);
       const uint64_t sev = row.U64("severity").value_or(~0ULL);

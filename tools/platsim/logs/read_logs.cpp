@@ -18,7 +18,9 @@ namespace {
 constexpr size_t kLogLimitBytes = size_t{256} << 20;
 
 bool IsSqlite(const std::string& file) {
-  if (file == "-") return false;
+  // Only a regular file is looked into twice (a pipe would lose what is read).
+  std::error_code ec;
+  if (file == "-" || !std::filesystem::is_regular_file(file, ec)) return false;
   std::ifstream in(file, std::ios::binary);
   char head[16] = {};
   if (!in.read(head, sizeof head)) return false;
@@ -63,7 +65,9 @@ LogRead ReadLogs(const std::vector<std::string>& files, const GlobalOptions& opt
       continue;
     }
     const std::vector<uint8_t> bytes =
-        tools::ReadInputBytes(file, "log", "platsim", kLogLimitBytes);
+        file == "-" && options.standardInput
+            ? *options.standardInput
+            : tools::ReadInputBytes(file, "log", "platsim", kLogLimitBytes);
     switch (DetectSource(bytes)) {
       case SourceKind::kRasdaemonDb:
         throw UserError("rasdaemon's database cannot be read from standard input: give its path");
