@@ -36,6 +36,27 @@ void PlaceAddresses(std::vector<MemoryError>& errors, const std::vector<BankRule
   }
 }
 
+void ApplyTimeWindow(LogRead& read, std::optional<int64_t> since, std::optional<int64_t> until) {
+  if (!since && !until) return;
+  size_t before = 0, after = 0, out = 0;
+  for (size_t in = 0; in < read.errors.size(); ++in) {
+    MemoryError& e = read.errors[in];
+    if (e.time && since && *e.time < *since) {
+      ++before;
+    } else if (e.time && until && *e.time > *until) {
+      ++after;
+    } else {
+      if (out != in) read.errors[out] = std::move(e);
+      ++out;
+    }
+  }
+  read.errors.resize(out);
+  if (before + after != 0)
+    read.notes.push_back(
+        std::to_string(before + after) + " error record(s) outside the time window left out (" +
+        std::to_string(before) + " before --since, " + std::to_string(after) + " after --until)");
+}
+
 void MergeDuplicates(LogRead& read, int64_t seconds) {
   // Machine-check errors by (cpu, bank, status, address): the first of each
   // file stands; one of another file within `seconds` is the same event. One

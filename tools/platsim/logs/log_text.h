@@ -73,6 +73,10 @@ inline constexpr const char* kSystemAsRecorded = "system address, as the record 
 // value), else system as reported; the other errors: system as recorded.
 void PlaceAddresses(std::vector<MemoryError>& errors, const std::vector<BankRule>& rules);
 
+// Leaves out the errors whose time lies before `since` or after `until`
+// (errors without a time stay), and says how many in a note.
+void ApplyTimeWindow(LogRead& read, std::optional<int64_t> since, std::optional<int64_t> until);
+
 // The same event read from two sources (the database and the kernel log):
 // same cpu, bank, status and address, times at most `seconds` apart: kept
 // once, with a note; same fields but times unknown or further apart: kept

@@ -81,26 +81,7 @@ LogRead ReadLogs(const std::vector<std::string>& files, const GlobalOptions& opt
         break;
     }
   }
-  if (options.since || options.until) {
-    size_t before = 0, after = 0;
-    std::vector<MemoryError> kept;
-    for (MemoryError& e : all.errors) {
-      if (e.time && options.since && *e.time < *options.since) {
-        ++before;
-      } else if (e.time && options.until && *e.time > *options.until) {
-        ++after;
-      } else {
-        kept.push_back(std::move(e));
-      }
-    }
-    all.errors = std::move(kept);
-    if (before + after != 0)
-      all.notes.push_back(std::to_string(before + after) +
-                          " error record(s) outside the time "
-                          "window left out (" +
-                          std::to_string(before) + " before --since, " + std::to_string(after) +
-                          " after --until)");
-  }
+  ApplyTimeWindow(all, options.since, options.until);
   MergeDuplicates(all);
   PlaceAddresses(all.errors, rules);
   return all;
