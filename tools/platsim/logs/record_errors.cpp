@@ -35,7 +35,9 @@ void FromRegion(const records::Region& region, const std::string& file, const st
   for (const StatusBlock& b : region.blocks) {
     for (const DataEntry& e : b.entries) {
       if (!e.memory) continue;
-      const CperMemoryErrorSection m = *e.memory;  // a copy: the layout is packed
+      // A copy, and each field read by value: the layout is packed, and no
+      // reference may be bound to its fields.
+      const CperMemoryErrorSection m = *e.memory;
       const uint64_t v = m.ValidationBits;
       MemoryError err;
       err.file = file;
@@ -43,22 +45,22 @@ void FromRegion(const records::Region& region, const std::string& file, const st
       err.source = name + " data entry at " + tools::HexText(e.offset);
       err.time = EntryTime(e);
       err.severity = FromCper(e.head.ErrorSeverity);
-      if (Bit(v, kMemPhysicalAddress)) err.address = m.PhysicalAddress;
+      if (Bit(v, kMemPhysicalAddress)) err.address = uint64_t{m.PhysicalAddress};
       CperLocation loc;
       const bool late = e.decodedBytes >= sizeof(CperMemoryErrorSection);
-      if (Bit(v, kMemNode)) loc.node = m.Node;
-      if (Bit(v, kMemCard)) loc.card = m.Card;
-      if (Bit(v, kMemModule)) loc.module = m.Module;
+      if (Bit(v, kMemNode)) loc.node = uint32_t{m.Node};
+      if (Bit(v, kMemCard)) loc.card = uint32_t{m.Card};
+      if (Bit(v, kMemModule)) loc.module = uint32_t{m.Module};
       if (Bit(v, kMemBank))
-        loc.bank = m.Bank;
+        loc.bank = uint32_t{m.Bank};
       else if (Bit(v, kMemBankAddress))
         loc.bank = m.Bank & 0xFFu;
-      if (Bit(v, kMemDevice)) loc.device = m.Device;
+      if (Bit(v, kMemDevice)) loc.device = uint32_t{m.Device};
       if (Bit(v, kMemRow))
         loc.row = m.Row | (late && Bit(v, kMemExtendedRow) ? (m.Extended & 3u) << 16 : 0u);
-      if (Bit(v, kMemColumn)) loc.column = m.Column;
-      if (Bit(v, kMemBitPosition)) loc.bitPosition = m.BitPosition;
-      if (late && Bit(v, kMemRank)) loc.rank = m.RankNumber;
+      if (Bit(v, kMemColumn)) loc.column = uint32_t{m.Column};
+      if (Bit(v, kMemBitPosition)) loc.bitPosition = uint32_t{m.BitPosition};
+      if (late && Bit(v, kMemRank)) loc.rank = uint32_t{m.RankNumber};
       err.location = loc;
       if (Bit(v, kMemErrorType)) {
         const char* type = MemoryErrorTypeName(m.MemoryErrorType);
