@@ -323,7 +323,8 @@ TEST(RasdaemonDb, DecodeWithKernelLogAndBankMap) {
       "mce: [Hardware Error]: PROCESSOR 2:a20f10 TIME 1796119202 SOCKET 0 APIC 0 microcode 1\n"
       "mce: [Hardware Error]: CPU 0: Machine Check: 0 Bank 5: 9400000000000000\n"
       "mce: [Hardware Error]: TSC 0 ADDR 8002240\n"
-      "mce: [Hardware Error]: PROCESSOR 2:a20f10 TIME 1796122800 SOCKET 0 APIC 0 microcode 1\n");
+      "mce: [Hardware Error]: PROCESSOR 2:a20f10 TIME 1796122800 SOCKET 0 APIC 0 microcode 1\n"
+      "mce: [Hardware Error]: PROCESSOR 2:a20f10 TIME x SOCKET 0 APIC 0 microcode 1\n");
   // Bank 17 logs the normalized address of socket 0 die 0 channel 1.
   const auto dump = platsim_test::Shell(platsim_test::Platsim() + " profile dump 2>/dev/null");
   ASSERT_EQ(dump.exit, 0);
@@ -354,6 +355,18 @@ TEST(RasdaemonDb, DecodeWithKernelLogAndBankMap) {
       << notes;
   EXPECT_NE(notes.find("kern.log line 4 and ras-mc_event.db mce_record id 1"), std::string::npos)
       << notes;
+  ASSERT_EQ(j["unparsed"].size(), 1u);
+  EXPECT_EQ(j["unparsed"][0]["where"], "kern.log line 7");
+  // As text: every error, the notes, then what was not read; exit 1.
+  const auto text = platsim_test::Exec("--profile " + p + " decode " + db + " " + log);
+  EXPECT_EQ(text.exit, 1);
+  for (const char* want :
+       {"5 memory errors read from 2 files\n",
+        "memory error 1 of 5: ras-mc_event.db mce_record id 1\n  time            2026-12-01 "
+        "10:00:00 UTC\n  severity        corrected\n",
+        "memory error 5 of 5: kern.log line 4\n", "\nnote: kern.log line 1 is the event of ",
+        "\n1 not read:\n  kern.log line 7: a PROCESSOR line without the CPU line of its bank\n"})
+    EXPECT_NE(text.out.find(want), std::string::npos) << want << "\n" << text.out;
   // A bad bank map names its JSON path.
   profile["mcaBanks"] = Json::parse(R"([{"bank": 17, "address": "physical"}])");
   const auto bad =
