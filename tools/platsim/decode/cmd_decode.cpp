@@ -16,6 +16,7 @@
 #include "tools/platsim/translate/sys_translator.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -110,13 +111,17 @@ void RunDecode(const GlobalOptions& opts, const DecodeArgs& a,
 // One record file (a region, BERT, HEST or snapshot) decodes as it always
 // has; several files, or a log of a running machine, as memory errors.
 void RunDecodeFiles(const GlobalOptions& opts, DecodeArgs& a) {
-  if (a.files.size() == 1 && a.files[0] == "-" && a.kind == "auto" && a.region.empty()) {
-    // Standard input is read once: kernel log text (dmesg | platsim decode -)
-    // or a record.
-    records::Bytes bytes = tools::ReadInputBytes("-", "record file", "platsim");
+  std::error_code ec;
+  if (a.files.size() == 1 && a.kind == "auto" && a.region.empty() &&
+      (a.files[0] == "-" || (!std::filesystem::is_regular_file(a.files[0], ec) &&
+                             !std::filesystem::is_directory(a.files[0], ec) &&
+                             std::filesystem::exists(a.files[0], ec)))) {
+    // Standard input or a pipe is read once: kernel log text (dmesg |
+    // platsim decode -) or a record.
+    records::Bytes bytes = tools::ReadInputBytes(a.files[0], "record file", "platsim");
     if (!bytes.empty() && logs::DetectSource(bytes) == logs::SourceKind::kKernelLog)
       return RunLogDecode(opts, a.files, std::move(bytes));
-    a.file = "-";
+    a.file = a.files[0];
     return RunDecode(opts, a, std::move(bytes));
   }
   if (a.files.size() == 1 && (a.kind != "auto" || !a.region.empty() || !IsLogInput(a.files[0]))) {

@@ -138,9 +138,9 @@ bool IsLogInput(const std::string& file) {
 }
 
 void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& files,
-                  std::optional<std::vector<uint8_t>> standardInput) {
+                  std::optional<std::vector<uint8_t>> preread) {
   ReadOptions options;
-  options.standardInput = std::move(standardInput);
+  if (preread) options.preread.emplace(files.at(0), std::move(*preread));
   const LogRead read = ReadLogs(files, opts, options);
   const TranslationPlatform platform = PlatformBehindTranslation(opts);
   Translations translations(opts);

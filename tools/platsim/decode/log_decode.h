@@ -18,9 +18,9 @@ namespace platsim {
 bool IsLogInput(const std::string& file);
 
 // Exit 1 (Refusal) when a line or row was not read or an address not
-// translated, after everything is shown. `standardInput`: what was already
-// read from standard input, for a file "-".
+// translated, after everything is shown. `preread`: the bytes of the first
+// file, when they have been read already (standard input, a pipe).
 void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& files,
-                  std::optional<std::vector<uint8_t>> standardInput = std::nullopt);
+                  std::optional<std::vector<uint8_t>> preread = std::nullopt);
 
 }  // namespace platsim

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platsim::logs {
@@ -76,9 +77,9 @@ struct LogRead {
 
 struct ReadOptions {
   std::optional<int64_t> since, until;  // seconds since 1970 UTC; errors without a time are kept
-  // What the caller has already read from standard input, for a file "-"
-  // (none: ReadLogs reads it).
-  std::optional<std::vector<uint8_t>> standardInput;
+  // A file the caller has already read (standard input "-", or a pipe), and
+  // its bytes: ReadLogs does not read it again.
+  std::optional<std::pair<std::string, std::vector<uint8_t>>> preread;
 };
 
 // Reads every file (each recognised by its content: rasdaemon's database,

@@ -20,7 +20,7 @@ constexpr size_t kLogLimitBytes = size_t{256} << 20;
 bool IsSqlite(const std::string& file) {
   // Only a regular file is looked into twice (a pipe would lose what is read).
   std::error_code ec;
-  if (file == "-" || !std::filesystem::is_regular_file(file, ec)) return false;
+  if (!std::filesystem::is_regular_file(file, ec)) return false;
   std::ifstream in(file, std::ios::binary);
   char head[16] = {};
   if (!in.read(head, sizeof head)) return false;
@@ -65,8 +65,8 @@ LogRead ReadLogs(const std::vector<std::string>& files, const GlobalOptions& opt
       continue;
     }
     const std::vector<uint8_t> bytes =
-        file == "-" && options.standardInput
-            ? *options.standardInput
+        options.preread && options.preread->first == file
+            ? options.preread->second
             : tools::ReadInputBytes(file, "log", "platsim", kLogLimitBytes);
     switch (DetectSource(bytes)) {
       case SourceKind::kRasdaemonDb:
