@@ -367,7 +367,16 @@ TEST(RasdaemonDb, DecodeWithKernelLogAndBankMap) {
         "memory error 5 of 5: kern.log line 4\n", "\nnote: kern.log line 1 is the event of ",
         "\n1 not read:\n  kern.log line 7: a PROCESSOR line without the CPU line of its bank\n"})
     EXPECT_NE(text.out.find(want), std::string::npos) << want << "\n" << text.out;
+  // The log from standard input and from a pipe, read once.
+  for (const std::string& args : {"decode - < " + log, "decode <(cat " + log + ")"}) {
+    const auto piped =
+        platsim_test::Shell("bash -c '" + platsim_test::Platsim() + " " + args + "' 2>/dev/null");
+    EXPECT_NE(piped.out.find("2 memory errors read from 1 file\n"), std::string::npos)
+        << args << "\n"
+        << piped.out;
+  }
   // A bad bank map names its JSON path.
+
   profile["mcaBanks"] = Json::parse(R"([{"bank": 17, "address": "physical"}])");
   const auto bad =
       platsim_test::Exec("--profile " + dir.Write("bad.json", profile.dump()) + " decode " + db);
