@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(g++ cmake ninja-build make binutils gnu-efi qemu-system-x86 ovmf acpica-tools
       nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev liblzma-dev
       clang-14 libclang-rt-14-dev lld librsvg2-bin libpng-dev fonts-dejavu-core
-      dpkg-dev file lintian mandoc)
+      dpkg-dev file lintian mandoc libsqlite3-dev rasdaemon kmod)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

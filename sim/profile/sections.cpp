@@ -6,6 +6,7 @@
 #include "sim/dram/channel_config_profile.h"
 #include "sim/topology/topology_profile.h"
 #include "sim/mca/processors_section.h"
+#include "sim/mca/bank_map_section.h"
 #include "sim/smm/profile_smm.h"
 
 namespace sim::profile {
@@ -22,6 +23,8 @@ const Section kSections[] = {
     sim::dram::kChannelConfigSection,
     {"processors", sim::mca::LoadProcessorsSection, sim::mca::DumpProcessorsSection,
      sim::mca::DefaultProcessorsSection},
+    // Which address each machine-check bank logs (the log readers of platsim).
+    {"mcaBanks", sim::mca::LoadMcaBanksSection, sim::mca::DumpMcaBanksSection, nullptr},
     {"acpi", sim::acpi::LoadAcpiSection, sim::acpi::DumpAcpiSection, sim::acpi::DefaultAcpiSection},
     {"smm", LoadSmm, DumpSmm, DefaultSmm},
     {"memTuneProvider", LoadMemTuneProvider, DumpMemTuneProvider, DefaultMemTuneProvider},

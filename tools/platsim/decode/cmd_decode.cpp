@@ -4,15 +4,19 @@
 //   platsim decode BERT.dat --region REGION     (acpidump -b, with the region's bytes)
 //   platsim decode HEST.dat
 //   platsim decode snapshot.json                (platsim mca --json)
+//   platsim decode ras-mc_event.db kern.log ...  (rasdaemon, kernel logs; several files)
 // A damaged record exits 1 after everything that could be decoded is shown.
 #include "sim/profile/profile.h"
 #include "tools/platsim/cli/commands.h"
 #include "tools/platsim/cli/platform_load.h"
+#include "tools/platsim/decode/log_decode.h"
+#include "tools/platsim/logs/log_text.h"
 #include "tools/common/input_file.h"
 #include "tools/platsim/records/record_render.h"
 #include "tools/platsim/translate/sys_translator.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -22,16 +26,20 @@ namespace platsim {
 namespace {
 
 struct DecodeArgs {
+  std::vector<std::string> files;
   std::string file, region, kind = "auto";
 };
 
-void RunDecode(const GlobalOptions& opts, const DecodeArgs& a) {
+// `read`: FILE's bytes, when they have been read already (standard input).
+void RunDecode(const GlobalOptions& opts, const DecodeArgs& a,
+               std::optional<records::Bytes> read = std::nullopt) {
   const auto kind = records::KindFromName(a.kind);
   if (!kind)
     throw UserError("--kind: expected auto, region, bert, hest or mca, found '" + a.kind + "'");
   if (a.file == "-" && a.region == "-")
     throw UserError("FILE and --region cannot both be standard input");
-  const records::Bytes bytes = tools::ReadInputBytes(a.file, "record file", "platsim");
+  const records::Bytes bytes =
+      read ? std::move(*read) : tools::ReadInputBytes(a.file, "record file", "platsim");
   std::optional<records::Bytes> region;
   if (!a.region.empty()) region = tools::ReadInputBytes(a.region, "boot error region", "platsim");
   const records::Kind k = *kind == records::Kind::kAuto ? records::DetectKind(bytes) : *kind;
@@ -100,6 +108,34 @@ void RunDecode(const GlobalOptions& opts, const DecodeArgs& a) {
   if (!d.damage.empty() || untranslated) throw Refusal("");  // all said above: exit code 1
 }
 
+// One record file (a region, BERT, HEST or snapshot) decodes as it always
+// has; several files, or a log of a running machine, as memory errors.
+void RunDecodeFiles(const GlobalOptions& opts, DecodeArgs& a) {
+  std::error_code ec;
+  if (a.files.size() == 1 && a.kind == "auto" && a.region.empty() &&
+      (a.files[0] == "-" || (!std::filesystem::is_regular_file(a.files[0], ec) &&
+                             !std::filesystem::is_directory(a.files[0], ec) &&
+                             std::filesystem::exists(a.files[0], ec)))) {
+    // Standard input or a pipe is read once: kernel log text (dmesg |
+    // platsim decode -) or a record.
+    records::Bytes bytes = tools::ReadInputBytes(a.files[0], "record file", "platsim");
+    if (!bytes.empty() && logs::DetectSource(bytes) == logs::SourceKind::kKernelLog)
+      return RunLogDecode(opts, a.files, std::move(bytes));
+    a.file = a.files[0];
+    return RunDecode(opts, a, std::move(bytes));
+  }
+  if (a.files.size() == 1 && (a.kind != "auto" || !a.region.empty() || !IsLogInput(a.files[0]))) {
+    a.file = a.files[0];
+    return RunDecode(opts, a);
+  }
+  if (!a.region.empty() || a.kind != "auto")
+    throw UserError(a.files.size() == 1 ? "--region and --kind go with a record file, and '" +
+                                              a.files[0] + "' is a log"
+                                        : "--region and --kind go with one record file, and " +
+                                              std::to_string(a.files.size()) + " files are given");
+  RunLogDecode(opts, a.files);
+}
+
 }  // namespace
 
 void AddDecodeCommands(CLI::App& app, GlobalOptions& opts) {
@@ -109,9 +145,10 @@ void AddDecodeCommands(CLI::App& app, GlobalOptions& opts) {
       "translate the physical addresses in them");
   auto args = std::make_shared<DecodeArgs>();
   decode
-      ->add_option("FILE", args->file,
+      ->add_option("FILE", args->files,
                    "a boot error region, a BERT or HEST table, or a `platsim mca --json` "
-                   "snapshot ('-': standard input)")
+                   "snapshot ('-': standard input); or, one or more, rasdaemon's database "
+                   "and kernel log text (dmesg, journalctl -k) besides those")
       ->required();
   decode->add_option("--region", args->region,
                      "the boot error region of the BERT table in FILE (its bytes; the table "
@@ -124,12 +161,13 @@ void AddDecodeCommands(CLI::App& app, GlobalOptions& opts) {
       "  platsim decode /sys/firmware/acpi/tables/data/BERT\n"
       "  platsim decode BERT.dat --region BERT-region.bin\n"
       "  platsim mca --cpu 0 --json > mca.json && platsim decode mca.json\n"
-      "  platsim --profile my.json --json decode region.bin");
+      "  platsim --profile my.json --json decode region.bin\n"
+      "  platsim --profile my.json decode /var/lib/rasdaemon/ras-mc_event.db kern.log");
   SetExitCodes(decode, "decoded",
                "a record is damaged (each fault with its offset, field, what was expected and "
                "what was found) or an address could not be translated");
   decode->fallthrough();  // --profile, --json... after the subcommand too
-  decode->callback([&opts, args] { RunDecode(opts, *args); });
+  decode->callback([&opts, args] { RunDecodeFiles(opts, *args); });
 }
 
 }  // namespace platsim

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platsim::logs {
@@ -45,12 +46,12 @@ struct MemoryError {
   std::string source;  // where it was read: "ras-mc_event.db mce_record id 17", "kern.log line 42"
   std::string file;    // the input file it came from
   uint64_t line = 0;   // line number (text) or row id (database); 0 when neither
-  std::optional<int64_t> time;  // seconds since 1970-01-01 UTC, when the source gives one
+  std::optional<int64_t> time;      // seconds since 1970-01-01 UTC, when the source gives one
   std::optional<uint64_t> address;  // none: the record carries no usable address
   AddressKind kind = AddressKind::kSystem;
   std::optional<ChannelRef> channel;  // set for kNormalized
-  std::string addressReading;  // "system address, as the bank reported it", or
-                               // "normalized address of socket 0 die 1 channel 2, ..."
+  std::string addressReading;         // "system address, as the bank reported it", or
+                                      // "normalized address of socket 0 die 1 channel 2, ..."
   Severity severity = Severity::kCorrected;
   uint32_t count = 1;  // errors this one record stands for (mc_event err_count)
   std::optional<McaFields> mca;
@@ -65,6 +66,7 @@ struct Unparsed {
   uint64_t line = 0;  // line number or row id
   std::string text;
   std::string reason;
+  std::string where;  // "kern.log line 7", "ras-mc_event.db mce_record id 3"
 };
 
 struct LogRead {
@@ -75,6 +77,9 @@ struct LogRead {
 
 struct ReadOptions {
   std::optional<int64_t> since, until;  // seconds since 1970 UTC; errors without a time are kept
+  // A file the caller has already read (standard input "-", or a pipe), and
+  // its bytes: ReadLogs does not read it again.
+  std::optional<std::pair<std::string, std::vector<uint8_t>>> preread;
 };
 
 // Reads every file (each recognised by its content: rasdaemon's database,
