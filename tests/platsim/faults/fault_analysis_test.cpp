@@ -9,11 +9,13 @@
 #include "sim/dram/channel_geometry.h"
 #include "sim/dram/dram_to_normalized.h"
 #include "tools/platsim/faults/fault_analysis.h"
+#include "tools/platsim/faults/fault_report.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -227,6 +229,62 @@ TEST_F(FaultAnalysis, RowPagesAreWhatSlotTwoSaysOfEveryCacheLine) {
     EXPECT_FALSE(pages.empty()) << r;
     RecordProperty("rowPagesMs" + std::to_string(r), std::to_string(ms.count()));
   }
+}
+
+TEST_F(FaultAnalysis, ReportNamesTheDimmTheActionsAndTheRepairCoordinates) {
+  platsim::logs::LogRead read;
+  // A corrected row fault (two columns, an hour apart) and an uncorrected
+  // error, on DIMM 0 "A1"; one error beyond DRAM.
+  read.errors = {ErrorAt({0, 5, 200, 1}, 1764583200), ErrorAt({0, 5, 200, 40}, 1764586800),
+                 ErrorAt({1, 2, 10, 4}, 1764586800, Severity::kUncorrected)};
+  MemoryError beyond;
+  beyond.source = "kern.log line 9";
+  beyond.address = 0x40000000;
+  read.errors.push_back(beyond);
+  const FaultOptions fo;
+  const Analysis an = Analyze(*locator_, read.errors, fo);
+  const platsim::TranslationPlatform platform = platsim::PlatformBehindTranslation(opts_);
+  const ReportInput in{read, an, *locator_, fo, platform};
+  const sim::profile::Json j = ReportJson(in);
+  EXPECT_EQ(j["schemaVersion"], 1);
+  EXPECT_EQ(j["platform"]["profile"], opts_.profile);
+  ASSERT_EQ(j["dimms"].size(), 1u);
+  const auto& d = j["dimms"][0];
+  EXPECT_EQ(d["label"]["label"], "A1");
+  EXPECT_EQ(d["label"]["serial"], "S-1");
+  EXPECT_EQ(d["replace"], true);
+  ASSERT_EQ(d["faults"].size(), 2u);
+  const auto& row = d["faults"][0];
+  EXPECT_EQ(row["mode"], "row");
+  EXPECT_EQ(row["first"], "2025-12-01 10:00:00 UTC");
+  ASSERT_EQ(row["actions"].size(), 2u);
+  EXPECT_EQ(row["actions"][0]["action"], "offlinePages");
+  EXPECT_EQ(row["actions"][0]["pages"].size(),
+            locator_->RowPages({0, 0, 0, 0}, {0, 5, {}, 200, 0, 0, {}}).size());
+  // Bank 5 of 4 bank bits, 2 of them group bits: group 0b01, bank 0b01.
+  const sim::profile::Json repair = {{"action", "repair"}, {"channel", 0}, {"rank", 0},
+                                     {"bank_group", 1},    {"bank", 1},    {"row", 200},
+                                     {"column", nullptr}};
+  EXPECT_EQ(row["actions"][1], repair);
+  const auto& ue = d["faults"][1];
+  EXPECT_EQ(ue["severity"], "uncorrected");
+  EXPECT_EQ(ue["actions"].back(), sim::profile::Json({{"action", "replaceDimm"}, {"label", "A1"}}));
+  ASSERT_EQ(j["unattributed"].size(), 1u);
+  EXPECT_EQ(j["unattributed"][0]["source"], "kern.log line 9");
+  // All pages once, ascending: the row's and the uncorrected cell's.
+  const std::vector<uint64_t> pages = PagesToOffline(an);
+  EXPECT_TRUE(std::is_sorted(pages.begin(), pages.end()));
+  EXPECT_EQ(pages.size(), row["actions"][0]["pages"].size() + 1);
+
+  std::ostringstream text;
+  ReportText(in, text);
+  for (const char* line :
+       {"DIMM socket 0 die 0 channel 0 DIMM 0 (chip selects 0-1)\n",
+        "  label       \"A1\", serial S-1\n", "  fault 1     single row, corrected: 2 errors",
+        "    repair    channel=0 rank=0 bank_group=1 bank=1 row=200\n",
+        "    replace   the DIMM \"A1\" (uncorrected errors)\n",
+        "  kern.log line 9: system address "})
+    EXPECT_NE(text.str().find(line), std::string::npos) << line << "\n" << text.str();
 }
 
 }  // namespace

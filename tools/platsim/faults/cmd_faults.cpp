@@ -5,6 +5,7 @@
 #include "tools/platsim/cli/commands.h"
 #include "tools/platsim/cli/platform_load.h"
 #include "tools/platsim/faults/fault_analysis.h"
+#include "tools/platsim/faults/fault_report.h"
 #include "tools/common/hex_text.h"
 
 #include <algorithm>
@@ -22,10 +23,6 @@ namespace {
 
 using Json = sim::profile::Json;
 using namespace faults;
-
-// The version of the --json schema (docs/platsim/faults.md); raised when a
-// field changes meaning or goes away, not when one is added.
-constexpr int kSchemaVersion = 1;
 
 struct FaultsArgs {
   std::vector<std::string> files;
@@ -84,84 +81,6 @@ int64_t ParseWindow(const std::string& text) {
   return static_cast<int64_t>(v) * unit;
 }
 
-std::string TimeText(const std::optional<int64_t>& t) {
-  if (!t) return "no time";
-  const std::time_t v = static_cast<std::time_t>(*t);
-  std::tm tm{};
-  gmtime_r(&v, &tm);
-  char buf[40];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return buf;
-}
-
-Json TimeJson(const std::optional<int64_t>& t) {
-  return t ? Json(TimeText(t)) : Json(nullptr);
-}
-
-std::string DimmName(const DimmKey& k) {
-  return "socket " + std::to_string(k.socket) + " die " + std::to_string(k.die) + " channel " +
-         std::to_string(k.channel) + " DIMM " + std::to_string(k.dimm) + " (chip selects " +
-         std::to_string(k.dimm * 2) + "-" + std::to_string(k.dimm * 2 + 1) + ")";
-}
-
-std::string LabelText(const sim::dram::DimmLabel* l) {
-  if (!l) return "no label (the profile's \"dimms\" section names none)";
-  std::string s = "\"" + l->label + "\"";
-  if (!l->serial.empty()) s += ", serial " + l->serial;
-  if (!l->part.empty()) s += ", part " + l->part;
-  return s;
-}
-
-Json LabelJson(const sim::dram::DimmLabel* l) {
-  if (!l) return nullptr;
-  return Json{{"label", l->label}, {"serial", l->serial}, {"part", l->part}};
-}
-
-// "0x10" or "0x10-0x80 (5)" for the extent lines.
-std::string ListText(const std::vector<uint32_t>& v, bool hex) {
-  auto one = [hex](uint32_t x) { return hex ? tools::Hex(x) : std::to_string(x); };
-  if (v.size() == 1) return one(v.front());
-  if (v.size() <= 4) {
-    std::string s;
-    for (uint32_t x : v) s += (s.empty() ? "" : ", ") + one(x);
-    return s;
-  }
-  return one(v.front()) + "-" + one(v.back()) + " (" + std::to_string(v.size()) + " distinct)";
-}
-
-struct Repair {
-  uint32_t channel, rank, bankGroup, bank, row;
-  std::optional<uint32_t> column;
-};
-
-Repair RepairOf(Locator& loc, const DimmKey& key, const Fault& f) {
-  const uint32_t cs = f.ranks.front();
-  const unsigned bits = loc.BankBits(key, cs), groups = loc.GroupBits(key, cs);
-  Repair r{key.channel,
-           cs,
-           BankGroupOf(f.banks.front(), bits, groups),
-           BankInGroup(f.banks.front(), bits, groups),
-           f.rows.front(),
-           std::nullopt};
-  if (f.mode == Mode::kCell) r.column = f.columns.front();
-  return r;
-}
-
-std::string RepairText(const Repair& r) {
-  std::string s = "channel=" + std::to_string(r.channel) + " rank=" + std::to_string(r.rank) +
-                  " bank_group=" + std::to_string(r.bankGroup) + " bank=" + std::to_string(r.bank) +
-                  " row=" + std::to_string(r.row);
-  if (r.column) s += " column=" + std::to_string(*r.column);
-  return s;
-}
-
-Json RepairJson(const Repair& r) {
-  Json j{{"action", "repair"},        {"channel", r.channel}, {"rank", r.rank},
-         {"bank_group", r.bankGroup}, {"bank", r.bank},       {"row", r.row}};
-  j["column"] = r.column ? Json(*r.column) : Json(nullptr);
-  return j;
-}
-
 void RunFaults(const GlobalOptions& opts, const FaultsArgs& a) {
   FaultOptions fo;
   fo.pageThreshold = a.pageThreshold;
@@ -182,133 +101,13 @@ void RunFaults(const GlobalOptions& opts, const FaultsArgs& a) {
   const Analysis an = Analyze(locator, read.errors, fo);
   const TranslationPlatform platform = PlatformBehindTranslation(opts);
 
-  std::set<uint64_t> allPages;
-  for (const DimmReport& d : an.dimms)
-    for (const Fault& f : d.faults)
-      if (f.offline) allPages.insert(f.pages.begin(), f.pages.end());
+  const ReportInput in{read, an, locator, fo, platform};
+  const std::vector<uint64_t> allPages = PagesToOffline(an);
 
-  if (opts.json) {
-    Json j = Json::object();
-    j["schemaVersion"] = kSchemaVersion;
-    j["platform"] = platform.json;
-    j["options"] = {{"pageThreshold", fo.pageThreshold},
-                    {"dimmThreshold", fo.dimmThreshold},
-                    {"windowSeconds", fo.window},
-                    {"spread", fo.spread}};
-    j["errors"] = {{"read", read.errors.size()},
-                   {"placed", an.placed.size()},
-                   {"unattributed", an.unattributed.size()},
-                   {"unparsed", read.unparsed.size()}};
-    Json dimms = Json::array();
-    for (const DimmReport& d : an.dimms) {
-      Json dj{{"socket", d.key.socket},
-              {"die", d.key.die},
-              {"channel", d.key.channel},
-              {"dimm", d.key.dimm},
-              {"label", LabelJson(d.label)}};
-      dj["corrected"] = d.corrected;
-      dj["uncorrected"] = d.uncorrected;
-      dj["correctedPeakInWindow"] = d.correctedPeak;
-      dj["replace"] = d.replace;
-      dj["replaceWhy"] = d.replace ? Json(d.why) : Json(nullptr);
-      Json fl = Json::array();
-      for (const Fault& f : d.faults) {
-        Json fj{
-            {"mode", ModeKey(f.mode)},
-            {"severity", f.severity == logs::Severity::kCorrected ? "corrected" : "uncorrected"},
-            {"errors", f.errors},
-            {"peakInWindow", f.peakInWindow},
-            {"first", TimeJson(f.first)},
-            {"last", TimeJson(f.last)}};
-        fj["extent"] = {
-            {"ranks", f.ranks}, {"banks", f.banks}, {"rows", f.rows}, {"columns", f.columns}};
-        Json sources = Json::array();
-        for (size_t pi : f.placed) sources.push_back(read.errors[an.placed[pi].error].source);
-        fj["sources"] = sources;
-        Json actions = Json::array();
-        if (f.offline) {
-          Json pages = Json::array();
-          for (uint64_t p : f.pages) pages.push_back(tools::Hex64(p));
-          actions.push_back({{"action", "offlinePages"}, {"pages", pages}});
-        }
-        if (f.repair) actions.push_back(RepairJson(RepairOf(locator, d.key, f)));
-        if (f.replace)
-          actions.push_back({{"action", "replaceDimm"},
-                             {"label", d.label ? Json(d.label->label) : Json(nullptr)}});
-        fj["actions"] = actions;
-        fj["why"] = f.why;
-        fl.push_back(std::move(fj));
-      }
-      dj["faults"] = fl;
-      dimms.push_back(std::move(dj));
-    }
-    j["dimms"] = dimms;
-    Json un = Json::array();
-    for (const Unattributed& u : an.unattributed) {
-      const logs::MemoryError& e = read.errors[u.error];
-      un.push_back(
-          {{"source", e.source}, {"file", e.file}, {"line", e.line}, {"reason", u.reason}});
-    }
-    j["unattributed"] = un;
-    Json up = Json::array();
-    for (const logs::Unparsed& u : read.unparsed)
-      up.push_back({{"file", u.file}, {"line", u.line}, {"text", u.text}, {"reason", u.reason}});
-    j["unparsed"] = up;
-    j["notes"] = read.notes;
-    j["pages"] = allPages.size();
-    std::cout << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
-  } else {
-    std::cout << "platform      " << platform.phrase << "\n";
-    std::cout << "errors        " << read.errors.size() << " read, " << an.placed.size()
-              << " placed, " << an.unattributed.size() << " unattributed";
-    if (!read.unparsed.empty()) std::cout << ", " << read.unparsed.size() << " lines not read";
-    std::cout << "\n";
-    for (const DimmReport& d : an.dimms) {
-      std::cout << "\nDIMM " << DimmName(d.key) << "\n";
-      std::cout << "  label       " << LabelText(d.label) << "\n";
-      std::cout << "  errors      " << d.corrected << " corrected, " << d.uncorrected
-                << " uncorrected\n";
-      if (d.replace)
-        std::cout << "  replace     the DIMM"
-                  << (d.label ? " \"" + d.label->label + "\"" : std::string()) << ": " << d.why
-                  << "\n";
-      for (size_t i = 0; i < d.faults.size(); ++i) {
-        const Fault& f = d.faults[i];
-        std::cout << "  fault " << i + 1 << "     " << ModeName(f.mode) << ", "
-                  << (f.severity == logs::Severity::kCorrected ? "corrected" : "uncorrected")
-                  << ": " << f.errors << " error" << (f.errors == 1 ? "" : "s") << ", first "
-                  << TimeText(f.first) << ", last " << TimeText(f.last) << "\n";
-        std::cout << "    extent    rank " << ListText(f.ranks, false) << ", bank "
-                  << ListText(f.banks, false) << ", row " << ListText(f.rows, true) << ", column "
-                  << ListText(f.columns, true) << "\n";
-        if (f.offline) {
-          std::cout << "    offline   " << f.pages.size() << " page"
-                    << (f.pages.size() == 1 ? "" : "s");
-          if (f.pages.size() <= 4)
-            for (uint64_t p : f.pages) std::cout << " " << tools::Hex64(p);
-          std::cout << " (" << f.why << ")\n";
-        }
-        if (f.repair)
-          std::cout << "    repair    " << RepairText(RepairOf(locator, d.key, f)) << "\n";
-        if (f.replace)
-          std::cout << "    replace   the DIMM"
-                    << (d.label ? " \"" + d.label->label + "\"" : std::string()) << " (" << f.why
-                    << ")\n";
-        if (!f.offline && !f.replace) std::cout << "    action    none yet (" << f.why << ")\n";
-      }
-    }
-    if (!an.unattributed.empty()) {
-      std::cout << "\nunattributed\n";
-      for (const Unattributed& u : an.unattributed)
-        std::cout << "  " << read.errors[u.error].source << ": " << u.reason << "\n";
-    }
-    if (!read.unparsed.empty()) {
-      std::cout << "\nnot read\n";
-      for (const logs::Unparsed& u : read.unparsed)
-        std::cout << "  " << u.file << " line " << u.line << ": " << u.reason << "\n";
-    }
-    for (const std::string& n : read.notes) std::cout << "note: " << n << "\n";
-  }
+  if (opts.json)
+    std::cout << ReportJson(in).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  else
+    ReportText(in, std::cout);
   if (!a.pages.empty()) {
     std::ofstream out(a.pages, std::ios::trunc);
     for (uint64_t p : allPages) out << tools::Hex64(p) << "\n";

@@ -88,59 +88,74 @@ std::optional<Placed> Locator::Place(const logs::MemoryError& e, size_t index,
     return std::nullopt;
   }
   const uint64_t a = *e.address;
-  Placed p;
-  p.error = index;
-  uint32_t socket = 0, die = 0, channel = 0;
   if (e.kind == logs::AddressKind::kSystem) {
-    const SysAnswer s = session_.System(a);
-    if (s.verdict != Verdict::Ok) {
-      reason = "system address " + tools::Hex64(a) + " " + s.error;
-      return std::nullopt;
+    auto it = known_.find(a);
+    if (it == known_.end()) {
+      if (known_.size() >= (1u << 16)) known_.clear();  // bounded: a log of scattered errors
+      Known k;
+      k.placed = PlaceSystem(a, k.reason);
+      it = known_.emplace(a, std::move(k)).first;
     }
-    socket = s.norm.socketId;
-    die = s.norm.dieId;
-    channel = s.norm.channelId;
-    p.dram = s.dram;
-    p.system = a;
-  } else {
-    if (!e.channel) {
-      reason = "normalized address " + tools::Hex64(a) + " without the channel it belongs to";
-      return std::nullopt;
-    }
-    socket = e.channel->socket;
-    die = e.channel->die;
-    channel = e.channel->channel;
-    const std::string subject =
-        "normalized address " + tools::Hex64(a) + " of " + ChannelText(socket, die, channel);
-    try {
-      const NormAnswer n = session_.Normalized(a, socket, die, channel);
-      if (n.verdict != Verdict::Ok) {
-        reason = subject + " " + n.error;
-        return std::nullopt;
-      }
-      p.system = n.system;
-    } catch (const UserError& x) {
-      reason = subject + ": " + x.what();
-      return std::nullopt;
-    }
+    reason = it->second.reason;
+    if (!it->second.placed) return std::nullopt;
+    Placed p = *it->second.placed;
+    p.error = index;
+    return p;
   }
-  const std::string none = NoDramReason(socket, die, channel);
-  const unsigned slot = sim::dram::SlotOf(socket, die, channel);
-  if (none.empty() && TableCopy(session_).csPresent[slot] == 0)
-    reason =
-        "channel slot " + std::to_string(slot) + " has no chip select populated: no DIMM geometry";
-  else if (!none.empty())
-    reason = none;
-  if (!reason.empty()) {
-    reason = ChannelText(socket, die, channel) + ": " + reason;
+  if (!e.channel) {
+    reason = "normalized address " + tools::Hex64(a) + " without the channel it belongs to";
     return std::nullopt;
   }
-  if (e.kind == logs::AddressKind::kNormalized)
-    atd::TranslateNormToDram(&TableCopy(session_), a, static_cast<uint8_t>(socket),
-                             static_cast<uint8_t>(die), static_cast<uint8_t>(channel), &p.dram,
-                             atd::DramMessageSink{nullptr, nullptr});
+  const uint32_t socket = e.channel->socket, die = e.channel->die, channel = e.channel->channel;
+  Placed p;
+  p.error = index;
+  const std::string subject =
+      "normalized address " + tools::Hex64(a) + " of " + ChannelText(socket, die, channel);
+  try {
+    const NormAnswer n = session_.Normalized(a, socket, die, channel);
+    if (n.verdict != Verdict::Ok) {
+      reason = subject + " " + n.error;
+      return std::nullopt;
+    }
+    p.system = n.system;
+  } catch (const UserError& x) {
+    reason = subject + ": " + x.what();
+    return std::nullopt;
+  }
+  if (!CheckGeometry(socket, die, channel, reason)) return std::nullopt;
+  // The coordinates from the channel's table slot itself.
+  atd::TranslateNormToDram(&TableCopy(session_), a, static_cast<uint8_t>(socket),
+                           static_cast<uint8_t>(die), static_cast<uint8_t>(channel), &p.dram,
+                           atd::DramMessageSink{nullptr, nullptr});
   p.dimm = {socket, die, channel, p.dram.chipSelect / 2u};
   return p;
+}
+
+std::optional<Placed> Locator::PlaceSystem(uint64_t address, std::string& reason) {
+  const SysAnswer s = session_.System(address);
+  if (s.verdict != Verdict::Ok) {
+    reason = "system address " + tools::Hex64(address) + " " + s.error;
+    return std::nullopt;
+  }
+  Placed p;
+  p.dram = s.dram;
+  p.system = address;
+  if (!CheckGeometry(s.norm.socketId, s.norm.dieId, s.norm.channelId, reason)) return std::nullopt;
+  p.dimm = {s.norm.socketId, s.norm.dieId, s.norm.channelId, p.dram.chipSelect / 2u};
+  return p;
+}
+
+bool Locator::CheckGeometry(uint32_t socket, uint32_t die, uint32_t channel, std::string& reason) {
+  const std::string none = NoDramReason(socket, die, channel);
+  const unsigned slot = sim::dram::SlotOf(socket, die, channel);
+  if (!none.empty())
+    reason = none;
+  else if (TableCopy(session_).csPresent[slot] == 0)
+    reason =
+        "channel slot " + std::to_string(slot) + " has no chip select populated: no DIMM geometry";
+  if (reason.empty()) return true;
+  reason = ChannelText(socket, die, channel) + ": " + reason;
+  return false;
 }
 
 unsigned Locator::BankBits(const DimmKey& d, unsigned chipSelect) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace platsim::faults {
@@ -72,7 +73,18 @@ class Locator {
   TranslateSession& Session() { return session_; }
 
  private:
+  std::optional<Placed> PlaceSystem(uint64_t address, std::string& reason);
+  // False, with the reason, when the channel has no DIMM geometry.
+  bool CheckGeometry(uint32_t socket, uint32_t die, uint32_t channel, std::string& reason);
+
   TranslateSession& session_;
+  // Logs repeat the addresses of a fault: each system address is translated
+  // once.
+  struct Known {
+    std::optional<Placed> placed;
+    std::string reason;
+  };
+  std::unordered_map<uint64_t, Known> known_;
 };
 
 enum class Mode { kCell, kRow, kColumn, kBank, kMultiBank, kMultiRank };
