@@ -4,12 +4,14 @@
 // system addresses by the reverse DRAM -> normalized translation and slot 1,
 // must come back as one fault of that mode and extent; a faulty row's pages
 // must equal what slot 2 says of every cache line of the map.
+#include "tests/platsim/map/map_test_support.h"
 #include "tests/platsim/platsim_run.h"
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
 #include "sim/dram/dram_to_normalized.h"
 #include "tools/platsim/faults/fault_analysis.h"
 #include "tools/platsim/faults/fault_report.h"
+#include "tools/platsim/faults/fault_svg.h"
 
 #include <gtest/gtest.h>
 
@@ -285,6 +287,40 @@ TEST_F(FaultAnalysis, ReportNamesTheDimmTheActionsAndTheRepairCoordinates) {
         "    replace   the DIMM \"A1\" (uncorrected errors)\n",
         "  kern.log line 9: system address "})
     EXPECT_NE(text.str().find(line), std::string::npos) << line << "\n" << text.str();
+}
+
+TEST_F(FaultAnalysis, PictureShowsErrorsAndFaultsWhereTheyAre) {
+  // A row fault in bank 5 row 200 and an uncorrected error in bank 2 row
+  // 900, chip select 0 (1024 rows, 16 banks).
+  const std::vector<MemoryError> errors = {ErrorAt({0, 5, 200, 1}, 0), ErrorAt({0, 5, 200, 40}, 60),
+                                           ErrorAt({0, 2, 900, 4}, 60, Severity::kUncorrected)};
+  const Analysis an = Analyze(*locator_, errors, FaultOptions{});
+  const std::string svg = RenderFaultSvg(*locator_, an, errors, "test");
+  const std::string svgFile = dir_.Write("faults.svg", svg), png = dir_.Path("faults.png");
+  const platsim_test::Run render =
+      platsim_test::Shell("rsvg-convert -o " + png + " " + svgFile + " 2>&1");
+  ASSERT_EQ(render.exit, 0) << render.out;
+  maptest::Image img;
+  ASSERT_TRUE(maptest::ReadPng(png, &img));
+  auto swatch = [&](const char* id) {
+    const std::string sel = std::string("id=\"") + id + "\"";
+    return img.At(maptest::Num(svg, sel, "x") + 7, maptest::Num(svg, sel, "y") + 7);
+  };
+  const std::string panel = "id=\"panel-s0d0c0cs0\"";
+  ASSERT_EQ(maptest::Attr(svg, panel, "data-rows"), "1024");
+  const double x0 = maptest::Num(svg, panel, "data-x"), y0 = maptest::Num(svg, panel, "data-y");
+  const double bw = maptest::Num(svg, panel, "data-bank-width");
+  const double h = maptest::Num(svg, panel, "data-height");
+  // Where bank b, row r is drawn: bank columns of bw, rows to scale.
+  auto at = [&](double bank, double row) {
+    return img.At(x0 + bw * bank + bw / 2 - 1, y0 + h * row / 1024 + 1);
+  };
+  EXPECT_EQ(at(5, 200), swatch("legend-corrected"));
+  EXPECT_EQ(at(2, 900), swatch("legend-uncorrected"));
+  EXPECT_EQ(at(9, 500), swatch("legend-bank"));
+  EXPECT_NE(swatch("legend-bank"), swatch("legend-corrected"));
+  // The row fault's frame: its left edge, one pixel left of bank 5.
+  EXPECT_EQ(img.At(x0 + bw * 5 - 1, y0 + h * 200 / 1024 + 1), swatch("legend-fault"));
 }
 
 }  // namespace

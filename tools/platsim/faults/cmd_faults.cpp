@@ -6,6 +6,7 @@
 #include "tools/platsim/cli/platform_load.h"
 #include "tools/platsim/faults/fault_analysis.h"
 #include "tools/platsim/faults/fault_report.h"
+#include "tools/platsim/faults/fault_svg.h"
 #include "tools/common/hex_text.h"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ using namespace faults;
 
 struct FaultsArgs {
   std::vector<std::string> files;
-  std::string since, until, pages, window = "24h";
+  std::string since, until, pages, svg, window = "24h";
   uint32_t pageThreshold = 2, dimmThreshold = 10, spread = 3;
 };
 
@@ -108,6 +109,13 @@ void RunFaults(const GlobalOptions& opts, const FaultsArgs& a) {
     std::cout << ReportJson(in).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   else
     ReportText(in, std::cout);
+  if (!a.svg.empty()) {
+    std::ofstream out(a.svg, std::ios::trunc);
+    out << RenderFaultSvg(locator, an, read.errors, "Memory errors and faults",
+                          "translated " + platform.phrase);
+    out.flush();
+    if (!out) throw UserError("cannot write the picture to '" + a.svg + "'");
+  }
   if (!a.pages.empty()) {
     std::ofstream out(a.pages, std::ios::trunc);
     for (uint64_t p : allPages) out << tools::Hex64(p) << "\n";
@@ -137,6 +145,9 @@ void AddFaultsCommands(CLI::App& app, GlobalOptions& opts) {
   cmd->add_option("--pages", args->pages,
                   "write the pages to offline to FILE, one physical address per line (for "
                   "/sys/devices/system/memory/soft_offline_page)");
+  cmd->add_option("--svg", args->svg,
+                  "draw each affected DIMM's banks by rows with its errors and faults to FILE "
+                  "(SVG)");
   cmd->add_option("--page-threshold", args->pageThreshold,
                   "corrected errors of a cell, row or column fault within the window that offline "
                   "its pages (default 2)");
