@@ -77,9 +77,9 @@ TEST(PlatsimConventions, ExitCodesAndMessages) {
 // Every command's help ends its options with its exit codes.
 TEST(PlatsimConventions, EveryCommandsHelpListsItsExitCodes) {
   for (const char* command :
-       {"profile dump", "profile new", "translate sys", "translate norm", "translate dram", "mca",
-        "acpi append-bert", "acpi add-hest", "acpi dump", "mailbox read", "mailbox set", "map",
-        "decode", "faults"}) {
+       {"profile dump", "profile new", "profile dimms", "translate sys", "translate norm",
+        "translate dram", "mca", "acpi append-bert", "acpi add-hest", "acpi dump", "mailbox read",
+        "mailbox set", "map", "decode", "faults"}) {
     const auto run = Exec(std::string(command) + " --help");
     EXPECT_EQ(run.exit, 0) << command;
     EXPECT_NE(run.out.find("\nExit codes: 0 "), std::string::npos) << command << "\n" << run.out;
