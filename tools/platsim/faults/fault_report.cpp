@@ -11,6 +11,8 @@ namespace {
 
 using Json = sim::profile::Json;
 
+constexpr size_t kSourcesShown = 20;
+
 std::string TimeText(const std::optional<int64_t>& t) {
   if (!t) return "no time";
   const std::time_t v = static_cast<std::time_t>(*t);
@@ -133,10 +135,13 @@ Json ReportJson(const ReportInput& in) {
               {"last", TimeJson(f.last)}};
       fj["extent"] = {
           {"ranks", f.ranks}, {"banks", f.banks}, {"rows", f.rows}, {"columns", f.columns}};
+      // Where its errors were read: the first kSourcesShown (a fault of a
+      // million errors is not a million lines), and how many more.
       Json sources = Json::array();
-      for (size_t pi : f.placed)
-        sources.push_back(in.read.errors[in.analysis.placed[pi].error].source);
+      for (size_t k = 0; k < f.placed.size() && k < kSourcesShown; ++k)
+        sources.push_back(in.read.errors[in.analysis.placed[f.placed[k]].error].source);
       fj["sources"] = sources;
+      fj["moreSources"] = f.placed.size() > kSourcesShown ? f.placed.size() - kSourcesShown : 0;
       Json actions = Json::array();
       if (f.offline) {
         Json pages = Json::array();

@@ -97,7 +97,7 @@ Table ReadMemoryDevices(std::span<const uint8_t> file) {
       if (n > strings.size()) return "(string " + std::to_string(n) + " missing)";
       return strings[n - 1];
     };
-    if (type == 17 && length >= 0x1B) {
+    if (type == 17 && length >= 0x15) {  // SMBIOS 2.1's 0x15 bytes and up
       MemoryDevice d;
       d.handle = U16(b, at + 2);
       d.offset = base + at;
@@ -108,7 +108,7 @@ Table ReadMemoryDevices(std::span<const uint8_t> file) {
         d.sizeBytes = uint64_t{U32(b, at + 0x1C) & 0x7FFFFFFF} << 20;
       else if (size != 0xFFFF && size != 0x7FFF)
         d.sizeBytes = (size & 0x8000) ? uint64_t{size & 0x7FFFu} << 10 : uint64_t{size} << 20;
-      const uint16_t speed = U16(b, at + 0x15);
+      const uint16_t speed = length >= 0x17 ? U16(b, at + 0x15) : 0;
       if (speed != 0 && speed != 0xFFFF) d.speed = speed;
       d.manufacturer = str(0x17);
       d.serial = str(0x18);
