@@ -146,6 +146,39 @@ TEST_F(FaultAnalysis, EachInjectedModeComesBackWithItsExtent) {
   }
 }
 
+TEST_F(FaultAnalysis, FaultsSideBySideInOneDimmStayApart) {
+  struct Mixed {
+    const char* name;
+    std::vector<Cell> cells;
+    std::vector<Mode> modes;  // in the order the analysis lists them
+  };
+  const std::vector<Mixed> cases = {
+      // A stray cell on a row the column fault crosses: a column and a cell.
+      {"column crossed by a cell",
+       {{0, 2, 10, 64}, {0, 2, 20, 64}, {0, 2, 30, 64}, {0, 2, 10, 500}},
+       {Mode::kColumn, Mode::kCell}},
+      {"row and cell in one bank",
+       {{0, 6, 300, 1}, {0, 6, 300, 2}, {0, 6, 300, 3}, {0, 6, 77, 9}},
+       {Mode::kRow, Mode::kCell}},
+      // Two banks of one rank are fewer than the three of a multi-bank
+      // fault: two cell faults.
+      {"cells in two banks", {{0, 1, 5, 5}, {0, 8, 6, 6}}, {Mode::kCell, Mode::kCell}},
+      // Bank faults in both ranks: one multi-rank fault.
+      {"bank faults in two ranks",
+       {{0, 3, 1, 1}, {0, 3, 2, 2}, {0, 3, 3, 3}, {1, 3, 4, 4}, {1, 3, 5, 5}, {1, 3, 6, 6}},
+       {Mode::kMultiRank}},
+  };
+  for (const Mixed& c : cases) {
+    std::vector<MemoryError> errors;
+    for (const Cell& cell : c.cells) errors.push_back(ErrorAt(cell, 0));
+    const Analysis a = Analyze(*locator_, errors, FaultOptions{});
+    ASSERT_EQ(a.dimms.size(), 1u) << c.name;
+    std::vector<Mode> got;
+    for (const Fault& f : a.dimms[0].faults) got.push_back(f.mode);
+    EXPECT_EQ(got, c.modes) << c.name;
+  }
+}
+
 TEST_F(FaultAnalysis, SeveritiesThresholdsAndUnplacedErrors) {
   const Cell cell{0, 3, 100, 17};
   // One corrected error: below the page threshold of 2; then two a day

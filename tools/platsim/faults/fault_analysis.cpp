@@ -216,26 +216,36 @@ std::string WindowText(int64_t window) {
   return std::to_string(window) + " s";
 }
 
-std::vector<Cluster> ClustersOf(const std::vector<CellKey>& cells) {
-  std::map<uint32_t, std::vector<CellKey>> byRow;
-  for (const CellKey& c : cells) byRow[std::get<3>(c)].push_back(c);
+// Greedily, the largest structure first: the row or column that holds the
+// most of the cells not yet taken (two or more; a row wins a tie), then each
+// cell left on its own. A column fault crossed by a stray cell stays a column
+// fault. Stops at `limit` clusters: the bank is then one bank fault.
+std::vector<Cluster> ClustersOf(const std::vector<CellKey>& cells, size_t limit) {
   std::vector<Cluster> out;
-  std::vector<CellKey> rest;
-  for (auto& [row, list] : byRow) {
-    if (list.size() >= 2)
-      out.push_back({Mode::kRow, list});
-    else
-      rest.push_back(list.front());
-  }
-  std::map<uint32_t, std::vector<CellKey>> byCol;
-  for (const CellKey& c : rest) byCol[std::get<4>(c)].push_back(c);
-  for (auto& [col, list] : byCol) {
-    if (list.size() >= 2) {
-      out.push_back({Mode::kColumn, list});
-    } else {
-      out.push_back({Mode::kCell, list});
+  std::vector<CellKey> left = cells;
+  while (out.size() < limit && !left.empty()) {
+    std::map<uint32_t, size_t> rows, cols;
+    for (const CellKey& c : left) {
+      ++rows[std::get<3>(c)];
+      ++cols[std::get<4>(c)];
     }
+    auto most = [](const std::map<uint32_t, size_t>& m) {
+      return *std::max_element(m.begin(), m.end(),
+                               [](const auto& x, const auto& y) { return x.second < y.second; });
+    };
+    const auto row = most(rows), col = most(cols);
+    if (std::max(row.second, col.second) < 2) break;
+    const bool byRow = row.second >= col.second;
+    Cluster c{byRow ? Mode::kRow : Mode::kColumn, {}};
+    std::vector<CellKey> rest;
+    for (const CellKey& k : left)
+      ((byRow ? std::get<3>(k) == row.first : std::get<4>(k) == col.first) ? c.cells : rest)
+          .push_back(k);
+    out.push_back(std::move(c));
+    left = std::move(rest);
   }
+  for (size_t i = 0; i < left.size() && out.size() < limit; ++i)
+    out.push_back({Mode::kCell, {left[i]}});
   return out;
 }
 
@@ -313,7 +323,7 @@ Analysis Analyze(Locator& locator, const std::vector<logs::MemoryError>& errors,
           continue;
         }
         for (const BankKey& b : bankList) {
-          std::vector<Cluster> cl = ClustersOf(banks[b]);
+          std::vector<Cluster> cl = ClustersOf(banks[b], options.spread);
           if (cl.size() >= options.spread)
             wideFaults.push_back({Mode::kBank, banks[b]});
           else
