@@ -12,6 +12,7 @@
 #include "tools/platsim/faults/fault_analysis.h"
 #include "tools/platsim/faults/fault_report.h"
 #include "tools/platsim/faults/fault_svg.h"
+#include "tools/platsim/faults/time_text.h"
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,42 @@ struct ModeCase {
   Mode mode;
   std::vector<uint32_t> ranks, banks;
 };
+
+TEST(FaultTimes, SinceUntilAndWindowTexts) {
+  // 2026-12-01 is day 20788 since 1970-01-01 (56 years of 365 days, 14 leap
+  // days, and the 334 days of 2026 before December).
+  constexpr int64_t kDec1 = 20788LL * 86400;
+  const struct {
+    const char* text;
+    int64_t want;  // -1: refused
+  } cases[] = {
+      {"1764583200", 1764583200},
+      {"2026-12-01", kDec1},
+      {"2026-12-01 10:00", kDec1 + 36000},
+      {"2026-12-01T10:00:05Z", kDec1 + 36005},
+      {"2026-12-01 10:00:05 UTC", kDec1 + 36005},
+      {"2026-02-29", -1},
+      {"2026-13-01", -1},
+      {"2026-12-01 10", -1},
+      {"2026-12-01x", -1},
+      {"2026-12-01 25:00", -1},
+      {"yesterday", -1},
+      {"", -1},
+  };
+  for (const auto& c : cases) {
+    if (c.want < 0)
+      EXPECT_THROW(ParseTime(c.text, "--since"), platsim::UserError) << c.text;
+    else
+      EXPECT_EQ(ParseTime(c.text, "--since"), c.want) << c.text;
+  }
+  EXPECT_EQ(TimeText(kDec1 + 36005), "2026-12-01 10:00:05 UTC");
+  EXPECT_EQ(ParseWindow("24h"), 86400);
+  EXPECT_EQ(ParseWindow("90m"), 5400);
+  EXPECT_EQ(ParseWindow("2d"), 172800);
+  EXPECT_EQ(ParseWindow("3600"), 3600);
+  for (const char* bad : {"0", "h", "", "-1h", "5w"})
+    EXPECT_THROW(ParseWindow(bad), platsim::UserError) << bad;
+}
 
 TEST_F(FaultAnalysis, EachInjectedModeComesBackWithItsExtent) {
   const std::vector<ModeCase> cases = {
@@ -292,6 +329,8 @@ TEST_F(FaultAnalysis, ReportNamesTheDimmTheActionsAndTheRepairCoordinates) {
   const auto& row = d["faults"][0];
   EXPECT_EQ(row["mode"], "row");
   EXPECT_EQ(row["first"], "2025-12-01 10:00:00 UTC");
+  EXPECT_EQ(row["extent"]["columns"], sim::profile::Json({1, 40}));
+  EXPECT_EQ(row["extent"]["columnsDistinct"], 2);
   ASSERT_EQ(row["actions"].size(), 2u);
   EXPECT_EQ(row["actions"][0]["action"], "offlinePages");
   EXPECT_EQ(row["actions"][0]["pages"].size(),

@@ -7,16 +7,12 @@
 #include "tools/platsim/faults/fault_analysis.h"
 #include "tools/platsim/faults/fault_report.h"
 #include "tools/platsim/faults/fault_svg.h"
+#include "tools/platsim/faults/time_text.h"
 #include "tools/common/hex_text.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <set>
 
 namespace platsim {
 
@@ -30,57 +26,6 @@ struct FaultsArgs {
   std::string since, until, pages, svg, window = "24h";
   uint32_t pageThreshold = 2, dimmThreshold = 10, spread = 3;
 };
-
-// Seconds since 1970 UTC: a number, or "YYYY-MM-DD" with an optional
-// "[T ]HH:MM[:SS]" and an optional "Z" or "UTC".
-int64_t ParseTime(const std::string& text, const char* option) {
-  const std::string bad =
-      std::string(option) +
-      ": expected seconds since 1970 or YYYY-MM-DD[ HH:MM[:SS]] (UTC), found '" + text + "'";
-  if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) != 0;
-      }))
-    return static_cast<int64_t>(ParseNumber(text, option));
-  std::tm tm{};
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char sep = 0;
-  int n = 0;
-  const int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%n%c%2d:%2d%n:%2d%n", &y, &mo, &d, &n, &sep,
-                              &h, &mi, &n, &s, &n);
-  if (got < 3 || (got >= 4 && sep != ' ' && sep != 'T') || (got > 3 && got < 6))
-    throw UserError(bad);
-  std::string rest = text.substr(static_cast<size_t>(n));
-  if (got == 3) rest = text.substr(10);
-  if (!rest.empty() && rest != "Z" && rest != " UTC" && rest != "UTC") throw UserError(bad);
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) throw UserError(bad);
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  return static_cast<int64_t>(timegm(&tm));
-}
-
-// "24h", "90m", "3600s", "2d" or seconds.
-int64_t ParseWindow(const std::string& text) {
-  std::string digits = text;
-  int64_t unit = 1;
-  if (!text.empty()) {
-    const char u = text.back();
-    const int64_t units[] = {1, 60, 3600, 86400};
-    const char* const names = "smhd";
-    for (int i = 0; i < 4; ++i)
-      if (u == names[i]) {
-        unit = units[i];
-        digits.pop_back();
-      }
-  }
-  const uint64_t v = ParseNumber(digits, "--window");
-  if (v == 0 || v > (uint64_t{1} << 40) / static_cast<uint64_t>(unit))
-    throw UserError("--window: expected a positive length such as 24h, found '" + text + "'");
-  return static_cast<int64_t>(v) * unit;
-}
 
 void RunFaults(const GlobalOptions& opts, const FaultsArgs& a) {
   FaultOptions fo;

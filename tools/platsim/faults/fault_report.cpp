@@ -1,7 +1,10 @@
 #include "tools/platsim/faults/fault_report.h"
 
+#include "tools/platsim/faults/time_text.h"
+
 #include "tools/common/hex_text.h"
 
+#include <algorithm>
 #include <ctime>
 #include <set>
 
@@ -11,17 +14,7 @@ namespace {
 
 using Json = sim::profile::Json;
 
-constexpr size_t kSourcesShown = 20;
-
-std::string TimeText(const std::optional<int64_t>& t) {
-  if (!t) return "no time";
-  const std::time_t v = static_cast<std::time_t>(*t);
-  std::tm tm{};
-  gmtime_r(&v, &tm);
-  char buf[40];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return buf;
-}
+constexpr size_t kSourcesShown = 20, kValuesShown = 64;
 
 Json TimeJson(const std::optional<int64_t>& t) {
   return t ? Json(TimeText(t)) : Json(nullptr);
@@ -133,8 +126,17 @@ Json ReportJson(const ReportInput& in) {
               {"peakInWindow", f.peakInWindow},
               {"first", TimeJson(f.first)},
               {"last", TimeJson(f.last)}};
-      fj["extent"] = {
-          {"ranks", f.ranks}, {"banks", f.banks}, {"rows", f.rows}, {"columns", f.columns}};
+      // Rows and columns: the lowest kValuesShown, and how many in all.
+      auto firsts = [](const std::vector<uint32_t>& v) {
+        return std::vector<uint32_t>(
+            v.begin(), v.begin() + static_cast<std::ptrdiff_t>(std::min(v.size(), kValuesShown)));
+      };
+      fj["extent"] = {{"ranks", f.ranks},
+                      {"banks", f.banks},
+                      {"rows", firsts(f.rows)},
+                      {"rowsDistinct", f.rows.size()},
+                      {"columns", firsts(f.columns)},
+                      {"columnsDistinct", f.columns.size()}};
       // Where its errors were read: the first kSourcesShown (a fault of a
       // million errors is not a million lines), and how many more.
       Json sources = Json::array();
