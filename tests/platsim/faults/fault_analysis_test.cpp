@@ -277,6 +277,23 @@ TEST_F(FaultAnalysis, SeveritiesThresholdsAndUnplacedErrors) {
   EXPECT_EQ(BankInGroup(13, 4, 2), 1u);
 }
 
+TEST(FaultPlaces, ChannelsWithoutDimmGeometryAreUnattributed) {
+  // The built-in platform: maps of 16 GiB per die, socket-major; 60 GiB lies
+  // in socket 1 die 1, whose channels have slots (1 + 1) * 8 + channel,
+  // beyond the 16 of the table.
+  platsim::GlobalOptions opts;
+  platsim::TranslateSession session(opts);
+  Locator locator(session);
+  MemoryError e;
+  e.address = 60ULL << 30;
+  const Analysis a = Analyze(locator, {e}, FaultOptions{});
+  ASSERT_EQ(a.unattributed.size(), 1u);
+  EXPECT_NE(a.unattributed[0].reason.find("socket 1 die 1 channel"), std::string::npos)
+      << a.unattributed[0].reason;
+  EXPECT_NE(a.unattributed[0].reason.find("beyond the 16 slots"), std::string::npos)
+      << a.unattributed[0].reason;
+}
+
 TEST_F(FaultAnalysis, RowPagesAreWhatSlotTwoSaysOfEveryCacheLine) {
   // A row of each chip select (the second its top row), both found in one
   // pass: every cache line of the 512 MiB map through slot 2, kept where it
