@@ -2,6 +2,7 @@
 
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
+#include "sim/dram/dimm_info.h"
 
 #include <cctype>
 #include <cstddef>
@@ -130,7 +131,7 @@ ChannelGeometry ParseGeometry(const Json& v, const std::string& path) {
   profile::CheckKeys(v, path,
                      {"socket", "die", "channel", "capacity", "chipSelects", "bankBits", "rowBits",
                       "rowHiBits", "colBits", "rmBits", "csSelectBits", "range", "rowInversion",
-                      "csHash", "bankHash", "rmHash", "hashSeed"});
+                      "csHash", "bankHash", "rmHash", "hashSeed", "bankGroupBits"});
   const auto socket = static_cast<uint8_t>(
       profile::Number(profile::Required(v, path, "socket"), path + ".socket", 255));
   const auto die =
@@ -208,7 +209,7 @@ ChannelGeometry ParseGeometry(const Json& v, const std::string& path) {
 }  // namespace
 
 void LoadChannelConfigSection(const Json& section, const std::string& path, Platform& platform) {
-  profile::CheckKeys(section, path, {"raw", "channels", "fields"});
+  profile::CheckKeys(section, path, {"raw", "channels", "fields", "bankGroupBits"});
   // On top of what the platform holds: zeros, or the slots that the topology
   // builder filled for its channels. Raw bytes replace the whole table.
   atd::ChannelConfigTable& t = ChannelConfigOf(platform);
@@ -225,11 +226,25 @@ void LoadChannelConfigSection(const Json& section, const std::string& path, Plat
         if (s == slot)
           throw ProfileError(at, "uses channel slot " + std::to_string(slot) + " like " + other);
       seen.emplace_back(slot, at);
+      if (list[i].contains("bankGroupBits"))
+        DimmInfoOf(platform).bankGroupBits[slot] = static_cast<unsigned>(
+            profile::Number(list[i]["bankGroupBits"], at + ".bankGroupBits", g.bankBits));
       try {
         BuildChannelGeometry(t, g);
       } catch (const std::invalid_argument& e) {
         throw ProfileError(at, e.what());
       }
+    }
+  }
+  // The dump's form of the channels' bank-group bits: {"slot": bits}.
+  if (section.contains("bankGroupBits")) {
+    const Json& groups = section["bankGroupBits"];
+    const std::string at = path + ".bankGroupBits";
+    if (!groups.is_object()) throw ProfileError(at, "expected an object of slot: bits");
+    for (auto it = groups.begin(); it != groups.end(); ++it) {
+      const uint64_t slot = profile::Number(Json(it.key()), at + "." + it.key(), 15);
+      DimmInfoOf(platform).bankGroupBits[static_cast<unsigned>(slot)] =
+          static_cast<unsigned>(profile::Number(*it, at + "." + it.key(), 5));
     }
   }
   if (section.contains("fields")) {
@@ -266,8 +281,14 @@ Json DumpChannelConfigSection(Platform& platform) {
                        (i >= offsetof(T, bankHashBits) && i < offsetof(T, tail));
     unused = !named && bytes[i] != 0;
   }
-  if (fields.empty() && !unused) return nullptr;
+  const auto& groups = DimmInfoOf(platform).bankGroupBits;
+  if (fields.empty() && !unused && groups.empty()) return nullptr;
   Json out = Json::object();
+  if (!groups.empty()) {
+    Json g = Json::object();
+    for (const auto& [slot, bits] : groups) g[std::to_string(slot)] = bits;
+    out["bankGroupBits"] = std::move(g);
+  }
   if (unused) {
     // Only the raw form carries them; the fields repeat the named part.
     static const char kHex[] = "0123456789ABCDEF";

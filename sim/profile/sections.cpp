@@ -4,6 +4,7 @@
 #include "sim/profile/profile.h"
 #include "sim/acpi/acpi_section.h"
 #include "sim/dram/channel_config_profile.h"
+#include "sim/dram/dimm_info.h"
 #include "sim/topology/topology_profile.h"
 #include "sim/mca/processors_section.h"
 #include "sim/mca/bank_map_section.h"
@@ -21,6 +22,8 @@ const Section kSections[] = {
     {"fabric", fabric::LoadFabricSection, fabric::DumpFabricSection, nullptr},
     // Per-channel DRAM geometry, on top of what the topology filled in.
     sim::dram::kChannelConfigSection,
+    // Labels of the DIMMs, for the tools that name a failing one.
+    sim::dram::kDimmsSection,
     {"processors", sim::mca::LoadProcessorsSection, sim::mca::DumpProcessorsSection,
      sim::mca::DefaultProcessorsSection},
     // Which address each machine-check bank logs (the log readers of platsim).

@@ -33,7 +33,7 @@ TEST(PlatsimConventions, ExitCodesAndMessages) {
       {"translate", 2, "", "platsim: error: A subcommand is required: sys, norm, dram"},
       {"bogus", 2, "",
        "platsim: error: 'bogus' is not a subcommand of platsim; the subcommands are profile, "
-       "translate, mca, acpi, mailbox, map, decode"},
+       "translate, mca, acpi, mailbox, map, decode, faults"},
       {"--json translate bogus 1", 2, "",
        "platsim: error: 'bogus' is not a subcommand of platsim translate; the subcommands are "
        "sys, norm, dram"},
@@ -76,9 +76,10 @@ TEST(PlatsimConventions, ExitCodesAndMessages) {
 
 // Every command's help ends its options with its exit codes.
 TEST(PlatsimConventions, EveryCommandsHelpListsItsExitCodes) {
-  for (const char* command : {"profile dump", "profile new", "translate sys", "translate norm",
-                              "translate dram", "mca", "acpi append-bert", "acpi add-hest",
-                              "acpi dump", "mailbox read", "mailbox set", "map", "decode"}) {
+  for (const char* command :
+       {"profile dump", "profile new", "profile dimms", "translate sys", "translate norm",
+        "translate dram", "mca", "acpi append-bert", "acpi add-hest", "acpi dump", "mailbox read",
+        "mailbox set", "map", "decode", "faults"}) {
     const auto run = Exec(std::string(command) + " --help");
     EXPECT_EQ(run.exit, 0) << command;
     EXPECT_NE(run.out.find("\nExit codes: 0 "), std::string::npos) << command << "\n" << run.out;

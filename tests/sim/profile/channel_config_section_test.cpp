@@ -5,6 +5,7 @@
 #include "sim/dram/channel_config_profile.h"
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
+#include "sim/dram/dimm_info.h"
 #include "sim/profile/profile.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +155,41 @@ TEST(ChannelConfigProfile, AppliesOnTopOfSlotsTheTopologyBuilderFilled) {
   EXPECT_EQ(std::memcmp(&sim::dram::ChannelConfigOf(p), want.get(), sizeof *want), 0);
 }
 
+TEST(ChannelConfigProfile, BankGroupBitsAndDimmLabelsLoadAndDumpBack) {
+  sim::Platform p;
+  sim::profile::Load(Json::parse(R"({"channelConfig": {"channels": [
+      {"socket": 0, "die": 1, "channel": 2, "capacity": "0x400000000", "bankGroupBits": 1}]},
+      "dimms": [{"socket": 0, "die": 1, "channel": 2, "dimm": 1, "label": "B2", "part": "P"},
+                {"socket": 0, "die": 1, "channel": 2, "chipSelect": 3, "label": "B2-r1"}]})"),
+                     p);
+  for (sim::Platform* q : {&p, static_cast<sim::Platform*>(nullptr)}) {
+    sim::Platform back;
+    if (!q) {
+      sim::profile::Load(sim::profile::Dump(p), back);
+      q = &back;
+    }
+    const sim::dram::DimmInfo& info = sim::dram::DimmInfoOf(*q);
+    // Slot (0 + 1) * 8 + 2 = 10 has 1 group bit; other slots bankBits - 2.
+    EXPECT_EQ(sim::dram::BankGroupBits(info, 10, 4), 1u);
+    EXPECT_EQ(sim::dram::BankGroupBits(info, 0, 4), 2u);
+    EXPECT_EQ(sim::dram::BankGroupBits(info, 0, 5), 3u);
+    // Chip select 3's own entry wins over its DIMM's (chip selects 2, 3).
+    const auto* cs2 = sim::dram::FindDimmLabel(info, 0, 1, 2, 2);
+    const auto* cs3 = sim::dram::FindDimmLabel(info, 0, 1, 2, 3);
+    ASSERT_TRUE(cs2 && cs3);
+    EXPECT_EQ(cs2->label, "B2");
+    EXPECT_EQ(cs2->part, "P");
+    EXPECT_EQ(cs3->label, "B2-r1");
+    EXPECT_EQ(sim::dram::FindDimmLabel(info, 0, 1, 2, 1), nullptr);
+  }
+  for (const char* bad :
+       {R"({"dimms": [{"socket": 0, "die": 0, "channel": 0, "label": "x"}]})",
+        R"({"dimms": [{"socket": 0, "die": 0, "channel": 0, "dimm": 0}]})", R"({"dimms": {}})"}) {
+    sim::Platform q;
+    EXPECT_THROW(sim::profile::Load(Json::parse(bad), q), sim::profile::ProfileError) << bad;
+  }
+}
+
 TEST(ChannelConfigProfile, EmptyTableIsNotDumped) {
   sim::Platform p;
   EXPECT_FALSE(sim::profile::Dump(p).contains("channelConfig"));
@@ -208,6 +244,11 @@ const BadProfile kBad[] = {
     {"BadInversion",
      R"({"channels": [{"socket": 0, "die": 0, "channel": 0, "capacity": 1073741824, "rowInversion": [4, 0]}]})",
      "$.channelConfig.channels[0].rowInversion[0]", "above the maximum"},
+    {"BankGroupBitsAboveBankBits",
+     R"({"channels": [{"socket": 0, "die": 0, "channel": 0, "capacity": 1073741824, "bankGroupBits": 5}]})",
+     "$.channelConfig.channels[0].bankGroupBits", "above the maximum"},
+    {"BankGroupSlotBeyondTable", R"({"bankGroupBits": {"16": 2}})",
+     "$.channelConfig.bankGroupBits.16", "above the maximum"},
     {"BadFlag",
      R"({"channels": [{"socket": 0, "die": 0, "channel": 0, "capacity": 1073741824, "csHash": 1}]})",
      "$.channelConfig.channels[0].csHash", "expected true or false"},

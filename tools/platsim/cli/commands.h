@@ -25,5 +25,6 @@ void AddAcpiCommands(CLI::App& app, GlobalOptions& opts);
 void AddMailboxCommands(CLI::App& app, GlobalOptions& opts);
 void AddMapCommands(CLI::App& app, GlobalOptions& opts);
 void AddDecodeCommands(CLI::App& app, GlobalOptions& opts);
+void AddFaultsCommands(CLI::App& app, GlobalOptions& opts);
 
 }  // namespace platsim

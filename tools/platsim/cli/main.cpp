@@ -118,6 +118,7 @@ int Run(int argc, char** argv) {
   AddMailboxCommands(app, opts);
   AddMapCommands(app, opts);
   AddDecodeCommands(app, opts);
+  AddFaultsCommands(app, opts);
   AddToSubcommands(app, opts);
 
   try {

@@ -1,9 +1,15 @@
 // platsim profile dump: the expanded profile of the platform in use.
 // platsim profile new: a profile written from topology options.
+// platsim profile dimms --smbios FILE: the memory devices of a DMI table, and
+// a skeleton of the profile's "dimms" section for the engineer to complete.
 #include "sim/profile/profile.h"
 #include "sim/topology/topology_profile.h"
 #include "tools/platsim/cli/commands.h"
 #include "tools/platsim/cli/platform_load.h"
+#include "tools/platsim/profile/smbios_memory.h"
+#include "tools/common/hex_text.h"
+#include "tools/common/input_file.h"
+#include "tools/common/size_text.h"
 
 #include <fstream>
 #include <iostream>
@@ -104,6 +110,78 @@ void WriteNew(const NewOptions& o) {
   out << profile.dump(2) << "\n";
 }
 
+struct DimmsOptions {
+  std::string smbios, output;
+};
+
+// The devices, and the skeleton: one entry per installed device, its label,
+// serial and part filled in, its place left as "?" (the table does not say
+// which channel a slot is wired to; the loader refuses the "?" until it is
+// replaced).
+void ListDimms(const GlobalOptions& opts, const DimmsOptions& o) {
+  using Json = sim::profile::Json;
+  const std::vector<uint8_t> bytes = tools::ReadInputBytes(o.smbios, "DMI table", "platsim");
+  const smbios::Table t = smbios::ReadMemoryDevices(bytes);
+  Json devices = Json::array(), skeleton = Json::array();
+  size_t installed = 0;
+  for (const smbios::MemoryDevice& d : t.devices) {
+    const bool empty = d.sizeBytes && *d.sizeBytes == 0;
+    Json j{
+        {"handle", tools::Hex(d.handle)}, {"locator", d.locator}, {"bankLocator", d.bankLocator}};
+    j["size"] = d.sizeBytes ? Json(*d.sizeBytes) : Json(nullptr);
+    j["speedMTs"] = d.speed ? Json(*d.speed) : Json(nullptr);
+    j["ranks"] = d.ranks ? Json(*d.ranks) : Json(nullptr);
+    j["manufacturer"] = d.manufacturer;
+    j["serial"] = d.serial;
+    j["part"] = d.part;
+    j["installed"] = !empty;
+    devices.push_back(j);
+    if (empty) continue;
+    ++installed;
+    skeleton.push_back(Json{{"socket", "?"},
+                            {"die", "?"},
+                            {"channel", "?"},
+                            {"dimm", "?"},
+                            {"label", d.locator},
+                            {"serial", d.serial},
+                            {"part", d.part}});
+  }
+  const Json section{{"dimms", skeleton}};
+  if (!o.output.empty()) {
+    std::ofstream out(o.output, std::ios::trunc);
+    out << section.dump(2) << "\n";
+    out.flush();
+    if (!out) throw UserError("cannot write '" + o.output + "'");
+  }
+  if (opts.json) {
+    Json j{{"file", o.smbios}, {"devices", devices}, {"damage", t.damage}, {"skeleton", section}};
+    std::cout << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  } else {
+    std::cout << "memory devices (SMBIOS type 17) of " << o.smbios << ": " << t.devices.size()
+              << ", " << installed << " installed\n";
+    for (const smbios::MemoryDevice& d : t.devices) {
+      std::cout << "  " << tools::Hex(d.handle) << "  \"" << d.locator << "\" / \"" << d.bankLocator
+                << "\"  ";
+      if (!d.sizeBytes)
+        std::cout << "size unknown";
+      else if (*d.sizeBytes == 0)
+        std::cout << "empty";
+      else
+        std::cout << tools::SizeText(*d.sizeBytes);
+      if (d.speed) std::cout << ", " << *d.speed << " MT/s";
+      if (d.ranks) std::cout << ", " << *d.ranks << " rank" << (*d.ranks == 1 ? "" : "s");
+      std::cout << ", " << d.manufacturer << ", serial " << d.serial << ", part " << d.part << "\n";
+    }
+    for (const std::string& d : t.damage) std::cout << "damaged: " << d << "\n";
+    if (o.output.empty())
+      std::cout << "\nskeleton of the profile's \"dimms\" section: replace every \"?\" with "
+                   "the DIMM's socket, die, channel and DIMM number (or \"chipSelect\"), which "
+                   "the table does not give\n"
+                << section.dump(2) << "\n";
+  }
+  if (!t.damage.empty()) throw Refusal("");  // said above
+}
+
 }  // namespace
 
 void AddProfileCommands(CLI::App& app, GlobalOptions& opts) {
@@ -144,6 +222,20 @@ void AddProfileCommands(CLI::App& app, GlobalOptions& opts) {
   make->add_option("-o,--output", o->output, "file to write (default: standard output)");
   SetExitCodes(make, "written", "");
   make->callback([o] { WriteNew(*o); });
+
+  auto d = std::make_shared<DimmsOptions>();
+  auto* dimms = profile->add_subcommand(
+      "dimms",
+      "list the memory devices of a DMI table (SMBIOS type 17) and write a skeleton of the "
+      "profile's \"dimms\" section");
+  dimms
+      ->add_option("--smbios", d->smbios,
+                   "the DMI table: /sys/firmware/dmi/tables/DMI or `dmidecode --dump-bin` output")
+      ->required();
+  dimms->add_option("-o,--output", d->output,
+                    "write the skeleton to FILE (default: after the list, on standard output)");
+  SetExitCodes(dimms, "listed", "the table is damaged (what could be read is listed)");
+  dimms->callback([&opts, d] { ListDimms(opts, *d); });
 }
 
 }  // namespace platsim
