@@ -1,4 +1,5 @@
 #include "tools/platsim/faults/fault_svg.h"
+#include "tools/common/xml_text.h"
 
 #include "sim/dram/channel_config_store.h"
 #include "sim/dram/channel_geometry.h"
@@ -23,23 +24,6 @@ const char* const kFault = "#0072B2";        // blue frame
 constexpr double kMargin = 40, kBankWidth = 22, kBankGap = 2, kPanelHeight = 256;
 constexpr double kPanelGap = 70, kTick = 3;
 
-std::string Esc(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else
-      out += c;
-  }
-  return out;
-}
-
 std::string Num(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f", v);
@@ -51,7 +35,8 @@ std::string Num(double v) {
 
 std::string Text(double x, double y, double size, const std::string& text) {
   return "<text x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" font-family=\"" + kFont +
-         "\" font-size=\"" + Num(size) + "\" fill=\"" + kInk + "\">" + Esc(text) + "</text>\n";
+         "\" font-size=\"" + Num(size) + "\" fill=\"" + kInk + "\">" + tools::XmlEscape(text) +
+         "</text>\n";
 }
 
 std::string Rect(double x, double y, double w, double h, const std::string& rest) {

@@ -1,4 +1,5 @@
 #include "tools/platsim/map/map_svg.h"
+#include "tools/common/xml_text.h"
 
 #include "addr_translate/fabric/check_dram_hit.h"
 
@@ -53,23 +54,6 @@ const char* TextOn(const std::string& fill) {
   const unsigned v = std::stoul(fill.substr(1), nullptr, 16);
   const double lum = 0.299 * (v >> 16) + 0.587 * ((v >> 8) & 0xFF) + 0.114 * (v & 0xFF);
   return lum > 150 ? kInk : "#FFFFFF";
-}
-
-std::string Esc(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else
-      out += c;
-  }
-  return out;
 }
 
 std::string Num(double v) {
@@ -195,7 +179,7 @@ class Svg {
   void Text(double x, double y, const std::string& text, const std::string& style,
             const char* anchor = "start") {
     body << "<text x=\"" << Num(x) << "\" y=\"" << Num(y) << "\" text-anchor=\"" << anchor << "\" "
-         << style << ">" << Esc(text) << "</text>\n";
+         << style << ">" << tools::XmlEscape(text) << "</text>\n";
   }
   void Line(double x1, double y1, double x2, double y2, const std::string& stroke,
             const std::string& extra = "") {
@@ -663,18 +647,19 @@ std::string Document(const AddressMap& am, const Svg& svg, double height,
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Num(kWidth) << "\" height=\""
       << Num(height) << "\" viewBox=\"0 0 " << Num(kWidth) << " " << Num(height) << "\">\n"
-      << "<title>" << Esc(title) << "</title>\n"
+      << "<title>" << tools::XmlEscape(title) << "</title>\n"
       << "<defs>\n"
       << svg.defs.str() << "</defs>\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"#FFFFFF\"/>\n"
-      << "<text x=\"40\" y=\"34\" " << Font(18, kInk, true) << ">" << Esc(title) << "</text>\n"
+      << "<text x=\"40\" y=\"34\" " << Font(18, kInk, true) << ">" << tools::XmlEscape(title)
+      << "</text>\n"
       << "<text x=\"40\" y=\"56\" " << Font(12, kMuted) << ">"
-      << Esc(std::to_string(am.maps.size()) +
-             (am.maps.size() == 1 ? " DRAM address map, " : " DRAM address maps, ") +
-             std::to_string(am.channels.size()) +
-             (am.channels.size() == 1 ? " channel; maps" : " channels; maps") +
-             " in the order checkDramHit " +
-             "searches them, coloured by the socket and die they serve")
+      << tools::XmlEscape(std::to_string(am.maps.size()) +
+                          (am.maps.size() == 1 ? " DRAM address map, " : " DRAM address maps, ") +
+                          std::to_string(am.channels.size()) +
+                          (am.channels.size() == 1 ? " channel; maps" : " channels; maps") +
+                          " in the order checkDramHit " +
+                          "searches them, coloured by the socket and die they serve")
       << "</text>\n"
       << svg.body.str() << "</svg>\n";
   return out.str();
