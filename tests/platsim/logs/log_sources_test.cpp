@@ -114,7 +114,7 @@ TEST(LogSources, BankRules) {
   for (const Case& c : cases) {
     std::vector<MemoryError> list = {c.error};
     PlaceAddresses(list, c.rules);
-    EXPECT_EQ(list[0].addressReading, c.reading) << c.name;
+    EXPECT_EQ(AddressReading(list[0]), c.reading) << c.name;
     EXPECT_EQ(list[0].kind == AddressKind::kNormalized, list[0].channel.has_value()) << c.name;
   }
 }

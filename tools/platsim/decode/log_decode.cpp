@@ -153,7 +153,7 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
     ++n;
     Json j = Json::object();
     j["source"] = e.source;
-    j["file"] = e.file;
+    j["file"] = e.File();
     if (e.line) j["line"] = e.line;
     if (e.time) j["time"] = TimeText(*e.time);
     j["severity"] = SeverityName(e.severity);
@@ -196,12 +196,13 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
     } else {
       j["address"] = tools::Hex64(*e.address);
       j["addressKind"] = e.kind == AddressKind::kSystem ? "system" : "normalized";
-      j["addressReading"] = e.addressReading;
+      j["addressReading"] = AddressReading(e);
       if (e.channel)
         j["channel"] = {{"socket", e.channel->socket},
                         {"die", e.channel->die},
                         {"channel", e.channel->channel}};
-      text << "  address         " << tools::Hex64(*e.address) << " (" << e.addressReading << ")\n";
+      text << "  address         " << tools::Hex64(*e.address) << " (" << AddressReading(e)
+           << ")\n";
       translated = true;
       Translations::Result t = translations.Of(e);
       untranslated = untranslated || !t.ok;

@@ -165,7 +165,8 @@ Json ReportJson(const ReportInput& in) {
   Json un = Json::array();
   for (const Unattributed& u : in.analysis.unattributed) {
     const logs::MemoryError& e = in.read.errors[u.error];
-    un.push_back({{"source", e.source}, {"file", e.file}, {"line", e.line}, {"reason", u.reason}});
+    un.push_back(
+        {{"source", e.source}, {"file", e.File()}, {"line", e.line}, {"reason", u.reason}});
   }
   j["unattributed"] = un;
   Json up = Json::array();

@@ -89,7 +89,8 @@ struct Report {
 
 class Reader {
  public:
-  Reader(const std::string& file, const std::string& name) : file_(file), name_(name) {}
+  Reader(const std::string& file, const std::string& name)
+      : file_(file), fileRef_(std::make_shared<const std::string>(file)), name_(name) {}
 
   void Line(std::string_view text, uint64_t number) {
     text = Trim(text);
@@ -168,7 +169,7 @@ class Reader {
       return Bad(text, number,
                  "expected 'CPU C: Machine Check: E Bank B: STATUS' (C, B decimal; E, STATUS hex)");
     MemoryError m;
-    m.file = file_;
+    m.file = fileRef_;
     m.line = number;
     m.source = Where(number);
     McaFields f;
@@ -354,7 +355,7 @@ class Reader {
   void Open(uint64_t number, std::optional<int64_t> time) {
     ff_.emplace();
     ff_->header = number;
-    ff_->error.file = file_;
+    ff_->error.file = fileRef_;
     ff_->error.time = time;
   }
   MemoryError& Touch(uint64_t number, std::optional<int64_t> time) {
@@ -373,7 +374,9 @@ class Reader {
     out_.errors.push_back(std::move(r.error));
   }
 
-  std::string file_, name_;
+  std::string file_;
+  std::shared_ptr<const std::string> fileRef_;  // the errors' file, shared
+  std::string name_;
   LogRead out_;
   std::optional<MemoryError> mce_;
   std::optional<Report> ff_;

@@ -132,7 +132,7 @@ class Row {
 class DbReader {
  public:
   DbReader(const std::string& file, const std::string& name, sqlite3* db)
-      : file_(file), name_(name), db_(db) {}
+      : file_(file), fileRef_(std::make_shared<const std::string>(file)), name_(name), db_(db) {}
 
   template <typename F>
   void Each(const std::string& table, std::initializer_list<const char*> required, F&& f) {
@@ -171,7 +171,7 @@ class DbReader {
 
   MemoryError Start(const Row& row, const std::string& table, uint64_t id) {
     MemoryError m;
-    m.file = file_;
+    m.file = fileRef_;
     m.line = id;
     m.source = name_ + " " + table + " id " + std::to_string(id);
     const std::string ts = row.Text("timestamp");
@@ -269,7 +269,9 @@ class DbReader {
   std::vector<std::string> bad_time_;
 
  private:
-  std::string file_, name_;
+  std::string file_;
+  std::shared_ptr<const std::string> fileRef_;  // the errors' file, shared
+  std::string name_;
   sqlite3* db_;
 };
 

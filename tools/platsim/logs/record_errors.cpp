@@ -7,6 +7,7 @@
 #include "tools/platsim/records/record_decode.h"
 
 #include <cstring>
+#include <memory>
 
 namespace platsim::logs {
 
@@ -29,8 +30,8 @@ std::optional<int64_t> EntryTime(const records::DataEntry& e) {
   return ParseTimeText(t.text->substr(0, 19));
 }
 
-void FromRegion(const records::Region& region, const std::string& file, const std::string& name,
-                LogRead& out) {
+void FromRegion(const records::Region& region, const std::shared_ptr<const std::string>& file,
+                const std::string& name, LogRead& out) {
   using namespace records;
   for (const StatusBlock& b : region.blocks) {
     for (const DataEntry& e : b.entries) {
@@ -71,8 +72,8 @@ void FromRegion(const records::Region& region, const std::string& file, const st
   }
 }
 
-void FromSnapshot(const records::McaSnapshot& s, const std::string& file, const std::string& name,
-                  LogRead& out) {
+void FromSnapshot(const records::McaSnapshot& s, const std::shared_ptr<const std::string>& file,
+                  const std::string& name, LogRead& out) {
   for (const records::McaBank& b : s.banks) {
     if (b.state != records::BankState::kLogged) continue;
     MemoryError err;
@@ -115,14 +116,15 @@ LogRead ReadRecordFile(std::span<const uint8_t> bytes, const std::string& file,
                        const std::string& name) {
   const records::Decoded d = records::Decode(bytes, records::Kind::kAuto);
   LogRead out;
-  if (d.region) FromRegion(*d.region, file, name, out);
-  if (d.bert && d.bert->region) FromRegion(*d.bert->region, file, name, out);
+  const auto shared = std::make_shared<const std::string>(file);
+  if (d.region) FromRegion(*d.region, shared, name, out);
+  if (d.bert && d.bert->region) FromRegion(*d.bert->region, shared, name, out);
   if (d.bert && !d.bert->region)
     out.notes.push_back(name +
                         ": a BERT table without its boot error region (give the region's "
                         "bytes as a file of its own)");
   if (d.hest) out.notes.push_back(name + ": a HEST lists error sources, not errors");
-  if (d.mca) FromSnapshot(*d.mca, file, name, out);
+  if (d.mca) FromSnapshot(*d.mca, shared, name, out);
   for (const records::Damage& x : d.damage)
     out.unparsed.push_back(Unparsed{
         file, x.offset.value_or(0), x.input + (x.offset ? " at " + tools::HexText(*x.offset) : ""),
