@@ -186,9 +186,9 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
       text << "\n";
       j["location"] = l;
     }
-    if (!e.message.empty()) {
-      j["message"] = e.message;
-      text << "  message         " << e.message << "\n";
+    if (!e.Message().empty()) {
+      j["message"] = e.Message();
+      text << "  message         " << e.Message() << "\n";
     }
     if (!e.address) {
       text << "  address         none (the record carries no usable address)\n";

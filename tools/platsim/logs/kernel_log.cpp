@@ -234,7 +234,7 @@ class Reader {
     }
     m.severity = (f.status & kMciStatusUc) ? Severity::kUncorrected : Severity::kCorrected;
     if (f.addr && (f.status & kMciStatusAddrv)) m.address = f.addr;
-    if (!missing.empty()) m.message = "incomplete: " + missing;
+    if (!missing.empty()) m.message = std::make_shared<const std::string>("incomplete: " + missing);
     out_.errors.push_back(std::move(m));
   }
 
@@ -282,7 +282,8 @@ class Reader {
       if (!Num(Trim(v.substr(0, comma)), 10))
         return Bad(text, number, "expected 'error_type: N, name'");
       MemoryError& m = Touch(number, time);
-      m.message = std::string(comma == std::string_view::npos ? v : Trim(v.substr(comma + 1)));
+      m.message = std::make_shared<const std::string>(
+          comma == std::string_view::npos ? v : Trim(v.substr(comma + 1)));
       return;
     }
     ++ignored_;  // error_status, fru_text, "It has been corrected ...": nothing to read
@@ -349,7 +350,7 @@ class Reader {
         if (!known) return Bad(text, number, "unknown location field '" + std::string(name) + "'");
       }
     }
-    Touch(number, time).location = loc;
+    Touch(number, time).location = std::make_shared<const CperLocation>(loc);
   }
 
   void Open(uint64_t number, std::optional<int64_t> time) {

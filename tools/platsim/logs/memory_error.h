@@ -44,8 +44,10 @@ struct CperLocation {
 };
 
 // A log of a fleet machine holds a million errors: what repeats from error
-// to error (the input file's name) is shared, and what follows from other
-// fields (the address reading) is not stored but derived (AddressReading).
+// to error (the input file's name, the source's text) is shared, what few
+// records have (a firmware-first location) is held apart, and what follows
+// from other fields (the address reading) is not stored but derived
+// (AddressReading).
 struct MemoryError {
   std::string source;  // where it was read: "ras-mc_event.db mce_record id 17", "kern.log line 42"
   std::shared_ptr<const std::string> file;  // the input file it came from (shared by its errors)
@@ -57,12 +59,16 @@ struct MemoryError {
   Severity severity = Severity::kCorrected;
   uint32_t count = 1;  // errors this one record stands for (mc_event err_count)
   std::optional<McaFields> mca;
-  std::optional<CperLocation> location;
-  std::string message;  // the source's own text (error_msg, err_msg), if any
+  std::shared_ptr<const CperLocation> location;
+  std::shared_ptr<const std::string> message;  // the source's own text (error_msg, err_msg)
 
   const std::string& File() const {
     static const std::string kNone;
     return file ? *file : kNone;
+  }
+  const std::string& Message() const {
+    static const std::string kNone;
+    return message ? *message : kNone;
   }
 };
 

@@ -206,7 +206,7 @@ class DbReader {
       m.severity = (f.status & kMciStatusUc) ? Severity::kUncorrected : Severity::kCorrected;
       if (f.addr && (f.status & kMciStatusAddrv)) m.address = f.addr;
       m.mca = f;
-      m.message = row.Text("error_msg");
+      m.message = Shared(row.Text("error_msg"));
       out.errors.push_back(std::move(m));
     });
   }
@@ -230,9 +230,10 @@ class DbReader {
       m.address = row.U64("address");
       const auto count = row.U64("err_count");
       if (count && *count >= 1 && *count <= UINT32_MAX) m.count = static_cast<uint32_t>(*count);
-      m.message = row.Text("err_msg");
+      std::string message = row.Text("err_msg");
       if (!row.Text("label").empty())
-        m.message += (m.message.empty() ? "" : " at ") + row.Text("label");
+        message += (message.empty() ? "" : " at ") + row.Text("label");
+      m.message = Shared(std::move(message));
       out.errors.push_back(std::move(m));
     });
   }
@@ -259,9 +260,9 @@ class DbReader {
           out.unparsed.push_back(Unparsed{file_, id, m.source, "cper_data: " + c.fault, m.source});
           return;
         }
-        m.location = c.location;
+        m.location = std::make_shared<const CperLocation>(*c.location);
       }
-      m.message = row.Text("fru_text");
+      m.message = Shared(row.Text("fru_text"));
       out.errors.push_back(std::move(m));
     });
   }
@@ -269,6 +270,16 @@ class DbReader {
   std::vector<std::string> bad_time_;
 
  private:
+  // Rows repeat their texts ("memory read error"): one copy of a text its
+  // predecessor had too; none of an empty one.
+  std::shared_ptr<const std::string> Shared(std::string text) {
+    if (text.empty()) return nullptr;
+    if (!last_text_ || *last_text_ != text)
+      last_text_ = std::make_shared<const std::string>(std::move(text));
+    return last_text_;
+  }
+  std::shared_ptr<const std::string> last_text_;
+
   std::string file_;
   std::shared_ptr<const std::string> fileRef_;  // the errors' file, shared
   std::string name_;

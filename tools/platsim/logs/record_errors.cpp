@@ -62,10 +62,11 @@ void FromRegion(const records::Region& region, const std::shared_ptr<const std::
       if (Bit(v, kMemColumn)) loc.column = uint32_t{m.Column};
       if (Bit(v, kMemBitPosition)) loc.bitPosition = uint32_t{m.BitPosition};
       if (late && Bit(v, kMemRank)) loc.rank = uint32_t{m.RankNumber};
-      err.location = loc;
+      err.location = std::make_shared<const CperLocation>(loc);
       if (Bit(v, kMemErrorType)) {
         const char* type = MemoryErrorTypeName(m.MemoryErrorType);
-        err.message = type ? type : "memory error type " + std::to_string(m.MemoryErrorType);
+        err.message = std::make_shared<const std::string>(
+            type ? type : "memory error type " + std::to_string(m.MemoryErrorType));
       }
       out.errors.push_back(std::move(err));
     }
