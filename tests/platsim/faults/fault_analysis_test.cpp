@@ -56,7 +56,7 @@ class FaultAnalysis : public ::testing::Test {
 
   MemoryError ErrorAt(const Cell& c, int64_t time, Severity s = Severity::kCorrected) {
     MemoryError e;
-    e.source = "test";
+    e.SetSource("test");
     e.address = SystemOf(c);
     e.time = time;
     e.severity = s;
@@ -215,12 +215,12 @@ TEST_F(FaultAnalysis, SeveritiesThresholdsAndUnplacedErrors) {
   // same cell is a fault of its own and replaces the DIMM.
   std::vector<MemoryError> errors = {ErrorAt(cell, 0), ErrorAt(cell, 86400)};
   MemoryError none;
-  none.source = "no address";
+  none.SetSource("no address");
   MemoryError mmio;
-  mmio.source = "beyond DRAM";
+  mmio.SetSource("beyond DRAM");
   mmio.address = 0x40000000;  // above the 512 MiB of DRAM
   MemoryError lost;
-  lost.source = "normalized without channel";
+  lost.SetSource("normalized without channel");
   lost.address = 0x1000;
   lost.kind = platsim::logs::AddressKind::kNormalized;
   errors.push_back(none);
@@ -336,7 +336,7 @@ TEST_F(FaultAnalysis, ReportNamesTheDimmTheActionsAndTheRepairCoordinates) {
   read.errors = {ErrorAt({0, 5, 200, 1}, 1764583200), ErrorAt({0, 5, 200, 40}, 1764586800),
                  ErrorAt({1, 2, 10, 4}, 1764586800, Severity::kUncorrected)};
   MemoryError beyond;
-  beyond.source = "kern.log line 9";
+  beyond.SetSource("kern.log line 9");
   beyond.address = 0x40000000;
   read.errors.push_back(beyond);
   const FaultOptions fo;

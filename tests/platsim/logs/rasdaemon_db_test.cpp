@@ -91,7 +91,7 @@ TEST(RasdaemonDb, ReadsTheTablesByColumnName) {
   };
   for (size_t i = 0; i < 5; ++i) {
     SCOPED_TRACE(want[i].source);
-    EXPECT_EQ(r.errors[i].source, want[i].source);
+    EXPECT_EQ(r.errors[i].Source(), want[i].source);
     EXPECT_EQ(r.errors[i].address, want[i].address);
     EXPECT_EQ(r.errors[i].severity, want[i].severity);
     EXPECT_EQ(r.errors[i].time, want[i].time);

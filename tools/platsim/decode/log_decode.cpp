@@ -152,13 +152,13 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
   for (const MemoryError& e : read.errors) {
     ++n;
     Json j = Json::object();
-    j["source"] = e.source;
+    j["source"] = e.Source();
     j["file"] = e.File();
     if (e.line) j["line"] = e.line;
     if (e.time) j["time"] = TimeText(*e.time);
     j["severity"] = SeverityName(e.severity);
     if (e.count != 1) j["count"] = e.count;
-    text << "memory error " << n << " of " << read.errors.size() << ": " << e.source << "\n";
+    text << "memory error " << n << " of " << read.errors.size() << ": " << e.Source() << "\n";
     if (e.time) text << "  time            " << TimeText(*e.time) << "\n";
     text << "  severity        " << SeverityName(e.severity)
          << (e.count != 1 ? " (" + std::to_string(e.count) + " errors)" : "") << "\n";

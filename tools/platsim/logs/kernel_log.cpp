@@ -90,7 +90,10 @@ struct Report {
 class Reader {
  public:
   Reader(const std::string& file, const std::string& name)
-      : file_(file), fileRef_(std::make_shared<const std::string>(file)), name_(name) {}
+      : file_(file),
+        fileRef_(std::make_shared<const std::string>(file)),
+        name_(name),
+        head_(std::make_shared<const std::string>(name + " line ")) {}
 
   void Line(std::string_view text, uint64_t number) {
     text = Trim(text);
@@ -171,7 +174,8 @@ class Reader {
     MemoryError m;
     m.file = fileRef_;
     m.line = number;
-    m.source = Where(number);
+    m.where = head_;
+    m.numbered = true;
     McaFields f;
     f.cpu = *cpu;
     f.bank = *bank;
@@ -229,7 +233,7 @@ class Reader {
     mce_.reset();
     const McaFields& f = *m.mca;
     if ((f.status & kMciStatusVal) == 0) {
-      Bad(m.source, m.line, "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear");
+      Bad(m.Source(), m.line, "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear");
       return;
     }
     m.severity = (f.status & kMciStatusUc) ? Severity::kUncorrected : Severity::kCorrected;
@@ -371,13 +375,15 @@ class Reader {
     if (!r.sawField || (r.sawSection && !r.memory)) return;  // a processor or PCIe section
     const uint64_t line = r.addressLine != 0 ? r.addressLine : r.header;
     r.error.line = line;
-    r.error.source = Where(line);
+    r.error.where = head_;
+    r.error.numbered = true;
     out_.errors.push_back(std::move(r.error));
   }
 
   std::string file_;
   std::shared_ptr<const std::string> fileRef_;  // the errors' file, shared
   std::string name_;
+  std::shared_ptr<const std::string> head_;  // "NAME line ", the head of every error's source
   LogRead out_;
   std::optional<MemoryError> mce_;
   std::optional<Report> ff_;

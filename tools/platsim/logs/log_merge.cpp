@@ -89,13 +89,13 @@ void MergeDuplicates(LogRead& read, int64_t seconds) {
         const int64_t apart =
             k.time && e.time ? (*k.time > *e.time ? *k.time - *e.time : *e.time - *k.time) : -1;
         if (apart >= 0 && apart <= seconds) {
-          notes.push_back(e.source + " is the event of " + k.source +
+          notes.push_back(e.Source() + " is the event of " + k.Source() +
                           " (same cpu, bank, status and address, " + std::to_string(apart) +
                           " s apart): counted once");
           merged = true;
           break;
         }
-        notes.push_back(e.source + " and " + k.source +
+        notes.push_back(e.Source() + " and " + k.Source() +
                         " have the same cpu, bank, status and address but " +
                         (apart >= 0 ? "times more than " + std::to_string(seconds) + " s apart"
                                     : std::string("no time to compare")) +

@@ -173,11 +173,15 @@ class DbReader {
     MemoryError m;
     m.file = fileRef_;
     m.line = id;
-    m.source = name_ + " " + table + " id " + std::to_string(id);
+    auto& head = heads_[table];
+    if (!head) head = std::make_shared<const std::string>(name_ + " " + table + " id ");
+    m.where = head;
+    m.numbered = true;
+    const std::string source = m.Source();
     const std::string ts = row.Text("timestamp");
     if (!ts.empty()) {
       m.time = ParseTimeText(ts);
-      if (!m.time) bad_time_.push_back(m.source + ": time stamp '" + ts + "' not read");
+      if (!m.time) bad_time_.push_back(source + ": time stamp '" + ts + "' not read");
     }
     return m;
   }
@@ -199,8 +203,8 @@ class DbReader {
       if (row.Has("ipid")) f.ipid = row.U64("ipid");
       if ((f.status & kMciStatusVal) == 0) {
         out.unparsed.push_back(Unparsed{
-            file_, id, m.source,
-            "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear", m.source});
+            file_, id, m.Source(),
+            "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear", m.Source()});
         return;
       }
       m.severity = (f.status & kMciStatusUc) ? Severity::kUncorrected : Severity::kCorrected;
@@ -222,9 +226,9 @@ class DbReader {
         m.severity = Severity::kUncorrected;
       } else {
         out.unparsed.push_back(
-            Unparsed{file_, id, m.source,
+            Unparsed{file_, id, m.Source(),
                      "err_type '" + type + "' is none of Corrected, Uncorrected, Deferred, Fatal",
-                     m.source});
+                     m.Source()});
         return;
       }
       m.address = row.U64("address");
@@ -244,11 +248,11 @@ class DbReader {
       MemoryError m = Start(row, "extlog_event", id);
       const uint64_t sev = row.U64("severity").value_or(~0ULL);
       if (sev > 3) {
-        out.unparsed.push_back(Unparsed{file_, id, m.source,
+        out.unparsed.push_back(Unparsed{file_, id, m.Source(),
                                         "severity " + std::to_string(static_cast<int64_t>(sev)) +
                                             " is none of 0 (recoverable), 1 (fatal), 2 "
                                             "(corrected), 3 (informational)",
-                                        m.source});
+                                        m.Source()});
         return;
       }
       m.severity = sev >= 2 ? Severity::kCorrected : Severity::kUncorrected;
@@ -257,7 +261,8 @@ class DbReader {
       if (!cper.empty()) {
         CompactLocation c = DecodeCompactMemoryError(cper);
         if (!c.location) {
-          out.unparsed.push_back(Unparsed{file_, id, m.source, "cper_data: " + c.fault, m.source});
+          out.unparsed.push_back(
+              Unparsed{file_, id, m.Source(), "cper_data: " + c.fault, m.Source()});
           return;
         }
         m.location = std::make_shared<const CperLocation>(*c.location);
@@ -279,6 +284,7 @@ class DbReader {
     return last_text_;
   }
   std::shared_ptr<const std::string> last_text_;
+  std::map<std::string, std::shared_ptr<const std::string>> heads_;  // "NAME TABLE id "
 
   std::string file_;
   std::shared_ptr<const std::string> fileRef_;  // the errors' file, shared

@@ -43,7 +43,7 @@ void FromRegion(const records::Region& region, const std::shared_ptr<const std::
       MemoryError err;
       err.file = file;
       err.line = e.offset;
-      err.source = name + " data entry at " + tools::HexText(e.offset);
+      err.SetSource(name + " data entry at " + tools::HexText(e.offset));
       err.time = EntryTime(e);
       err.severity = FromCper(e.head.ErrorSeverity);
       if (Bit(v, kMemPhysicalAddress)) err.address = uint64_t{m.PhysicalAddress};
@@ -80,8 +80,8 @@ void FromSnapshot(const records::McaSnapshot& s, const std::shared_ptr<const std
     MemoryError err;
     err.file = file;
     err.line = 0;
-    err.source = name + " processor " + std::to_string(s.processorNumber) + " bank " +
-                 std::to_string(b.bank);
+    err.SetSource(name + " processor " + std::to_string(s.processorNumber) + " bank " +
+                  std::to_string(b.bank));
     McaFields f;
     f.cpu = static_cast<uint32_t>(s.processorNumber);
     f.bank = static_cast<uint32_t>(b.bank);
