@@ -23,8 +23,9 @@ std::vector<platsim::logs::MemoryError> Errors(size_t distinct) {
   std::vector<uint64_t> pool(distinct);
   for (uint64_t& a : pool) a = (rng() % (3ULL << 30)) & ~uint64_t{63};
   std::vector<platsim::logs::MemoryError> errors(1000000);
+  const auto where = std::make_shared<const std::string>("bench");
   for (size_t i = 0; i < errors.size(); ++i) {
-    errors[i].source = "bench";
+    errors[i].where = where;
     errors[i].address = pool[rng() % distinct];
     errors[i].time = static_cast<int64_t>(i);
   }

@@ -4,6 +4,7 @@
 // system addresses by the reverse DRAM -> normalized translation and slot 1,
 // must come back as one fault of that mode and extent; a faulty row's pages
 // must equal what slot 2 says of every cache line of the map.
+#include "tests/platsim/faults/small_platform.h"
 #include "tests/platsim/map/map_test_support.h"
 #include "tests/platsim/platsim_run.h"
 #include "sim/dram/channel_config_store.h"
@@ -26,15 +27,6 @@ using namespace platsim::faults;
 using platsim::logs::MemoryError;
 using platsim::logs::Severity;
 
-constexpr const char* kProfile = R"({
-  "topology": {"sockets": 1, "diesPerSocket": 1, "channelsPerDie": 2, "channels": 2,
-               "hashed": true, "channelSize": "0x10000000", "holeBase": "0"},
-  "channelConfig": {"channels": [
-    {"socket": 0, "die": 0, "channel": 0, "chipSelects": 2, "bankBits": 4, "rowBits": 10,
-     "colBits": 10, "bankHash": true, "bankGroupBits": 2}]},
-  "dimms": [{"socket": 0, "die": 0, "channel": 0, "dimm": 0, "label": "A1", "serial": "S-1"}]
-})";
-
 struct Cell {
   uint32_t cs, bank, row, col;
 };
@@ -42,7 +34,7 @@ struct Cell {
 class FaultAnalysis : public ::testing::Test {
  protected:
   void SetUp() override {
-    opts_.profile = dir_.Write("small.json", kProfile);
+    opts_.profile = dir_.Write("small.json", faulttest::kSmallProfile);
     session_ = std::make_unique<platsim::TranslateSession>(opts_);
     locator_ = std::make_unique<Locator>(*session_);
   }
@@ -64,7 +56,7 @@ class FaultAnalysis : public ::testing::Test {
 
   MemoryError ErrorAt(const Cell& c, int64_t time, Severity s = Severity::kCorrected) {
     MemoryError e;
-    e.source = "test";
+    e.SetSource("test");
     e.address = SystemOf(c);
     e.time = time;
     e.severity = s;
@@ -223,12 +215,12 @@ TEST_F(FaultAnalysis, SeveritiesThresholdsAndUnplacedErrors) {
   // same cell is a fault of its own and replaces the DIMM.
   std::vector<MemoryError> errors = {ErrorAt(cell, 0), ErrorAt(cell, 86400)};
   MemoryError none;
-  none.source = "no address";
+  none.SetSource("no address");
   MemoryError mmio;
-  mmio.source = "beyond DRAM";
+  mmio.SetSource("beyond DRAM");
   mmio.address = 0x40000000;  // above the 512 MiB of DRAM
   MemoryError lost;
-  lost.source = "normalized without channel";
+  lost.SetSource("normalized without channel");
   lost.address = 0x1000;
   lost.kind = platsim::logs::AddressKind::kNormalized;
   errors.push_back(none);
@@ -344,7 +336,7 @@ TEST_F(FaultAnalysis, ReportNamesTheDimmTheActionsAndTheRepairCoordinates) {
   read.errors = {ErrorAt({0, 5, 200, 1}, 1764583200), ErrorAt({0, 5, 200, 40}, 1764586800),
                  ErrorAt({1, 2, 10, 4}, 1764586800, Severity::kUncorrected)};
   MemoryError beyond;
-  beyond.source = "kern.log line 9";
+  beyond.SetSource("kern.log line 9");
   beyond.address = 0x40000000;
   read.errors.push_back(beyond);
   const FaultOptions fo;

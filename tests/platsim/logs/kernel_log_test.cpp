@@ -145,7 +145,7 @@ TEST(KernelLog, MixedLogCountsWhatItDoesNotRead) {
   const LogRead r = ReadKernelLog(log, "/var/log/kern.log", "kern.log");
   ASSERT_EQ(r.errors.size(), 2u);
   EXPECT_EQ(r.errors[1].address, 0x12345000u);
-  EXPECT_EQ(r.errors[1].source, "kern.log line 6");
+  EXPECT_EQ(r.errors[1].Source(), "kern.log line 6");
   ASSERT_EQ(r.unparsed.size(), 1u);
   EXPECT_EQ(r.unparsed[0].line, 7u);
   EXPECT_EQ(r.unparsed[0].where, "kern.log line 7");

@@ -35,7 +35,7 @@ TEST(LogSources, RegionSectionAsMemoryError) {
   const auto r = ReadRecordFile(Region(), "/x/region.bin", "region.bin");
   ASSERT_EQ(r.errors.size(), 1u);
   const MemoryError& e = r.errors[0];
-  EXPECT_EQ(e.source, "region.bin data entry at 0x14");
+  EXPECT_EQ(e.Source(), "region.bin data entry at 0x14");
   EXPECT_EQ(e.address, 0x12345678u);
   EXPECT_EQ(e.time, kDec1);
   EXPECT_EQ(e.severity, Severity::kCorrected);
@@ -114,7 +114,7 @@ TEST(LogSources, BankRules) {
   for (const Case& c : cases) {
     std::vector<MemoryError> list = {c.error};
     PlaceAddresses(list, c.rules);
-    EXPECT_EQ(list[0].addressReading, c.reading) << c.name;
+    EXPECT_EQ(AddressReading(list[0]), c.reading) << c.name;
     EXPECT_EQ(list[0].kind == AddressKind::kNormalized, list[0].channel.has_value()) << c.name;
   }
 }

@@ -4,6 +4,7 @@
 // (a real peer reading the same file) listing what platsim reads; and
 // platsim decode on a database and a kernel log with the same event, and a
 // bank the profile maps to a channel's normalized address.
+#include "tests/platsim/logs/rasdaemon_db_support.h"
 #include "tests/platsim/platsim_run.h"
 #include "tools/platsim/logs/log_text.h"
 
@@ -16,25 +17,9 @@
 namespace {
 
 using platsim::logs::ReadRasdaemonDb;
+using platsim_test::Db;
 using platsim_test::TempDir;
 using Json = nlohmann::json;
-
-// The tables ras-mc-ctl --errors reads, with rasdaemon 0.6.8's columns.
-const char* const kSchema = R"(
-CREATE TABLE mc_event (id INTEGER PRIMARY KEY, timestamp TEXT, err_count INTEGER,
-  err_type TEXT, err_msg TEXT, label TEXT, mc INTEGER, top_layer INTEGER, middle_layer INTEGER,
-  lower_layer INTEGER, address INTEGER, grain INTEGER, syndrome INTEGER, driver_detail TEXT);
-CREATE TABLE aer_event (id INTEGER PRIMARY KEY, timestamp TEXT, dev_name TEXT, err_type TEXT,
-  err_msg TEXT);
-CREATE TABLE extlog_event (id INTEGER PRIMARY KEY, timestamp TEXT, etype INTEGER,
-  error_count INTEGER, severity INTEGER, address INTEGER, fru_id BLOB, fru_text TEXT,
-  cper_data BLOB);
-CREATE TABLE mce_record (id INTEGER PRIMARY KEY, timestamp TEXT, mcgcap INTEGER,
-  mcgstatus INTEGER, status INTEGER, addr INTEGER, misc INTEGER, ip INTEGER, tsc INTEGER,
-  walltime INTEGER, cpu INTEGER, cpuid INTEGER, apicid INTEGER, socketid INTEGER, cs INTEGER,
-  bank INTEGER, cpuvendor INTEGER, bank_name TEXT, error_msg TEXT, mcgstatus_msg TEXT,
-  mcistatus_msg TEXT, mcastatus_msg TEXT, user_action TEXT, mc_location TEXT);
-)";
 
 // 2026-12-01 10:00:00 UTC.
 constexpr int64_t kDec1 = 1796119200;
@@ -53,39 +38,6 @@ std::vector<uint8_t> Compact(uint64_t valid, std::array<uint16_t, 8> fields, uin
   if (extended) b.push_back(*extended);
   return b;
 }
-
-class Db {
- public:
-  explicit Db(const std::string& file, const char* schema = kSchema) {
-    EXPECT_EQ(sqlite3_open(file.c_str(), &db_), SQLITE_OK);
-    Exec(schema);
-  }
-  ~Db() { sqlite3_close(db_); }
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK)
-        << (err ? err : "");
-    sqlite3_free(err);
-  }
-  void Extlog(int id, int severity, uint64_t address, const std::vector<uint8_t>& cper) {
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db_,
-                       "INSERT INTO extlog_event (id, timestamp, etype, error_count, severity, "
-                       "address, fru_text, cper_data) VALUES (?, '2026-12-01 10:00:00 +0000', 2, "
-                       "1, ?, ?, 'DIMM A1', ?)",
-                       -1, &s, nullptr);
-    sqlite3_bind_int(s, 1, id);
-    sqlite3_bind_int(s, 2, severity);
-    sqlite3_bind_int64(s, 3, static_cast<int64_t>(address));
-    sqlite3_bind_blob(s, 4, cper.data(), static_cast<int>(cper.size()), SQLITE_TRANSIENT);
-    EXPECT_EQ(sqlite3_step(s), SQLITE_DONE);
-    sqlite3_finalize(s);
-  }
-  sqlite3* get() { return db_; }
-
- private:
-  sqlite3* db_ = nullptr;
-};
 
 // status 0x9400000000000000 (VAL, EN, ADDRV), 0xBC00000000000000 (VAL, UC,
 // EN, MISCV, ADDRV), 0x8800000000000000 (VAL, MISCV: no address) as SQLite
@@ -139,7 +91,7 @@ TEST(RasdaemonDb, ReadsTheTablesByColumnName) {
   };
   for (size_t i = 0; i < 5; ++i) {
     SCOPED_TRACE(want[i].source);
-    EXPECT_EQ(r.errors[i].source, want[i].source);
+    EXPECT_EQ(r.errors[i].Source(), want[i].source);
     EXPECT_EQ(r.errors[i].address, want[i].address);
     EXPECT_EQ(r.errors[i].severity, want[i].severity);
     EXPECT_EQ(r.errors[i].time, want[i].time);

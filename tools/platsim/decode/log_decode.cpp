@@ -152,13 +152,13 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
   for (const MemoryError& e : read.errors) {
     ++n;
     Json j = Json::object();
-    j["source"] = e.source;
-    j["file"] = e.file;
+    j["source"] = e.Source();
+    j["file"] = e.File();
     if (e.line) j["line"] = e.line;
     if (e.time) j["time"] = TimeText(*e.time);
     j["severity"] = SeverityName(e.severity);
     if (e.count != 1) j["count"] = e.count;
-    text << "memory error " << n << " of " << read.errors.size() << ": " << e.source << "\n";
+    text << "memory error " << n << " of " << read.errors.size() << ": " << e.Source() << "\n";
     if (e.time) text << "  time            " << TimeText(*e.time) << "\n";
     text << "  severity        " << SeverityName(e.severity)
          << (e.count != 1 ? " (" + std::to_string(e.count) + " errors)" : "") << "\n";
@@ -186,9 +186,9 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
       text << "\n";
       j["location"] = l;
     }
-    if (!e.message.empty()) {
-      j["message"] = e.message;
-      text << "  message         " << e.message << "\n";
+    if (!e.Message().empty()) {
+      j["message"] = e.Message();
+      text << "  message         " << e.Message() << "\n";
     }
     if (!e.address) {
       text << "  address         none (the record carries no usable address)\n";
@@ -196,12 +196,13 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
     } else {
       j["address"] = tools::Hex64(*e.address);
       j["addressKind"] = e.kind == AddressKind::kSystem ? "system" : "normalized";
-      j["addressReading"] = e.addressReading;
+      j["addressReading"] = AddressReading(e);
       if (e.channel)
         j["channel"] = {{"socket", e.channel->socket},
                         {"die", e.channel->die},
                         {"channel", e.channel->channel}};
-      text << "  address         " << tools::Hex64(*e.address) << " (" << e.addressReading << ")\n";
+      text << "  address         " << tools::Hex64(*e.address) << " (" << AddressReading(e)
+           << ")\n";
       translated = true;
       Translations::Result t = translations.Of(e);
       untranslated = untranslated || !t.ok;

@@ -141,7 +141,7 @@ Json ReportJson(const ReportInput& in) {
       // million errors is not a million lines), and how many more.
       Json sources = Json::array();
       for (size_t k = 0; k < f.placed.size() && k < kSourcesShown; ++k)
-        sources.push_back(in.read.errors[in.analysis.placed[f.placed[k]].error].source);
+        sources.push_back(in.read.errors[in.analysis.placed[f.placed[k]].error].Source());
       fj["sources"] = sources;
       fj["moreSources"] = f.placed.size() > kSourcesShown ? f.placed.size() - kSourcesShown : 0;
       Json actions = Json::array();
@@ -165,7 +165,8 @@ Json ReportJson(const ReportInput& in) {
   Json un = Json::array();
   for (const Unattributed& u : in.analysis.unattributed) {
     const logs::MemoryError& e = in.read.errors[u.error];
-    un.push_back({{"source", e.source}, {"file", e.file}, {"line", e.line}, {"reason", u.reason}});
+    un.push_back(
+        {{"source", e.Source()}, {"file", e.File()}, {"line", e.line}, {"reason", u.reason}});
   }
   j["unattributed"] = un;
   Json up = Json::array();
@@ -215,7 +216,7 @@ void ReportText(const ReportInput& in, std::ostream& out) {
   if (!in.analysis.unattributed.empty()) {
     out << "\nunattributed\n";
     for (const Unattributed& u : in.analysis.unattributed)
-      out << "  " << in.read.errors[u.error].source << ": " << u.reason << "\n";
+      out << "  " << in.read.errors[u.error].Source() << ": " << u.reason << "\n";
   }
   if (!in.read.unparsed.empty()) {
     out << "\nnot read\n";

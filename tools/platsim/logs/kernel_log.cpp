@@ -89,7 +89,11 @@ struct Report {
 
 class Reader {
  public:
-  Reader(const std::string& file, const std::string& name) : file_(file), name_(name) {}
+  Reader(const std::string& file, const std::string& name)
+      : file_(file),
+        fileRef_(std::make_shared<const std::string>(file)),
+        name_(name),
+        head_(std::make_shared<const std::string>(name + " line ")) {}
 
   void Line(std::string_view text, uint64_t number) {
     text = Trim(text);
@@ -168,9 +172,10 @@ class Reader {
       return Bad(text, number,
                  "expected 'CPU C: Machine Check: E Bank B: STATUS' (C, B decimal; E, STATUS hex)");
     MemoryError m;
-    m.file = file_;
+    m.file = fileRef_;
     m.line = number;
-    m.source = Where(number);
+    m.where = head_;
+    m.numbered = true;
     McaFields f;
     f.cpu = *cpu;
     f.bank = *bank;
@@ -228,12 +233,12 @@ class Reader {
     mce_.reset();
     const McaFields& f = *m.mca;
     if ((f.status & kMciStatusVal) == 0) {
-      Bad(m.source, m.line, "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear");
+      Bad(m.Source(), m.line, "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear");
       return;
     }
     m.severity = (f.status & kMciStatusUc) ? Severity::kUncorrected : Severity::kCorrected;
     if (f.addr && (f.status & kMciStatusAddrv)) m.address = f.addr;
-    if (!missing.empty()) m.message = "incomplete: " + missing;
+    if (!missing.empty()) m.message = std::make_shared<const std::string>("incomplete: " + missing);
     out_.errors.push_back(std::move(m));
   }
 
@@ -281,7 +286,8 @@ class Reader {
       if (!Num(Trim(v.substr(0, comma)), 10))
         return Bad(text, number, "expected 'error_type: N, name'");
       MemoryError& m = Touch(number, time);
-      m.message = std::string(comma == std::string_view::npos ? v : Trim(v.substr(comma + 1)));
+      m.message = std::make_shared<const std::string>(
+          comma == std::string_view::npos ? v : Trim(v.substr(comma + 1)));
       return;
     }
     ++ignored_;  // error_status, fru_text, "It has been corrected ...": nothing to read
@@ -348,13 +354,13 @@ class Reader {
         if (!known) return Bad(text, number, "unknown location field '" + std::string(name) + "'");
       }
     }
-    Touch(number, time).location = loc;
+    Touch(number, time).location = std::make_shared<const CperLocation>(loc);
   }
 
   void Open(uint64_t number, std::optional<int64_t> time) {
     ff_.emplace();
     ff_->header = number;
-    ff_->error.file = file_;
+    ff_->error.file = fileRef_;
     ff_->error.time = time;
   }
   MemoryError& Touch(uint64_t number, std::optional<int64_t> time) {
@@ -369,11 +375,15 @@ class Reader {
     if (!r.sawField || (r.sawSection && !r.memory)) return;  // a processor or PCIe section
     const uint64_t line = r.addressLine != 0 ? r.addressLine : r.header;
     r.error.line = line;
-    r.error.source = Where(line);
+    r.error.where = head_;
+    r.error.numbered = true;
     out_.errors.push_back(std::move(r.error));
   }
 
-  std::string file_, name_;
+  std::string file_;
+  std::shared_ptr<const std::string> fileRef_;  // the errors' file, shared
+  std::string name_;
+  std::shared_ptr<const std::string> head_;  // "NAME line ", the head of every error's source
   LogRead out_;
   std::optional<MemoryError> mce_;
   std::optional<Report> ff_;

@@ -9,15 +9,19 @@
 
 namespace platsim::logs {
 
+std::string AddressReading(const MemoryError& e) {
+  if (e.kind == AddressKind::kNormalized && e.channel)
+    return "normalized address of socket " + std::to_string(e.channel->socket) + " die " +
+           std::to_string(e.channel->die) + " channel " + std::to_string(e.channel->channel) +
+           ", translated with slot 1";
+  return e.mca ? kSystemAsReported : kSystemAsRecorded;
+}
+
 void PlaceAddresses(std::vector<MemoryError>& errors, const std::vector<BankRule>& rules) {
   for (MemoryError& e : errors) {
     e.kind = AddressKind::kSystem;
     e.channel.reset();
-    if (!e.mca) {
-      e.addressReading = kSystemAsRecorded;
-      continue;
-    }
-    e.addressReading = kSystemAsReported;
+    if (!e.mca) continue;
     const McaFields& f = *e.mca;
     for (const BankRule& r : rules) {
       const bool match =
@@ -27,9 +31,6 @@ void PlaceAddresses(std::vector<MemoryError>& errors, const std::vector<BankRule
       if (r.normalized) {
         e.kind = AddressKind::kNormalized;
         e.channel = ChannelRef{r.socket, r.die, r.channel};
-        e.addressReading = "normalized address of socket " + std::to_string(r.socket) + " die " +
-                           std::to_string(r.die) + " channel " + std::to_string(r.channel) +
-                           ", translated with slot 1";
       }
       break;
     }
@@ -64,8 +65,8 @@ void MergeDuplicates(LogRead& read, int64_t seconds) {
   // compared (nor is anything when all come from one file).
   std::map<std::string, uint32_t, std::less<>> fileIds;
   for (const MemoryError& e : read.errors)
-    if (fileIds.find(e.file) == fileIds.end())
-      fileIds.emplace(e.file, static_cast<uint32_t>(fileIds.size()));
+    if (fileIds.find(e.File()) == fileIds.end())
+      fileIds.emplace(e.File(), static_cast<uint32_t>(fileIds.size()));
   if (fileIds.size() < 2) return;
   using Key = std::tuple<uint32_t, uint32_t, uint64_t, uint64_t, bool>;
   struct Seen {
@@ -80,7 +81,7 @@ void MergeDuplicates(LogRead& read, int64_t seconds) {
     bool merged = false;
     if (e.mca) {
       const McaFields& f = *e.mca;
-      const uint32_t file = fileIds.find(e.file)->second;
+      const uint32_t file = fileIds.find(e.File())->second;
       auto& list = seen[Key{f.cpu, f.bank, f.status, e.address.value_or(0), e.address.has_value()}];
       for (const Seen& s : list) {
         if (s.file == file) continue;
@@ -88,13 +89,13 @@ void MergeDuplicates(LogRead& read, int64_t seconds) {
         const int64_t apart =
             k.time && e.time ? (*k.time > *e.time ? *k.time - *e.time : *e.time - *k.time) : -1;
         if (apart >= 0 && apart <= seconds) {
-          notes.push_back(e.source + " is the event of " + k.source +
+          notes.push_back(e.Source() + " is the event of " + k.Source() +
                           " (same cpu, bank, status and address, " + std::to_string(apart) +
                           " s apart): counted once");
           merged = true;
           break;
         }
-        notes.push_back(e.source + " and " + k.source +
+        notes.push_back(e.Source() + " and " + k.Source() +
                         " have the same cpu, bank, status and address but " +
                         (apart >= 0 ? "times more than " + std::to_string(seconds) + " s apart"
                                     : std::string("no time to compare")) +

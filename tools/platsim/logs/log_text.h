@@ -67,7 +67,7 @@ struct BankRule {
 };
 inline constexpr const char* kSystemAsReported = "system address, as the bank reported it";
 inline constexpr const char* kSystemAsRecorded = "system address, as the record gives it";
-// Sets kind, channel and addressReading of every error: machine-check errors
+// Sets kind and channel of every error: machine-check errors
 // by the first rule that names their bank (a bank rule: the bank number, on
 // the rule's socket when the error names one; an ipid rule: the identification
 // value), else system as reported; the other errors: system as recorded.

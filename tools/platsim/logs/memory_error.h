@@ -8,6 +8,7 @@
 #include "tools/platsim/cli/options.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -42,22 +43,53 @@ struct CperLocation {
   std::optional<uint32_t> node, card, module, rank, bank, device, row, column, bitPosition;
 };
 
+// A log of a fleet machine holds a million errors: what repeats from error
+// to error (the input file's name, the head of the place it was read, the
+// source's text) is shared, what few
+// records have (a firmware-first location) is held apart, and what follows
+// from other fields (the address reading) is not stored but derived
+// (AddressReading).
 struct MemoryError {
-  std::string source;  // where it was read: "ras-mc_event.db mce_record id 17", "kern.log line 42"
-  std::string file;    // the input file it came from
-  uint64_t line = 0;   // line number (text) or row id (database); 0 when neither
+  // Where it was read (Source()): `where` and then `line` when `numbered`
+  // ("ras-mc_event.db mce_record id " and 17, "kern.log line " and 42), else
+  // `where` alone ("region.bin data entry at 0x14").
+  std::shared_ptr<const std::string> where;
+  std::shared_ptr<const std::string> file;  // the input file it came from (shared by its errors)
+  uint64_t line = 0;                // line number (text) or row id (database); 0 when neither
   std::optional<int64_t> time;      // seconds since 1970-01-01 UTC, when the source gives one
   std::optional<uint64_t> address;  // none: the record carries no usable address
   AddressKind kind = AddressKind::kSystem;
+  bool numbered = false;
   std::optional<ChannelRef> channel;  // set for kNormalized
-  std::string addressReading;         // "system address, as the bank reported it", or
-                                      // "normalized address of socket 0 die 1 channel 2, ..."
   Severity severity = Severity::kCorrected;
   uint32_t count = 1;  // errors this one record stands for (mc_event err_count)
   std::optional<McaFields> mca;
-  std::optional<CperLocation> location;
-  std::string message;  // the source's own text (error_msg, err_msg), if any
+  std::shared_ptr<const CperLocation> location;
+  std::shared_ptr<const std::string> message;  // the source's own text (error_msg, err_msg)
+
+  std::string Source() const {
+    if (!where) return "";
+    return numbered ? *where + std::to_string(line) : *where;
+  }
+  void SetSource(std::string text) {
+    where = std::make_shared<const std::string>(std::move(text));
+    numbered = false;
+  }
+  const std::string& File() const {
+    static const std::string kNone;
+    return file ? *file : kNone;
+  }
+  const std::string& Message() const {
+    static const std::string kNone;
+    return message ? *message : kNone;
+  }
 };
+
+// Which address the error carries, as the output says it: "system address,
+// as the bank reported it" (a machine-check bank), "system address, as the
+// record gives it" (any other record), or "normalized address of socket 0 die
+// 1 channel 2, translated with slot 1" (a bank the profile maps to a channel).
+std::string AddressReading(const MemoryError& e);
 
 // A line or row that could not be read as an error: counted and listed,
 // never dropped.

@@ -132,7 +132,7 @@ class Row {
 class DbReader {
  public:
   DbReader(const std::string& file, const std::string& name, sqlite3* db)
-      : file_(file), name_(name), db_(db) {}
+      : file_(file), fileRef_(std::make_shared<const std::string>(file)), name_(name), db_(db) {}
 
   template <typename F>
   void Each(const std::string& table, std::initializer_list<const char*> required, F&& f) {
@@ -171,13 +171,17 @@ class DbReader {
 
   MemoryError Start(const Row& row, const std::string& table, uint64_t id) {
     MemoryError m;
-    m.file = file_;
+    m.file = fileRef_;
     m.line = id;
-    m.source = name_ + " " + table + " id " + std::to_string(id);
+    auto& head = heads_[table];
+    if (!head) head = std::make_shared<const std::string>(name_ + " " + table + " id ");
+    m.where = head;
+    m.numbered = true;
+    const std::string source = m.Source();
     const std::string ts = row.Text("timestamp");
     if (!ts.empty()) {
       m.time = ParseTimeText(ts);
-      if (!m.time) bad_time_.push_back(m.source + ": time stamp '" + ts + "' not read");
+      if (!m.time) bad_time_.push_back(source + ": time stamp '" + ts + "' not read");
     }
     return m;
   }
@@ -199,14 +203,14 @@ class DbReader {
       if (row.Has("ipid")) f.ipid = row.U64("ipid");
       if ((f.status & kMciStatusVal) == 0) {
         out.unparsed.push_back(Unparsed{
-            file_, id, m.source,
-            "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear", m.source});
+            file_, id, m.Source(),
+            "bank status " + tools::Hex64(f.status) + " has VAL (bit 63) clear", m.Source()});
         return;
       }
       m.severity = (f.status & kMciStatusUc) ? Severity::kUncorrected : Severity::kCorrected;
       if (f.addr && (f.status & kMciStatusAddrv)) m.address = f.addr;
       m.mca = f;
-      m.message = row.Text("error_msg");
+      m.message = Shared(row.Text("error_msg"));
       out.errors.push_back(std::move(m));
     });
   }
@@ -222,17 +226,18 @@ class DbReader {
         m.severity = Severity::kUncorrected;
       } else {
         out.unparsed.push_back(
-            Unparsed{file_, id, m.source,
+            Unparsed{file_, id, m.Source(),
                      "err_type '" + type + "' is none of Corrected, Uncorrected, Deferred, Fatal",
-                     m.source});
+                     m.Source()});
         return;
       }
       m.address = row.U64("address");
       const auto count = row.U64("err_count");
       if (count && *count >= 1 && *count <= UINT32_MAX) m.count = static_cast<uint32_t>(*count);
-      m.message = row.Text("err_msg");
+      std::string message = row.Text("err_msg");
       if (!row.Text("label").empty())
-        m.message += (m.message.empty() ? "" : " at ") + row.Text("label");
+        message += (message.empty() ? "" : " at ") + row.Text("label");
+      m.message = Shared(std::move(message));
       out.errors.push_back(std::move(m));
     });
   }
@@ -243,11 +248,11 @@ class DbReader {
       MemoryError m = Start(row, "extlog_event", id);
       const uint64_t sev = row.U64("severity").value_or(~0ULL);
       if (sev > 3) {
-        out.unparsed.push_back(Unparsed{file_, id, m.source,
+        out.unparsed.push_back(Unparsed{file_, id, m.Source(),
                                         "severity " + std::to_string(static_cast<int64_t>(sev)) +
                                             " is none of 0 (recoverable), 1 (fatal), 2 "
                                             "(corrected), 3 (informational)",
-                                        m.source});
+                                        m.Source()});
         return;
       }
       m.severity = sev >= 2 ? Severity::kCorrected : Severity::kUncorrected;
@@ -256,12 +261,13 @@ class DbReader {
       if (!cper.empty()) {
         CompactLocation c = DecodeCompactMemoryError(cper);
         if (!c.location) {
-          out.unparsed.push_back(Unparsed{file_, id, m.source, "cper_data: " + c.fault, m.source});
+          out.unparsed.push_back(
+              Unparsed{file_, id, m.Source(), "cper_data: " + c.fault, m.Source()});
           return;
         }
-        m.location = c.location;
+        m.location = std::make_shared<const CperLocation>(*c.location);
       }
-      m.message = row.Text("fru_text");
+      m.message = Shared(row.Text("fru_text"));
       out.errors.push_back(std::move(m));
     });
   }
@@ -269,7 +275,20 @@ class DbReader {
   std::vector<std::string> bad_time_;
 
  private:
-  std::string file_, name_;
+  // Rows repeat their texts ("memory read error"): one copy of a text its
+  // predecessor had too; none of an empty one.
+  std::shared_ptr<const std::string> Shared(std::string text) {
+    if (text.empty()) return nullptr;
+    if (!last_text_ || *last_text_ != text)
+      last_text_ = std::make_shared<const std::string>(std::move(text));
+    return last_text_;
+  }
+  std::shared_ptr<const std::string> last_text_;
+  std::map<std::string, std::shared_ptr<const std::string>> heads_;  // "NAME TABLE id "
+
+  std::string file_;
+  std::shared_ptr<const std::string> fileRef_;  // the errors' file, shared
+  std::string name_;
   sqlite3* db_;
 };
 

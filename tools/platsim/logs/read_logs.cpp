@@ -6,6 +6,7 @@
 #include "tools/platsim/cli/platform_load.h"
 #include "tools/platsim/logs/log_text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -36,8 +37,16 @@ std::vector<BankRule> BankMap(const GlobalOptions& opts) {
   return rules;
 }
 
+// The first file's errors are taken as they are (a database of a million
+// rows is not moved error by error into a list that doubles as it grows).
 void Append(LogRead& all, LogRead&& one) {
-  for (auto& e : one.errors) all.errors.push_back(std::move(e));
+  if (all.errors.empty()) {
+    all.errors = std::move(one.errors);
+  } else {
+    const size_t need = all.errors.size() + one.errors.size();
+    if (need > all.errors.capacity()) all.errors.reserve(std::max(need, 2 * all.errors.capacity()));
+    for (auto& e : one.errors) all.errors.push_back(std::move(e));
+  }
   for (auto& u : one.unparsed) all.unparsed.push_back(std::move(u));
   for (auto& n : one.notes) all.notes.push_back(std::move(n));
 }

@@ -7,6 +7,7 @@
 #include "tools/platsim/records/record_decode.h"
 
 #include <cstring>
+#include <memory>
 
 namespace platsim::logs {
 
@@ -29,8 +30,8 @@ std::optional<int64_t> EntryTime(const records::DataEntry& e) {
   return ParseTimeText(t.text->substr(0, 19));
 }
 
-void FromRegion(const records::Region& region, const std::string& file, const std::string& name,
-                LogRead& out) {
+void FromRegion(const records::Region& region, const std::shared_ptr<const std::string>& file,
+                const std::string& name, LogRead& out) {
   using namespace records;
   for (const StatusBlock& b : region.blocks) {
     for (const DataEntry& e : b.entries) {
@@ -42,7 +43,7 @@ void FromRegion(const records::Region& region, const std::string& file, const st
       MemoryError err;
       err.file = file;
       err.line = e.offset;
-      err.source = name + " data entry at " + tools::HexText(e.offset);
+      err.SetSource(name + " data entry at " + tools::HexText(e.offset));
       err.time = EntryTime(e);
       err.severity = FromCper(e.head.ErrorSeverity);
       if (Bit(v, kMemPhysicalAddress)) err.address = uint64_t{m.PhysicalAddress};
@@ -61,25 +62,26 @@ void FromRegion(const records::Region& region, const std::string& file, const st
       if (Bit(v, kMemColumn)) loc.column = uint32_t{m.Column};
       if (Bit(v, kMemBitPosition)) loc.bitPosition = uint32_t{m.BitPosition};
       if (late && Bit(v, kMemRank)) loc.rank = uint32_t{m.RankNumber};
-      err.location = loc;
+      err.location = std::make_shared<const CperLocation>(loc);
       if (Bit(v, kMemErrorType)) {
         const char* type = MemoryErrorTypeName(m.MemoryErrorType);
-        err.message = type ? type : "memory error type " + std::to_string(m.MemoryErrorType);
+        err.message = std::make_shared<const std::string>(
+            type ? type : "memory error type " + std::to_string(m.MemoryErrorType));
       }
       out.errors.push_back(std::move(err));
     }
   }
 }
 
-void FromSnapshot(const records::McaSnapshot& s, const std::string& file, const std::string& name,
-                  LogRead& out) {
+void FromSnapshot(const records::McaSnapshot& s, const std::shared_ptr<const std::string>& file,
+                  const std::string& name, LogRead& out) {
   for (const records::McaBank& b : s.banks) {
     if (b.state != records::BankState::kLogged) continue;
     MemoryError err;
     err.file = file;
     err.line = 0;
-    err.source = name + " processor " + std::to_string(s.processorNumber) + " bank " +
-                 std::to_string(b.bank);
+    err.SetSource(name + " processor " + std::to_string(s.processorNumber) + " bank " +
+                  std::to_string(b.bank));
     McaFields f;
     f.cpu = static_cast<uint32_t>(s.processorNumber);
     f.bank = static_cast<uint32_t>(b.bank);
@@ -115,14 +117,15 @@ LogRead ReadRecordFile(std::span<const uint8_t> bytes, const std::string& file,
                        const std::string& name) {
   const records::Decoded d = records::Decode(bytes, records::Kind::kAuto);
   LogRead out;
-  if (d.region) FromRegion(*d.region, file, name, out);
-  if (d.bert && d.bert->region) FromRegion(*d.bert->region, file, name, out);
+  const auto shared = std::make_shared<const std::string>(file);
+  if (d.region) FromRegion(*d.region, shared, name, out);
+  if (d.bert && d.bert->region) FromRegion(*d.bert->region, shared, name, out);
   if (d.bert && !d.bert->region)
     out.notes.push_back(name +
                         ": a BERT table without its boot error region (give the region's "
                         "bytes as a file of its own)");
   if (d.hest) out.notes.push_back(name + ": a HEST lists error sources, not errors");
-  if (d.mca) FromSnapshot(*d.mca, file, name, out);
+  if (d.mca) FromSnapshot(*d.mca, shared, name, out);
   for (const records::Damage& x : d.damage)
     out.unparsed.push_back(Unparsed{
         file, x.offset.value_or(0), x.input + (x.offset ? " at " + tools::HexText(*x.offset) : ""),
