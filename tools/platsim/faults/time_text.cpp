@@ -2,10 +2,10 @@
 
 #include "tools/platsim/cli/options.h"
 #include "tools/platsim/cli/parse_number.h"
+#include "tools/platsim/logs/log_text.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <ctime>
 
 namespace platsim::faults {
@@ -18,31 +18,16 @@ int64_t ParseTime(const std::string& text, const char* option) {
         return std::isdigit(static_cast<unsigned char>(c)) != 0;
       }))
     return static_cast<int64_t>(ParseNumber(text, option));
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  int dateEnd = 0, timeEnd = 0, secEnd = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &dateEnd) != 3 || dateEnd != 10)
-    throw UserError(bad);
-  std::string rest = text.substr(10);
-  if (!rest.empty() && (rest[0] == ' ' || rest[0] == 'T') && rest.size() > 1 &&
-      std::isdigit(static_cast<unsigned char>(rest[1]))) {
-    if (std::sscanf(rest.c_str() + 1, "%2d:%2d%n:%2d%n", &h, &mi, &timeEnd, &s, &secEnd) < 2 ||
-        timeEnd != 5 || (secEnd != 0 && secEnd != 8))
-      throw UserError(bad);
-    rest = rest.substr(1 + static_cast<size_t>(secEnd ? secEnd : timeEnd));
-  }
-  if (!rest.empty() && rest != "Z" && rest != " UTC") throw UserError(bad);
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) throw UserError(bad);
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  const std::time_t t = timegm(&tm);
-  // timegm moves a day that does not exist into the next month.
-  if (tm.tm_mday != d || tm.tm_mon != mo - 1) throw UserError(bad);
-  return static_cast<int64_t>(t);
+  // A date alone stands for its midnight and a time without seconds for its
+  // first second; the rest is read as the logs' own time stamps are.
+  std::string full = text;
+  if (full.size() == 10)
+    full += " 00:00:00";
+  else if (full.size() >= 16 && (full.size() == 16 || full[16] != ':'))
+    full.insert(16, ":00");
+  const std::optional<int64_t> t = logs::ParseTimeText(full);
+  if (!t) throw UserError(bad);
+  return *t;
 }
 
 int64_t ParseWindow(const std::string& text) {
