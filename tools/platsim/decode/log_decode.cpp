@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -21,19 +20,6 @@ namespace {
 
 using sim::profile::Json;
 using namespace logs;
-
-std::string TimeText(int64_t t) {
-  const std::time_t tt = static_cast<std::time_t>(t);
-  std::tm tm{};
-  gmtime_r(&tt, &tm);
-  char buf[40];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return buf;
-}
-
-const char* SeverityName(Severity s) {
-  return s == Severity::kCorrected ? "corrected" : "uncorrected";
-}
 
 std::vector<std::pair<const char*, uint32_t>> LocationFields(const CperLocation& l) {
   std::vector<std::pair<const char*, uint32_t>> out;
@@ -155,11 +141,11 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
     j["source"] = e.Source();
     j["file"] = e.File();
     if (e.line) j["line"] = e.line;
-    if (e.time) j["time"] = TimeText(*e.time);
+    if (e.time) j["time"] = UtcTimeText(*e.time);
     j["severity"] = SeverityName(e.severity);
     if (e.count != 1) j["count"] = e.count;
     text << "memory error " << n << " of " << read.errors.size() << ": " << e.Source() << "\n";
-    if (e.time) text << "  time            " << TimeText(*e.time) << "\n";
+    if (e.time) text << "  time            " << UtcTimeText(*e.time) << "\n";
     text << "  severity        " << SeverityName(e.severity)
          << (e.count != 1 ? " (" + std::to_string(e.count) + " errors)" : "") << "\n";
     if (e.mca) {

@@ -1,4 +1,5 @@
 #include "tools/platsim/faults/fault_report.h"
+#include "tools/platsim/logs/log_text.h"
 
 #include "tools/platsim/faults/time_text.h"
 
@@ -120,12 +121,9 @@ Json ReportJson(const ReportInput& in) {
     dj["replaceWhy"] = d.replace ? Json(d.why) : Json(nullptr);
     Json fl = Json::array();
     for (const Fault& f : d.faults) {
-      Json fj{{"mode", ModeKey(f.mode)},
-              {"severity", f.severity == logs::Severity::kCorrected ? "corrected" : "uncorrected"},
-              {"errors", f.errors},
-              {"peakInWindow", f.peakInWindow},
-              {"first", TimeJson(f.first)},
-              {"last", TimeJson(f.last)}};
+      Json fj{{"mode", ModeKey(f.mode)},    {"severity", logs::SeverityName(f.severity)},
+              {"errors", f.errors},         {"peakInWindow", f.peakInWindow},
+              {"first", TimeJson(f.first)}, {"last", TimeJson(f.last)}};
       // Rows and columns: the lowest kValuesShown, and how many in all.
       auto firsts = [](const std::vector<uint32_t>& v) {
         return std::vector<uint32_t>(
@@ -194,9 +192,9 @@ void ReportText(const ReportInput& in, std::ostream& out) {
     for (size_t i = 0; i < d.faults.size(); ++i) {
       const Fault& f = d.faults[i];
       out << "  fault " << i + 1 << "     " << ModeName(f.mode) << ", "
-          << (f.severity == logs::Severity::kCorrected ? "corrected" : "uncorrected") << ": "
-          << f.errors << " error" << (f.errors == 1 ? "" : "s") << ", first " << TimeText(f.first)
-          << ", last " << TimeText(f.last) << "\n";
+          << logs::SeverityName(f.severity) << ": " << f.errors << " error"
+          << (f.errors == 1 ? "" : "s") << ", first " << TimeText(f.first) << ", last "
+          << TimeText(f.last) << "\n";
       out << "    extent    rank " << ListText(f.ranks, false) << ", bank "
           << ListText(f.banks, false) << ", row " << ListText(f.rows, true) << ", column "
           << ListText(f.columns, true) << "\n";

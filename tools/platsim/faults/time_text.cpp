@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ctime>
 
 namespace platsim::faults {
 
@@ -48,13 +47,7 @@ int64_t ParseWindow(const std::string& text) {
 }
 
 std::string TimeText(const std::optional<int64_t>& t) {
-  if (!t) return "no time";
-  const std::time_t v = static_cast<std::time_t>(*t);
-  std::tm tm{};
-  gmtime_r(&v, &tm);
-  char buf[40];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return buf;
+  return t ? logs::UtcTimeText(*t) : "no time";
 }
 
 }  // namespace platsim::faults

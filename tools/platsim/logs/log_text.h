@@ -20,6 +20,10 @@ namespace platsim::logs {
 // (journalctl -o short-iso / short-iso-precise, "Z" too), "Tue Dec  1
 // 10:00:00 2026" (dmesg -T, taken as UTC). No zone: UTC. nullopt otherwise.
 std::optional<int64_t> ParseTimeText(std::string_view text);
+// Seconds since 1970 as "2026-12-01 10:00:00 UTC", the form every report prints.
+std::string UtcTimeText(int64_t seconds);
+// "corrected" or "uncorrected".
+const char* SeverityName(Severity severity);
 
 // Kernel log text (dmesg, journalctl -k, /var/log/kern.log): the
 // machine-check lines of each logged bank, assembled into one error, and the

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <charconv>
+#include <ctime>
 
 namespace platsim::logs {
 
@@ -92,6 +93,19 @@ std::optional<int64_t> ParseTimeText(std::string_view t) {
     return Compose(y, mo, dd, h, mi, s);
   }
   return std::nullopt;
+}
+
+std::string UtcTimeText(int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[40];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
+  return buf;
+}
+
+const char* SeverityName(Severity severity) {
+  return severity == Severity::kCorrected ? "corrected" : "uncorrected";
 }
 
 }  // namespace platsim::logs
