@@ -29,6 +29,9 @@ inline constexpr uint8_t kFirstNodeDevice = 0x18;
 inline constexpr uint8_t kWindowFunction = 4;
 inline constexpr uint16_t kAccessAddressReg = 0x5C;
 inline constexpr uint16_t kAccessDataReg = 0x98;
+// Every function of a node's device answers with this vendor id in bits 15:0
+// of its register 0: how a reader tells a node that is present.
+inline constexpr uint16_t kNodeVendorId = 0x1022;
 
 // The value written to the access-address register.
 struct AccessAddress {
@@ -158,6 +161,49 @@ inline constexpr FabricReg DramLimitReg(unsigned map) {
 }
 
 inline constexpr unsigned kMapCount = 16;
+
+// Where a register's value lives, and so how a reader reaches it.
+enum class RegisterScope : uint8_t {
+  FabricWide,   // one value for the whole fabric: a broadcast read through node 0
+  BlockList,    // one value per fabric block, read through node 0: the block list
+  Slave,        // a coherent slave's own, read through the node that owns it
+  SlaveAndCcm,  // the same, and the CCM's (through node 0; by broadcast when
+                // no CCM is found)
+};
+
+// The DRAM address maps: the CCM holds all kMapCount, a coherent slave its
+// own maps 0 and 1.
+inline constexpr unsigned kSlaveMapCount = 2;
+
+struct ListedRegister {
+  FabricReg reg;
+  const char* name;
+  RegisterScope scope;
+};
+
+template <typename R>
+constexpr ListedRegister Listed(RegisterScope scope) {
+  return {R::kReg, R::kName, scope};
+}
+
+// Every single register the translations read, from the declarations above;
+// the DRAM address maps (DramBaseReg(m), DramLimitReg(m)) come on top. A
+// reader that must see all the translations can see (the capture of a
+// platform) walks this list and the maps.
+inline constexpr ListedRegister kSingleRegisters[] = {
+    Listed<SystemFabricIdMask0>(RegisterScope::FabricWide),
+    Listed<SystemFabricIdMask1>(RegisterScope::FabricWide),
+    Listed<HashControl>(RegisterScope::FabricWide),
+    Listed<BlockInstanceCount>(RegisterScope::FabricWide),
+    {LogicalChannelMap::kSocket0, LogicalChannelMap::kSocket0Name, RegisterScope::FabricWide},
+    {LogicalChannelMap::kOtherSockets, LogicalChannelMap::kOtherSocketsName,
+     RegisterScope::FabricWide},
+    Listed<BlockInstanceInfo>(RegisterScope::BlockList),
+    Listed<BlockFabricId>(RegisterScope::Slave),
+    Listed<DramHoleControl>(RegisterScope::SlaveAndCcm),
+    Listed<HiAddrOffsetControl>(RegisterScope::Slave),
+    Listed<NonPow2Size>(RegisterScope::Slave),
+};
 
 }  // namespace fabric_reg
 

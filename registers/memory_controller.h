@@ -5,6 +5,8 @@
 // function 0) name the bus of each die.
 #pragma once
 
+#include "registers/fabric_registers.h"
+
 #include <cstdint>
 
 namespace mts::controller_reg {
@@ -23,7 +25,7 @@ constexpr uint32_t ChannelBlock(uint32_t channel) {
 
 // Function 0 of a node device: the vendor id in bits 15:0 of register 0, and
 // the die's bus number in the low byte of register 0x84.
-inline constexpr uint16_t kVendorIdValue = 0x1022;
+inline constexpr uint16_t kVendorIdValue = atd::fabric_reg::kNodeVendorId;
 inline constexpr uint16_t kBusNumberRegister = 0x84;
 
 }  // namespace mts::controller_reg

@@ -29,6 +29,7 @@ class FabricWindow : public PciFunction {
       return fabric_.Get(KeyOfAccess(node_, access_));
     }
     if (offset == fabric_reg::kAccessAddressReg) return access_;
+    if (offset == 0) return fabric_reg::kNodeVendorId;  // vendor id; device id 0
     return 0;
   }
   void ConfigWrite32(uint16_t offset, uint32_t value) override {
@@ -39,33 +40,6 @@ class FabricWindow : public PciFunction {
   DataFabric& fabric_;
   uint8_t node_;
   uint32_t access_ = 0;
-};
-
-struct NamedRegister {
-  atd::FabricReg reg;
-  const char* name;
-};
-
-template <typename R>
-constexpr NamedRegister Named() {
-  return {R::kReg, R::kName};
-}
-
-// The single registers the traces name, from their declarations (the DRAM
-// address maps are named by index in FabricRegisterName).
-constexpr NamedRegister kNamedRegisters[] = {
-    Named<fabric_reg::SystemFabricIdMask0>(),
-    Named<fabric_reg::SystemFabricIdMask1>(),
-    Named<fabric_reg::HashControl>(),
-    Named<fabric_reg::BlockInstanceCount>(),
-    Named<fabric_reg::BlockInstanceInfo>(),
-    Named<fabric_reg::BlockFabricId>(),
-    {fabric_reg::LogicalChannelMap::kSocket0, fabric_reg::LogicalChannelMap::kSocket0Name},
-    {fabric_reg::LogicalChannelMap::kOtherSockets,
-     fabric_reg::LogicalChannelMap::kOtherSocketsName},
-    Named<fabric_reg::DramHoleControl>(),
-    Named<fabric_reg::HiAddrOffsetControl>(),
-    Named<fabric_reg::NonPow2Size>(),
 };
 
 }  // namespace
@@ -134,7 +108,7 @@ std::string FabricRegisterName(uint8_t function, uint16_t offset) {
                   limit ? DramLimitAddress::kName : DramBaseAddress::kName, m);
     return buf;
   }
-  for (const NamedRegister& n : kNamedRegisters)
+  for (const ListedRegister& n : kSingleRegisters)
     if (n.reg.function == function && n.reg.offset == offset) return n.name;
   return "";
 }

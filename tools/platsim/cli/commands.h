@@ -26,5 +26,6 @@ void AddMailboxCommands(CLI::App& app, GlobalOptions& opts);
 void AddMapCommands(CLI::App& app, GlobalOptions& opts);
 void AddDecodeCommands(CLI::App& app, GlobalOptions& opts);
 void AddFaultsCommands(CLI::App& app, GlobalOptions& opts);
+void AddCaptureCommands(CLI::App& app, GlobalOptions& opts);
 
 }  // namespace platsim

@@ -119,6 +119,7 @@ int Run(int argc, char** argv) {
   AddMapCommands(app, opts);
   AddDecodeCommands(app, opts);
   AddFaultsCommands(app, opts);
+  AddCaptureCommands(app, opts);
   AddToSubcommands(app, opts);
 
   try {
