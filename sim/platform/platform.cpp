@@ -173,8 +173,8 @@ Platform::Platform(unsigned cpuCount) : cpus(cpuCount ? cpuCount : 1) {
   systemTable_.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
   systemTable_.Hdr.HeaderSize = sizeof(EFI_SYSTEM_TABLE);
   // What a capture of the simulated platform names as its firmware.
-  static const CHAR16 kVendor[] = {'t', 'i', 'v', 'f', 'w', ' ', 's', 'i', 'm', 'u', 'l', 'a',
-                                   't', 'o', 'r', 0};
+  static const CHAR16 kVendor[] = {'t', 'i', 'v', 'f', 'w', ' ', 's', 'i',
+                                   'm', 'u', 'l', 'a', 't', 'o', 'r', 0};
   systemTable_.FirmwareVendor = const_cast<CHAR16*>(kVendor);
   systemTable_.FirmwareRevision = 0x00010000;
   systemTable_.BootServices = &bootServices_;
