@@ -27,7 +27,7 @@ while IFS='|' read -r line want; do
   got=$(offers "$line")
   [ "$got" = "$want" ] || { echo "FAIL: '$line' offers '$got', want '$want'"; fail=1; }
 done <<EOF_TABLE
-platsim |acpi decode faults mailbox map mca profile translate 
+platsim |acpi capture decode faults mailbox map mca profile translate 
 platsim tr|translate 
 platsim translate |dram norm sys 
 platsim --json translate dram --c|--channel --col --cs 
@@ -42,6 +42,8 @@ platsim mailbox set batch|batch-begin batch-end
 platsim mailbox set tCL |
 platsim faults --p|--page-threshold --pages --profile 
 platsim profile |dimms dump new 
+platsim capture --s|--simulate --sysfs 
+platsim capture --sysfs $S/|$S/out 
 fvtool |depex insert list 
 fvtool list $S/mi|$S/mine.fd 
 fvtool insert --add |dxe: smm: 
