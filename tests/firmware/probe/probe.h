@@ -59,6 +59,7 @@ typedef struct ProbeCheck {
 extern const ProbeCheck kProbeChecks[];
 extern const ProbeCheck kFailedStartChecks[];
 extern const ProbeCheck kNotDispatchedChecks[];
+extern const ProbeCheck kMoveWindowChecks[];
 
 /* HeapListProtocol, which AddrTranslateDxe installs when it is the first
  * driver with the heap list: a 64-bit word, then the LIST_ENTRY heading the
@@ -87,3 +88,5 @@ void CheckTranslationRoundTrip(ProbeContext* ctx);
 void CheckBertAppend(ProbeContext* ctx);
 void CheckHestAppend(ProbeContext* ctx);
 void CheckMcaAbsentProcessor(ProbeContext* ctx);
+/* probe_window_checks.c */
+void CheckMoveFabricWindow(ProbeContext* ctx);

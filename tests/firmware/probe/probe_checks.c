@@ -29,3 +29,9 @@ const ProbeCheck kNotDispatchedChecks[] = {
     {"heap-list-protocol-absent", CheckHeapListProtocolAbsent},
     {0, 0},
 };
+
+/* Before a capture: the ivshmem device's memory becomes the fabric's window. */
+const ProbeCheck kMoveWindowChecks[] = {
+    {"move-fabric-window", CheckMoveFabricWindow},
+    {0, 0},
+};

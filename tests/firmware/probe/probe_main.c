@@ -29,6 +29,9 @@ EFI_STATUS efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* st) {
   if (CommandLineHas(&ctx, "failed-start")) {
     checks = kFailedStartChecks;
     ProbePrint(st, " failed-start");
+  } else if (CommandLineHas(&ctx, "move-window")) {
+    checks = kMoveWindowChecks;
+    ProbePrint(st, " move-window");
   } else if (CommandLineHas(&ctx, "not-dispatched")) {
     checks = kNotDispatchedChecks;
     ProbePrint(st, " not-dispatched");
