@@ -167,7 +167,7 @@ EFI_STATUS RunMca(ToolIo& io, const Args& a) {
   for (size_t i = 0; i < sizeof(McaBankSnapshot); ++i) bytes[i] = 0xFF;
   s->processorNumber = cpu;
   const EFI_STATUS status = p->CaptureMcaBanks(s);
-  PrintMcaSnapshot(io, status, *s);
+  PrintMcaSnapshot(io, status, *s, p);
   EFI_STATUS result = EFI_SUCCESS;
   if (status != EFI_SUCCESS) {
     Line m;

@@ -1,6 +1,7 @@
 #include "apps/tiv_tool/core/mca_lines.h"
 
 #include "apps/tiv_tool/core/number_text.h"
+#include "apps/tiv_tool/core/translate_lines.h"
 
 namespace tivtool {
 
@@ -44,6 +45,34 @@ void AddStatusNames(Text& out, uint64_t status, const char* separator, bool quot
     out.Add(longNames ? kLong[i] : kShort[i]);
     if (quoted) out.Add('"');
   }
+}
+
+// The lines of another ToolIo, indented.
+class Indented final : public ToolIo {
+ public:
+  Indented(ToolIo& to, unsigned by) : to_(to), by_(by) {}
+  void Print(const char* line) override {
+    Line l;
+    for (unsigned i = 0; i < by_; ++i) l.Add(' ');
+    to_.Print(l.Add(line).Str());
+  }
+
+ private:
+  ToolIo& to_;
+  unsigned by_;
+};
+
+// The address as decode translates one it finds in a record: translate sys's
+// lines, and the refusal as "no answer".
+void PrintTranslated(ToolIo& io, TranslationProtocol& p, uint64_t address) {
+  Line l;
+  io.Print(l.Label(2, "translated").Add("on this machine, through slot 2").Str());
+  Indented under(io, 4);
+  Line error;
+  PrintSys(under, AskSystem(p, address), error);
+  if (error.Size() == 0) return;
+  l.Clear();
+  under.Print(l.Label(0, "no answer").Add(error.Str()).Str());
 }
 
 }  // namespace
@@ -132,7 +161,8 @@ void AddMcaErrorCodeText(Text& out, uint16_t code) {
   }
 }
 
-void PrintMcaSnapshot(ToolIo& io, EFI_STATUS status, const McaBankSnapshot& s) {
+void PrintMcaSnapshot(ToolIo& io, EFI_STATUS status, const McaBankSnapshot& s,
+                      TranslationProtocol* translation) {
   Line l;
   l.Label(0, "machine check").Add("processor ").Dec(s.processorNumber).Add(", capture ");
   AddStatus(l, status);
@@ -185,6 +215,7 @@ void PrintMcaSnapshot(ToolIo& io, EFI_STATUS status, const McaBankSnapshot& s) {
     if (((e.msr1 >> 58) & 1) != 0) {
       l.Clear();
       io.Print(l.Label(2, "address (msr2)").Hex64(e.msr2).Str());
+      if (translation != nullptr) PrintTranslated(io, *translation, e.msr2);
     }
   }
 }

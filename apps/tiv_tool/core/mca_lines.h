@@ -24,7 +24,11 @@ uint64_t BanksShown(const McaBankSnapshot& s);
 // architectural part of a bank's error code (status bits 15:0).
 void AddMcaErrorCodeText(Text& out, uint16_t code);
 
-void PrintMcaSnapshot(ToolIo& io, EFI_STATUS status, const McaBankSnapshot& s);
+// With `translation`, a logged address (msr2, ADDRV set) is translated as
+// `translate sys` does, through slot 2 of this machine, under a row
+// "translated", as decode shows it.
+void PrintMcaSnapshot(ToolIo& io, EFI_STATUS status, const McaBankSnapshot& s,
+                      TranslationProtocol* translation = nullptr);
 
 // The snapshot as JSON into `out`; false when `out` is too small.
 bool WriteMcaJson(Text& out, EFI_STATUS status, const McaBankSnapshot& s);
