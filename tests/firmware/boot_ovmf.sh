@@ -94,6 +94,7 @@ tool_steps=(
   'TivTool.efi frob' 'echo frob %lasterror%'
   'TivTool.efi translate norm 0x1000 0 0 zero' 'echo bad-number %lasterror%'
   'TivTool.efi bert fs0:\no-such-folder' 'echo bad-folder %lasterror%'
+  "TivTool.efi bert fs0:\\$(printf 'd%.0s' {1..256})"
 )
 case $mode in
   dispatch)
@@ -329,6 +330,10 @@ TivTool: error: channel: 'zero' is not a number (decimal, or hex after 0x)
 EOF2
   expect_output "a file that cannot be written" 'TivTool.efi bert fs0:\no-such-folder' <<'EOF2'
 TivTool: error: cannot write fs0:\no-such-folder\bert.dat: EFI_NOT_FOUND
+EOF2
+  expect_output "an argument too long to be taken whole" \
+    "TivTool.efi bert fs0:\\$(printf 'd%.0s' {1..256})" <<'EOF2'
+TivTool: error: an argument is longer than 255 characters
 EOF2
   # The exit statuses: EFI_INVALID_PARAMETER (2) and EFI_NOT_FOUND (14).
   for tag in mca-7:0x2 frob:0x2 bad-number:0x2 bad-folder:0xE; do

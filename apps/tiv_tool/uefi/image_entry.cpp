@@ -36,13 +36,22 @@ extern "C" EFI_STATUS efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* st) {
     io.Print("TivTool: error: no memory for the arguments");
     return EFI_OUT_OF_RESOURCES;
   }
+  // A word is taken whole or refused: a path cut short or with a character
+  // replaced would name another file.
   const char* argv[kMaxWords];
   for (UINTN i = 0; i < params->Argc; ++i) {
     char* w = words + i * (kMaxWordChars + 1);
     const CHAR16* in = params->Argv[i];
     UINTN n = 0;
-    for (; in[n] != 0 && n < kMaxWordChars; ++n)
-      w[n] = in[n] < 0x80 ? static_cast<char>(in[n]) : '?';
+    for (; in[n] != 0; ++n) {
+      if (n == kMaxWordChars || in[n] >= 0x80) {
+        io.Print(n == kMaxWordChars ? "TivTool: error: an argument is longer than 255 characters"
+                                    : "TivTool: error: an argument holds a character beyond ASCII");
+        io.Free(words);
+        return EFI_INVALID_PARAMETER;
+      }
+      w[n] = static_cast<char>(in[n]);
+    }
     w[n] = '\0';
     argv[i] = w;
   }
