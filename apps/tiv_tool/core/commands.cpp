@@ -231,6 +231,8 @@ EFI_STATUS RunBert(ToolIo& io, const Args& a) {
 
 EFI_STATUS RunHelp(ToolIo& io, const Args&);
 
+// One entry per subcommand: its name, up to two help lines and its function
+// (a new one, such as capture FILE, is one more entry and one function).
 constexpr Command kCommands[] = {
     {"translate",
      {{kSysUsage,
