@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 set -euo pipefail
-pkgs=(g++ cmake ninja-build make binutils gnu-efi qemu-system-x86 ovmf acpica-tools
+pkgs=(g++ cmake ninja-build make binutils gnu-efi qemu-system-x86 ovmf mtools acpica-tools
       nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev liblzma-dev
       clang-14 libclang-rt-14-dev lld librsvg2-bin libpng-dev fonts-dejavu-core
       dpkg-dev file lintian mandoc libsqlite3-dev rasdaemon kmod)

@@ -3,13 +3,14 @@
 # the UEFI shell run it and list the handles of TranslationProtocol and
 # HeapListProtocol, then checks the serial log and the debug console (port
 # 0x402).
-#   boot_ovmf.sh dispatch       WORK_DIR CODE.fd Probe.efi fvtool
+#   boot_ovmf.sh dispatch       WORK_DIR CODE.fd Probe.efi fvtool TivTool.efi
 #   boot_ovmf.sh not-dispatched WORK_DIR CODE.fd Probe.efi fvtool
 #   boot_ovmf.sh failed-start   WORK_DIR CODE.fd Probe.efi TopologyDouble.efi AddrTranslateDxe.efi
 # dispatch: CODE.fd holds TopologyDouble and AddrTranslateDxe in its DXE
 #   volume; the DXE core runs both, the shell loads nothing. The probe checks
 #   every slot; the boot error region it printed is rebuilt into
-#   WORK_DIR/bert-region.bin.
+#   WORK_DIR/bert-region.bin. Then the shell tool runs each of its subcommands
+#   (and a few failures); the files it wrote are copied out to WORK_DIR/files.
 # not-dispatched: CODE.fd holds AddrTranslateDxe alone; its dependency
 #   expression never holds, so neither protocol exists, and the boot still
 #   reaches the shell.
@@ -17,6 +18,8 @@
 #   so its entry fails and the DXE core unloads it; the probe checks that no
 #   HeapListProtocol interface is left in freed memory; then the double and
 #   the driver are loaded (it must start on the list left behind).
+# The FAT drive is an image made with mtools (QEMU's fat:rw: folder does not
+# reliably write the guest's files back), copied out after the boot.
 # Environment: OVMF_VARS (Debian's 4M image by default), BOOT_TIMEOUT
 # (seconds, default 100).
 set -u
@@ -25,14 +28,17 @@ vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
 limit=${BOOT_TIMEOUT:-100}
 
 die() { echo "FAIL: $*"; exit 1; }
-usage="usage: boot_ovmf.sh dispatch|not-dispatched WORK_DIR CODE.fd Probe.efi fvtool
+usage="usage: boot_ovmf.sh dispatch WORK_DIR CODE.fd Probe.efi fvtool TivTool.efi
+       boot_ovmf.sh not-dispatched WORK_DIR CODE.fd Probe.efi fvtool
        boot_ovmf.sh failed-start WORK_DIR CODE.fd Probe.efi TopologyDouble.efi AddrTranslateDxe.efi"
 case $mode in
-  dispatch | not-dispatched) (($# == 5)) || die "$usage"; fvtool=$5 ;;
+  dispatch) (($# == 6)) || die "$usage"; fvtool=$5 tool=$6 ;;
+  not-dispatched) (($# == 5)) || die "$usage"; fvtool=$5 ;;
   failed-start) (($# == 6)) || die "$usage"; topology=$5 driver=$6 ;;
   *) die "$usage" ;;
 esac
 command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is not installed (package qemu-system-x86)"
+command -v mformat >/dev/null || die "mformat is not installed (package mtools)"
 [[ -f $code && -f $vars ]] || die "firmware not found at $code / $vars (package ovmf, or build it first)"
 [[ -f $probe ]] || die "image $probe not found (build it first)"
 
@@ -74,8 +80,28 @@ fi
 
 cp "$probe" "$work/esp/Probe.efi"
 cp "$vars" "$work/vars.fd"
+# The shell tool's steps (dispatch): each subcommand, and failures of each
+# kind, each failure followed by the exit status the shell saw.
+tool_steps=(
+  'TivTool.efi translate sys 0x12345678'
+  'TivTool.efi translate norm 0x12345670 0 0 0'
+  'TivTool.efi translate norm 0x692345670 0 0 0'
+  'TivTool.efi mca 7' 'echo mca-7 %lasterror%'
+  'TivTool.efi mca 0 --out fs0:\out\mca.json'
+  'TivTool.efi bert fs0:\out'
+  'mkdir rel' 'TivTool.efi bert rel'
+  'TivTool.efi -h'
+  'TivTool.efi frob' 'echo frob %lasterror%'
+  'TivTool.efi translate norm 0x1000 0 0 zero' 'echo bad-number %lasterror%'
+  'TivTool.efi bert fs0:\no-such-folder' 'echo bad-folder %lasterror%'
+  "TivTool.efi bert fs0:\\$(printf 'd%.0s' {1..256})"
+)
 case $mode in
-  dispatch) steps=('Probe.efi') ;;
+  dispatch)
+    cp "$tool" "$work/esp/TivTool.efi" || die "image $tool not found"
+    mkdir -p "$work/esp/out"
+    steps=('Probe.efi' "${tool_steps[@]}")
+    ;;
   not-dispatched) steps=('Probe.efi not-dispatched') ;;
   failed-start)
     cp "$topology" "$work/esp/TopologyDouble.efi" || die "image $topology not found"
@@ -87,6 +113,10 @@ esac
 printf '%s\r\n' 'fs0:' "${steps[@]}" "dh -p $translation_guid" "dh -p $heap_list_guid" \
   'reset -s' >"$work/esp/startup.nsh"
 
+# The drive: a 32 MiB FAT16 image holding what $work/esp holds.
+truncate -s 32M "$work/esp.img" && mformat -i "$work/esp.img" -T 65536 -h 64 -s 32 :: &&
+  mcopy -s -i "$work/esp.img" "$work/esp/"* ::/ || die "cannot make the FAT image $work/esp.img"
+
 log=$work/serial.log
 debug=$work/debug.log
 start=$(date +%s%N)
@@ -97,7 +127,7 @@ mkfifo "$work/keys" || die "cannot create $work/keys"
 timeout "$limit" qemu-system-x86_64 -machine q35 -smp 2 -m 256 -nographic -no-reboot \
   -drive if=pflash,format=raw,readonly=on,file="$code" \
   -drive if=pflash,format=raw,file="$work/vars.fd" \
-  -drive format=raw,file=fat:rw:"$work/esp" \
+  -drive format=raw,file="$work/esp.img" \
   -debugcon file:"$debug" -global isa-debugcon.iobase=0x402 \
   -net none -serial stdio -monitor none -display none <"$work/keys" >"$work/serial.raw" 2>"$work/qemu.err" &
 qemu=$!
@@ -118,6 +148,11 @@ elapsed=$((tenths / 10)).$((tenths % 10))
 sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1b[()][A-Z0-9]//g' -e 's/\r//g' \
   "$work/serial.raw" >"$log"
 touch "$debug"
+if [[ $mode == dispatch ]]; then
+  mkdir -p "$work/files"
+  mcopy -s -n -i "$work/esp.img" ::/out ::/rel "$work/files/" 2>"$work/mcopy.err" ||
+    echo "note: mcopy: $(head -c 300 "$work/mcopy.err")"
+fi
 
 echo "$mode: boot took ${elapsed} s (qemu exit $rc); serial log: $log, debug console: $debug"
 [[ $rc -eq 124 ]] && die "QEMU did not finish within ${limit}s (the shell never reached 'reset -s'); see $log"
@@ -213,6 +248,97 @@ if [[ $mode != not-dispatched ]]; then
   fi
   check "dh lists a handle with TranslationProtocol" "$(handle_line $translation_guid)"
   check "dh lists a handle with HeapListProtocol" "$(handle_line $heap_list_guid)"
+fi
+
+# What the shell printed after the prompt line of COMMAND, up to the next prompt.
+output_of() {
+  PROMPT="FS0:\\> $1" awk 'index($0, "FS0:\\") == 1 { on = ($0 == ENVIRON["PROMPT"]); next } on' "$log"
+}
+# expect_output DESCRIPTION COMMAND: the lines on standard input, exactly.
+expect_output() {
+  local want got
+  want=$(cat)
+  got=$(output_of "$2")
+  if [[ $got == "$want" ]]; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1: '$2' printed"
+    diff <(echo "$want") <(echo "$got") | sed 's/^/    /'
+    fail=1
+  fi
+}
+
+# The shell tool, with the topology double's channel table (see
+# probe_translation_checks.c for the arithmetic) and no data fabric: slot 2
+# finds no DRAM map, slot 1 gives DRAM coordinates and no system address.
+# An error's exit status as the shell shows it (without the error bit).
+if [[ $mode == dispatch ]]; then
+  expect_output "translate sys: no DRAM map without a data fabric" \
+    'TivTool.efi translate sys 0x12345678' <<'EOF2'
+system address      0x0000000012345678
+TivTool: error: system address 0x0000000012345678 is not DRAM: no valid DRAM address map contains it
+EOF2
+  expect_output "translate norm: chip select 0's coordinates, no system address" \
+    'TivTool.efi translate norm 0x12345670 0 0 0' <<'EOF2'
+normalized address  0x0000000012345670
+channel             socket 0, die 0, channel 0
+DRAM                chip select 0, bank 3, row 0x48D, column 0x2CE, rank multiplier 0
+TivTool: error: normalized address 0x0000000012345670 of socket 0 die 0 channel 0 has no system address: slot 1 refuses it (status 0x8000000000000002)
+EOF2
+  expect_output "translate norm: chip select 1's 16-bit row" \
+    'TivTool.efi translate norm 0x692345670 0 0 0' <<'EOF2'
+normalized address  0x0000000692345670
+channel             socket 0, die 0, channel 0
+DRAM                chip select 1, bank 3, row 0xA48D, column 0x2CE, rank multiplier 0
+TivTool: error: normalized address 0x0000000692345670 of socket 0 die 0 channel 0 has no system address: slot 1 refuses it (status 0x8000000000000002)
+EOF2
+  expect_output "mca: a processor the list does not hold (two processors)" 'TivTool.efi mca 7' <<'EOF2'
+machine check       processor 7, capture EFI_INVALID_PARAMETER
+TivTool: error: processor 7 is not in the platform's processor list (CaptureMcaBanks: EFI_INVALID_PARAMETER)
+EOF2
+  check "mca 0 captured and wrote its snapshot" \
+    '^wrote fs0:\\out\\mca\.json \([0-9]+ bytes: the snapshot, for platsim decode\)$'
+  expect_output "bert: both files into fs0:\\out" 'TivTool.efi bert fs0:\out' <<EOF2
+wrote fs0:\out\bert.dat (48 bytes: the BERT)
+wrote fs0:\out\bert-region.bin ($(stat -c %s "$work/bert-region.bin") bytes: the boot error region at $(sed -n 's/^.*wrote fs0:\\out\\bert-region.bin ([0-9]* bytes: the boot error region at \(0x[0-9A-F]*\))$/\1/p' "$log"))
+at the desk: platsim decode bert.dat --region bert-region.bin
+EOF2
+  check "bert: a folder relative to the current directory" '^wrote rel\\bert-region\.bin '
+  for f in bert.dat bert-region.bin; do
+    if cmp -s "$work/files/out/$f" "$work/files/rel/$f"; then
+      echo "ok: out/$f and rel/$f are the same"
+    else
+      echo "FAIL: out/$f and rel/$f differ, or are missing"
+      fail=1
+    fi
+  done
+  if cmp "$work/files/out/bert-region.bin" "$work/bert-region.bin"; then
+    echo "ok: the region TivTool wrote is the one the probe printed"
+  else
+    echo "FAIL: $work/files/out/bert-region.bin is not the region the probe printed"
+    fail=1
+  fi
+  for line in 'translate sys ADDR' 'translate norm ADDR SOCKET DIE CHANNEL' 'mca CPU \[--out FILE\]' \
+    'bert DIR' 'help, -h'; do
+    check "help lists '$line'" "^  $line  +[a-z]"
+  done
+  expect_output "an unknown subcommand" 'TivTool.efi frob' <<'EOF2'
+TivTool: error: 'frob' is not a subcommand; the subcommands are translate, mca, bert, help
+EOF2
+  expect_output "a bad number" 'TivTool.efi translate norm 0x1000 0 0 zero' <<'EOF2'
+TivTool: error: channel: 'zero' is not a number (decimal, or hex after 0x)
+EOF2
+  expect_output "a file that cannot be written" 'TivTool.efi bert fs0:\no-such-folder' <<'EOF2'
+TivTool: error: cannot write fs0:\no-such-folder\bert.dat: EFI_NOT_FOUND
+EOF2
+  expect_output "an argument too long to be taken whole" \
+    "TivTool.efi bert fs0:\\$(printf 'd%.0s' {1..256})" <<'EOF2'
+TivTool: error: an argument is longer than 255 characters
+EOF2
+  # The exit statuses: EFI_INVALID_PARAMETER (2) and EFI_NOT_FOUND (14).
+  for tag in mca-7:0x2 frob:0x2 bad-number:0x2 bad-folder:0xE; do
+    expect_output "exit status of ${tag%%:*}" "echo ${tag%%:*} %lasterror%" <<<"${tag%%:*} ${tag#*:}"
+  done
 fi
 
 if ((fail)); then
