@@ -96,11 +96,19 @@ tool_steps=(
   'TivTool.efi bert fs0:\no-such-folder' 'echo bad-folder %lasterror%'
   "TivTool.efi bert fs0:\\$(printf 'd%.0s' {1..256})"
 )
+# Then the capture: the probe moves an ivshmem device's memory to 0xE0000000,
+# the fabric's ECAM window, so every register read through node N's window
+# reads the dword the test put at that window's data register (0x98); nodes
+# 0 and 1 answer with the fabric's vendor id, nodes 2 to 7 are absent.
+capture_steps=('Probe.efi move-window' 'TivTool.efi capture fs0:\out\captured.json'
+  'echo capture %lasterror%')
+window_value=(0x00000003 0x00000104)  # node 0: three blocks, none a CCM
+
 case $mode in
   dispatch)
     cp "$tool" "$work/esp/TivTool.efi" || die "image $tool not found"
     mkdir -p "$work/esp/out"
-    steps=('Probe.efi' "${tool_steps[@]}")
+    steps=('Probe.efi' "${tool_steps[@]}" "${capture_steps[@]}")
     ;;
   not-dispatched) steps=('Probe.efi not-dispatched') ;;
   failed-start)
@@ -117,6 +125,22 @@ printf '%s\r\n' 'fs0:' "${steps[@]}" "dh -p $translation_guid" "dh -p $heap_list
 truncate -s 32M "$work/esp.img" && mformat -i "$work/esp.img" -T 65536 -h 64 -s 32 :: &&
   mcopy -s -i "$work/esp.img" "$work/esp/"* ::/ || die "cannot make the FAT image $work/esp.img"
 
+# The device memory behind the moved window (dispatch): 1 MiB, node n's
+# function 4 at 0xC4000 + n * 0x8000.
+extra=()
+le32() { printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 0xFF)) $((($1 >> 8) & 0xFF)) \
+  $((($1 >> 16) & 0xFF)) $((($1 >> 24) & 0xFF)))"; }
+if [[ $mode == dispatch ]]; then
+  head -c 1048576 /dev/zero >"$work/ivshmem.bin"
+  for n in 0 1; do
+    base=$((0xC4000 + n * 0x8000))
+    le32 0x1022 | dd of="$work/ivshmem.bin" bs=1 seek=$base conv=notrunc status=none
+    le32 "${window_value[n]}" | dd of="$work/ivshmem.bin" bs=1 seek=$((base + 0x98)) conv=notrunc status=none
+  done
+  extra=(-object memory-backend-file,id=ivmem,share=on,mem-path="$work/ivshmem.bin",size=1M
+    -device ivshmem-plain,memdev=ivmem)
+fi
+
 log=$work/serial.log
 debug=$work/debug.log
 start=$(date +%s%N)
@@ -129,7 +153,7 @@ timeout "$limit" qemu-system-x86_64 -machine q35 -smp 2 -m 256 -nographic -no-re
   -drive if=pflash,format=raw,file="$work/vars.fd" \
   -drive format=raw,file="$work/esp.img" \
   -debugcon file:"$debug" -global isa-debugcon.iobase=0x402 \
-  -net none -serial stdio -monitor none -display none <"$work/keys" >"$work/serial.raw" 2>"$work/qemu.err" &
+  -net none -serial stdio -monitor none -display none "${extra[@]}" <"$work/keys" >"$work/serial.raw" 2>"$work/qemu.err" &
 qemu=$!
 exec 3>"$work/keys"
 while kill -0 "$qemu" 2>/dev/null; do
@@ -319,11 +343,11 @@ EOF2
     fail=1
   fi
   for line in 'translate sys ADDR' 'translate norm ADDR SOCKET DIE CHANNEL' 'mca CPU \[--out FILE\]' \
-    'bert DIR' 'help, -h'; do
+    'bert DIR' 'capture FILE' 'help, -h'; do
     check "help lists '$line'" "^  $line  +[a-z]"
   done
   expect_output "an unknown subcommand" 'TivTool.efi frob' <<'EOF2'
-TivTool: error: 'frob' is not a subcommand; the subcommands are translate, mca, bert, help
+TivTool: error: 'frob' is not a subcommand; the subcommands are translate, mca, bert, capture, help
 EOF2
   expect_output "a bad number" 'TivTool.efi translate norm 0x1000 0 0 zero' <<'EOF2'
 TivTool: error: channel: 'zero' is not a number (decimal, or hex after 0x)

@@ -5,6 +5,7 @@
 #include "apps/tiv_tool/core/number_text.h"
 #include "apps/tiv_tool/core/text_line.h"
 #include "apps/tiv_tool/core/translate_lines.h"
+#include "capture/platform_capture.h"
 #include "pi/acpi_tables.h"
 
 namespace tivtool {
@@ -227,6 +228,109 @@ EFI_STATUS RunBert(ToolIo& io, const Args& a) {
   return EFI_SUCCESS;
 }
 
+// ---- capture ---------------------------------------------------------------
+
+#ifndef TIV_VERSION
+#error "TIV_VERSION comes from the build (the project's version)"
+#endif
+
+constexpr const char* kCaptureUsage = "capture FILE";
+
+// The profile's text in pool memory that doubles as the capture writes.
+struct GrowingText {
+  ToolIo* io;
+  char* data = nullptr;
+  size_t size = 0, room = 0;
+};
+
+bool AppendText(void* context, const char* text, size_t n) {
+  auto& g = *static_cast<GrowingText*>(context);
+  if (g.size + n > g.room) {
+    size_t room = g.room == 0 ? 64 * 1024 : g.room;
+    while (room < g.size + n) room *= 2;
+    auto* bigger = static_cast<char*>(g.io->Allocate(room));
+    if (bigger == nullptr) return false;
+    for (size_t i = 0; i < g.size; ++i) bigger[i] = g.data[i];
+    g.io->Free(g.data);
+    g.data = bigger;
+    g.room = room;
+  }
+  for (size_t i = 0; i < n; ++i) g.data[g.size + i] = text[i];
+  g.size += n;
+  return true;
+}
+
+// The firmware's clock as "2026-12-10T11:55:00" (local time; "Z" when the
+// clock says it keeps UTC), or false.
+bool TimeText(EFI_SYSTEM_TABLE* st, Text& out) {
+  if (st == nullptr || st->RuntimeServices == nullptr) return false;
+  EFI_TIME t{};
+  if (st->RuntimeServices->GetTime(&t, nullptr) != EFI_SUCCESS) return false;
+  auto two = [&](unsigned v) {
+    out.Add(static_cast<char>('0' + v / 10 % 10)).Add(static_cast<char>('0' + v % 10));
+  };
+  out.Dec(t.Year).Add('-');
+  two(t.Month);
+  out.Add('-');
+  two(t.Day);
+  out.Add('T');
+  two(t.Hour);
+  out.Add(':');
+  two(t.Minute);
+  out.Add(':');
+  two(t.Second);
+  if (t.TimeZone == 0) out.Add('Z');
+  return true;
+}
+
+EFI_STATUS RunCapture(ToolIo& io, const Args& a) {
+  if (a.count != 1) return WrongArguments(io, kCaptureUsage);
+  EFI_SYSTEM_TABLE* st = io.SystemTable();
+  capture::Identification id;
+  id.tool = "TivTool";
+  id.version = TIV_VERSION;
+  id.source = "uefi-shell";
+  Line time;
+  if (TimeText(st, time)) id.time = time.Str();
+  char vendor[64];
+  capture::IdentifyFirmware(st, vendor, sizeof vendor, &id);
+  capture::Tables tables;
+  if (!capture::TablesFromTopology(st != nullptr ? st->BootServices : nullptr, &tables))
+    id.note = "fabric registers only: no PlatformTopologyProtocol is installed";
+
+  GrowingText text{&io};
+  const uint64_t start = io.Microseconds();
+  const capture::CaptureResult r =
+      capture::CaptureProfile(capture::EcamFabricPort(), id, tables, {&text, AppendText});
+  const uint64_t took = io.Microseconds() - start;
+  EFI_STATUS result = EFI_SUCCESS;
+  Line m;
+  switch (r.status) {
+    case capture::CaptureStatus::Ok:
+      m.Add("captured ").Dec(r.registers).Add(" fabric registers of ").Dec(r.nodes);
+      m.Add(r.nodes == 1 ? " node (" : " nodes (").Dec(r.blocks).Add(" blocks), ");
+      m.Dec(tables.processorCount).Add(" processors and ");
+      m.Add(tables.channelConfig != nullptr ? "the" : "no").Add(" channel configuration in ");
+      m.Dec(took / 1000).Add('.').Dec(took / 100 % 10).Add(" ms");
+      io.Print(m.Str());
+      result = Write(io, a.words[0], text.data, text.size, "the platform profile");
+      if (result == EFI_SUCCESS) io.Print("at the desk: platsim --profile FILE map");
+      break;
+    case capture::CaptureStatus::NoFabric:
+      m.Add("no data fabric: 00:18.4 answers with vendor id ").Hex(r.vendorId & 0xFFFF);
+      result = Fail(io, m.Add(", not the fabric's 0x1022"), EFI_NOT_FOUND);
+      break;
+    case capture::CaptureStatus::ReadFailed:
+      result = Fail(io, "a fabric register could not be read", EFI_DEVICE_ERROR);
+      break;
+    case capture::CaptureStatus::WriteFailed:
+      result = Fail(io, "no memory for the profile's text", EFI_OUT_OF_RESOURCES);
+      break;
+  }
+  io.Free(text.data);
+  return result;
+}
+
 // ---- help ------------------------------------------------------------------
 
 EFI_STATUS RunHelp(ToolIo& io, const Args&);
@@ -252,6 +356,12 @@ constexpr Command kCommands[] = {
        "DIR\\bert-region.bin for platsim decode"},
       {nullptr, nullptr}},
      RunBert},
+    {"capture",
+     {{kCaptureUsage,
+       "writes this platform's profile (fabric registers, channel configuration, processors) "
+       "to FILE for platsim --profile"},
+      {nullptr, nullptr}},
+     RunCapture},
     {"help", {{"help, -h", "this list"}, {nullptr, nullptr}}, RunHelp},
 };
 constexpr unsigned kCommandCount = sizeof kCommands / sizeof kCommands[0];

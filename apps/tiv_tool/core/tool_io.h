@@ -45,6 +45,10 @@ class ToolIo {
     (void)size;
     return EFI_UNSUPPORTED;
   }
+  // The firmware's system table (boot and runtime services, vendor), or null.
+  virtual EFI_SYSTEM_TABLE* SystemTable() { return nullptr; }
+  // A clock for how long something took, in microseconds (0: none).
+  virtual uint64_t Microseconds() { return 0; }
 
  protected:
   ~ToolIo() = default;

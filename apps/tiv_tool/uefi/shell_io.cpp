@@ -1,5 +1,7 @@
 #include "apps/tiv_tool/uefi/shell_io.h"
 
+#include "hw/hw.h"
+
 #include <stddef.h>
 
 namespace tivtool {
@@ -103,6 +105,17 @@ EFI_STATUS ShellIo::WriteFile(const char* path, const void* data, size_t size) {
   const EFI_STATUS closed = shell->CloseFile(h);
   if (s == EFI_SUCCESS && written != size) s = EFI_VOLUME_FULL;
   return s != EFI_SUCCESS ? s : closed;
+}
+
+// The time-stamp counter, its rate measured once against a 1 ms stall.
+uint64_t ShellIo::Microseconds() {
+  if (ticksPerMillisecond_ == 0) {
+    const uint64_t start = hw::ReadTsc();
+    st_->BootServices->Stall(1000);
+    ticksPerMillisecond_ = hw::ReadTsc() - start;
+    if (ticksPerMillisecond_ == 0) return 0;
+  }
+  return hw::ReadTsc() * 1000 / ticksPerMillisecond_;
 }
 
 }  // namespace tivtool

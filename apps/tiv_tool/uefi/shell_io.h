@@ -20,9 +20,12 @@ class ShellIo final : public ToolIo {
   void* Allocate(size_t bytes) override;
   void Free(void* memory) override;
   EFI_STATUS WriteFile(const char* path, const void* data, size_t size) override;
+  EFI_SYSTEM_TABLE* SystemTable() override { return st_; }
+  uint64_t Microseconds() override;
 
  private:
   EFI_SYSTEM_TABLE* st_;
+  uint64_t ticksPerMillisecond_ = 0;
 };
 
 }  // namespace tivtool
