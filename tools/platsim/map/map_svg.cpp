@@ -640,9 +640,10 @@ double DrawFindings(Svg& svg, const AddressMap& am, double y) {
   return y;
 }
 
-// The document around the drawn parts: size, title, defs and the caption.
-std::string Document(const AddressMap& am, const Svg& svg, double height,
-                     const std::string& title) {
+// The document around the drawn parts: size, title, defs, the caption and
+// the platform.
+std::string Document(const AddressMap& am, const Svg& svg, double height, const std::string& title,
+                     const std::string& platform) {
   std::ostringstream out;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Num(kWidth) << "\" height=\""
@@ -661,13 +662,16 @@ std::string Document(const AddressMap& am, const Svg& svg, double height,
                           " in the order checkDramHit " +
                           "searches them, coloured by the socket and die they serve")
       << "</text>\n"
+      << "<text id=\"platform\" x=\"40\" y=\"72\" " << Font(12, kMuted) << ">"
+      << tools::XmlEscape(platform) << "</text>\n"
       << svg.body.str() << "</svg>\n";
   return out.str();
 }
 
 }  // namespace
 
-std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title) {
+std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title,
+                      const std::string& platform) {
   Svg svg;
   const Bar bar = LayOutBar(am);
   const Fills fills = MapFills(am, svg);
@@ -678,7 +682,7 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
   const double stripBottom = DrawStrip(svg, strip);
   const double legendEnd = DrawLegend(svg, am, bar, fills, std::max(bar.bottom, labelsBottom) + 34);
   const double end = DrawFindings(svg, am, legendEnd);
-  return Document(am, svg, std::ceil(std::max(end, stripBottom) + 16), title);
+  return Document(am, svg, std::ceil(std::max(end, stripBottom) + 16), title, platform);
 }
 
 }  // namespace platsim::addrmap

@@ -43,7 +43,10 @@ struct Strip {
 // at the usual start bit 8.
 inline constexpr unsigned kStripGranules = 256;
 
-// The whole picture. `strip` may be null (no map to show).
-std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title);
+// The whole picture. `strip` may be null (no map to show). `platform`, the
+// line that names the platform, stands under the caption as
+// <text id="platform">.
+std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title,
+                      const std::string& platform);
 
 }  // namespace platsim::addrmap
