@@ -20,12 +20,13 @@ constexpr const char* kCaptured =
 
 // Where a command puts the platform's line.
 enum class At {
-  Text,     // a line of standard output
-  Comment,  // the first line of standard output, "# " before it
-  Stderr,   // standard error, "platsim: " before it
-  Json,     // standard output is JSON with a "platform" object
-  SvgOut,   // standard output is a picture with the line as text
-  SvgFile,  // the picture written to pic.svg
+  Text,      // a line of standard output
+  Comment,   // the first line of standard output, "# " before it
+  Stderr,    // standard error, "platsim: " before it
+  Json,      // standard output is JSON with a "platform" object
+  MapSvg,    // standard output is the map's picture: the line in its <desc> and,
+             // in lines broken at blanks, as <text id="platform">
+  FaultSvg,  // the picture written to pic.svg, the line as its subtitle
 };
 
 TEST(PlatformNamed, EveryCommandThatTranslatesNamesTheBuiltInAndACapturedPlatform) {
@@ -66,10 +67,10 @@ TEST(PlatformNamed, EveryCommandThatTranslatesNamesTheBuiltInAndACapturedPlatfor
       {"--json decode " + kern, At::Json},
       {"map", At::Text},
       {"--json map", At::Json},
-      {"map --svg -", At::SvgOut},
+      {"map --svg -", At::MapSvg},
       {"faults " + kern, At::Text},
       {"--json faults " + kern, At::Json},
-      {"faults " + kern + " --svg " + pic, At::SvgFile},
+      {"faults " + kern + " --svg " + pic, At::FaultSvg},
   };
   const struct {
     std::string option, profile, line;
@@ -108,9 +109,23 @@ TEST(PlatformNamed, EveryCommandThatTranslatesNamesTheBuiltInAndACapturedPlatfor
           EXPECT_EQ(j["platform"].value("captured", Json()), p.section);
           break;
         }
-        case At::SvgOut:
-        case At::SvgFile: {
-          const std::string svg = row.at == At::SvgOut ? r.out : platsim_test::Slurp(pic);
+        case At::MapSvg: {
+          EXPECT_NE(r.out.find("<desc>" + p.line + "</desc>"), std::string::npos);
+          const size_t from = r.out.find("<text id=\"platform\"");
+          ASSERT_NE(from, std::string::npos) << r.out.substr(0, 2000);
+          const std::string element = r.out.substr(from, r.out.find("</text>", from) - from);
+          std::string shown;
+          for (size_t at = element.find("\">"); at != std::string::npos;
+               at = element.find("\">", at + 1)) {
+            const size_t end = element.find('<', at);
+            if (end == std::string::npos || end == at + 2) continue;
+            shown += (shown.empty() ? "" : " ") + element.substr(at + 2, end - at - 2);
+          }
+          EXPECT_EQ(shown, p.line) << element;
+          break;
+        }
+        case At::FaultSvg: {
+          const std::string svg = platsim_test::Slurp(pic);
           EXPECT_NE(svg.find(">" + p.line + "</text>"), std::string::npos) << svg.substr(0, 2000);
           break;
         }
