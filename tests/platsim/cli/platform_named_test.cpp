@@ -32,7 +32,6 @@ TEST(PlatformNamed, EveryCommandThatTranslatesNamesTheBuiltInAndACapturedPlatfor
   profile["captured"] = Json::parse(kCaptured);
   const std::string cap = dir.Write("cap.json", profile.dump()), pic = dir.Path("pic.svg");
   const std::string sys = dir.Write("sys.txt", "0x723456789\n");
-  const std::string norm = dir.Write("norm.txt", "0xB8D15B89 0 1 2\n");
   const std::string kern = dir.Write(
       "kern.log",
       "mce: [Hardware Error]: CPU 3: Machine Check: 0 Bank 5: 9400000000000000\n"
@@ -47,7 +46,6 @@ TEST(PlatformNamed, EveryCommandThatTranslatesNamesTheBuiltInAndACapturedPlatfor
       {"translate norm 0xB8D15B89 --socket 0 --die 1 --channel 2", 't'},
       {"translate dram --die 1 --channel 2 --cs 1 --bank 14 --row 0x1C68 --col 0x2B1", 't'},
       {"translate sys --input " + sys, '#'},
-      {"translate norm - < " + norm, '#'},
       {"--json translate sys - < " + sys, 'e'},
       {"decode " + mca, 't'},
       {"decode " + kern, 't'},
