@@ -2,6 +2,7 @@
 // section here (its loader lives in a file of its own).
 #include "sim/fabric/fabric_profile.h"
 #include "sim/profile/profile.h"
+#include "sim/profile/captured_section.h"
 #include "sim/acpi/acpi_section.h"
 #include "sim/dram/channel_config_profile.h"
 #include "sim/dram/dimm_info.h"
@@ -15,6 +16,8 @@ namespace sim::profile {
 namespace {
 const Section kSections[] = {
     {"_", nullptr, nullptr, nullptr},  // keeps the array non-empty; never matches a key
+    // Where a captured profile came from: the tools name the platform by it.
+    kCapturedSection,
     // The topology expands into fabric registers; raw "fabric" registers load
     // after it, so they add to or override what the builder produced.
     {"topology", topology::LoadTopologySection, topology::DumpTopologySection,

@@ -107,7 +107,7 @@ TEST(FaultsCommand, DatabaseAndKernelLogToReportAndPageList) {
       EXPECT_TRUE(j["unattributed"].empty());
     } else {
       for (const std::string& s :
-           {"platform      on the platform of profile " + opts.profile,
+           {"platform: profile " + opts.profile + "\n",
             std::string("DIMM socket 0 die 0 channel 0 DIMM 0 (chip selects 0-1)\n"),
             std::string("  label       \"A1\", serial S-1\n"),
             std::string("single row, corrected: 3 errors"),

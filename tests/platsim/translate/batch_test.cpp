@@ -44,13 +44,15 @@ TEST(PlatsimBatch, SystemAddressesFromAFileAndFromStandardInput) {
   const auto text = Exec("translate sys --input " + list);
   // Refused and unreadable lines: 2, an unreadable line wins.
   EXPECT_EQ(text.exit, 2) << text.err;
+  // The platform first, as a comment line; then a result for each line.
   const auto lines = Lines(text.out);
-  ASSERT_EQ(lines.size(), 6u) << text.out;
-  EXPECT_EQ(lines[1], "line 4: error: system address: not a number: 'zz'");
-  EXPECT_EQ(lines[2],
+  ASSERT_EQ(lines.size(), 7u) << text.out;
+  EXPECT_EQ(lines[0], "# platform: the built-in example platform");
+  EXPECT_EQ(lines[2], "line 4: error: system address: not a number: 'zz'");
+  EXPECT_EQ(lines[3],
             "line 5: error: system address 0x00000000C0000000 is in the MMIO hole "
             "[0x00000000C0000000, 4 GiB), not DRAM");
-  EXPECT_EQ(lines[4], "line 7: error: expected one system address");
+  EXPECT_EQ(lines[5], "line 7: error: expected one system address");
   EXPECT_EQ(text.err,
             "platsim: 3 of 6 lines failed (1 refused, 2 bad input); the first is line 4\n");
 
@@ -58,6 +60,7 @@ TEST(PlatsimBatch, SystemAddressesFromAFileAndFromStandardInput) {
   // answers it.
   const auto js = Exec("--json translate sys - < " + list);
   EXPECT_EQ(js.exit, 2);
+  EXPECT_EQ(js.err.rfind("platsim: platform: the built-in example platform\n", 0), 0u) << js.err;
   const auto objects = Lines(js.out);
   ASSERT_EQ(objects.size(), 6u) << js.out;
   const int numbers[] = {1, 4, 5, 6, 7, 8};
@@ -117,7 +120,7 @@ TEST(PlatsimBatch, InputThatIsNotAListStopsWithExitCode2) {
   const auto longLine = Exec("translate sys --input " +
                              dir.Write("long.txt", std::string(5000, '1') + "\n0x723456789\n"));
   EXPECT_EQ(longLine.exit, 2);
-  EXPECT_EQ(Lines(longLine.out).size(), 2u) << longLine.out;
+  EXPECT_EQ(Lines(longLine.out).size(), 3u) << longLine.out;  // and the platform
   EXPECT_NE(longLine.out.find("line 1: error: longer than 4096 characters"), std::string::npos);
   const auto both = Exec("--profile - translate sys - < /dev/null");
   EXPECT_EQ(both.exit, 2);

@@ -134,9 +134,12 @@ TEST(PlatsimDramShown, CoordinatesOrNoneWithTheReasonInEveryCommand) {
       const std::string one = cmd.args.substr(0, cmd.args.find(" - ")) + " " +
                               (cmd.args.find("sys") != std::string::npos ? c.system : norm);
       const auto single = Exec("--json " + one);
+      // (The list names the platform once, on standard error.)
       Json answer = h;
       answer.erase("line");
-      EXPECT_EQ(Keys(answer), Keys(Json::parse(single.out))) << h << "\n" << single.out;
+      Json oneAnswer = Json::parse(single.out);
+      oneAnswer.erase("platform");
+      EXPECT_EQ(Keys(answer), Keys(oneAnswer)) << h << "\n" << single.out;
     }
   }
 }

@@ -101,6 +101,7 @@ void RunDecode(const GlobalOptions& opts, const DecodeArgs& a,
     // text) are shown as U+FFFD.
     std::cout << j.dump(2, ' ', false, sim::profile::Json::error_handler_t::replace) << "\n";
   } else {
+    std::cout << platform.line << "\n";
     records::RenderText(d, translate, std::cout);
   }
   std::cout.flush();

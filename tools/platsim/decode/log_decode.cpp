@@ -215,6 +215,7 @@ void RunLogDecode(const GlobalOptions& opts, const std::vector<std::string>& fil
     out["notes"] = read.notes;
     std::cout << out.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   } else {
+    std::cout << platform.line << "\n";
     std::cout << read.errors.size() << " memory error" << (read.errors.size() == 1 ? "" : "s")
               << " read from " << files.size() << " file" << (files.size() == 1 ? "" : "s") << "\n"
               << text.str();

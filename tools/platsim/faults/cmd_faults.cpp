@@ -45,7 +45,7 @@ void RunFaults(const GlobalOptions& opts, const FaultsArgs& a) {
   TranslateSession session(opts);
   Locator locator(session);
   const Analysis an = Analyze(locator, read.errors, fo);
-  const TranslationPlatform platform = PlatformBehindTranslation(opts);
+  const TranslationPlatform& platform = session.Named();
 
   const ReportInput in{read, an, locator, fo, platform};
   const std::vector<uint64_t> allPages = PagesToOffline(an);
@@ -56,8 +56,7 @@ void RunFaults(const GlobalOptions& opts, const FaultsArgs& a) {
     ReportText(in, std::cout);
   if (!a.svg.empty()) {
     std::ofstream out(a.svg, std::ios::trunc);
-    out << RenderFaultSvg(locator, an, read.errors, "Memory errors and faults",
-                          "translated " + platform.phrase);
+    out << RenderFaultSvg(locator, an, read.errors, "Memory errors and faults", platform.line);
     out.flush();
     if (!out) throw UserError("cannot write the picture to '" + a.svg + "'");
   }

@@ -177,7 +177,7 @@ Json ReportJson(const ReportInput& in) {
 }
 
 void ReportText(const ReportInput& in, std::ostream& out) {
-  out << "platform      " << in.platform.phrase << "\n";
+  out << in.platform.line << "\n";
   out << "errors        " << in.read.errors.size() << " read, " << in.analysis.placed.size()
       << " placed, " << in.analysis.unattributed.size() << " unattributed";
   if (!in.read.unparsed.empty()) out << ", " << in.read.unparsed.size() << " lines not read";

@@ -217,8 +217,10 @@ void TextFindings(const AddressMap& am, std::ostream& out) {
   for (const Finding& f : am.findings) out << "  " << FindingName(f.kind) << ": " << f.text << "\n";
 }
 
-void Text(const AddressMap& am, const std::string& title, std::ostream& out) {
+void Text(const AddressMap& am, const std::string& title, const TranslationPlatform& platform,
+          std::ostream& out) {
   out << title << "\n";
+  out << platform.line << "\n";
   TextSummary(am, out);
   TextMaps(am, out);
   TextMapNotes(am, out);
@@ -307,9 +309,10 @@ Json ChannelJson(const Channel& c) {
   return j;
 }
 
-Json ToJson(const AddressMap& am, const std::string& title) {
+Json ToJson(const AddressMap& am, const std::string& title, const TranslationPlatform& platform) {
   Json j = Json::object();
   j["title"] = title;
+  j["platform"] = platform.json;
   j["fabricIds"] = FabricIdsJson(am.masks);
   if (am.ccmInstance == atd::kNoCcmInstance)
     j["ccmInstance"] = nullptr;
@@ -390,6 +393,7 @@ void Map(const GlobalOptions& opts, const MapArgs& args) {
     throw UserError("AddrTranslateDxe did not start on this platform (status " +
                     Hex(driver.Status()) + ")");
   const AddressMap am = Read(platform, *driver.Protocol());
+  const TranslationPlatform named = PlatformBehindTranslation(opts, platform);
   const std::string title =
       "Address map of " +
       (opts.profile.empty() ? std::string("the built-in default platform") : opts.profile);
@@ -401,7 +405,7 @@ void Map(const GlobalOptions& opts, const MapArgs& args) {
       strip = std::make_unique<Strip>(MakeStrip(am, *driver.Protocol(), args.stripMap));
     else if (!am.maps.empty())
       strip = std::make_unique<Strip>(MakeStrip(am, *driver.Protocol(), am.maps.front().index));
-    const std::string svg = RenderSvg(am, strip.get(), title);
+    const std::string svg = RenderSvg(am, strip.get(), title, named.line);
     if (svgToStdout) {
       std::cout << svg;
     } else {
@@ -412,11 +416,11 @@ void Map(const GlobalOptions& opts, const MapArgs& args) {
   }
   if (!svgToStdout) {
     if (opts.json) {
-      Json j = ToJson(am, title);
+      Json j = ToJson(am, title, named);
       if (!args.svg.empty()) j["svg"] = args.svg;
       std::cout << j.dump(2) << "\n";
     } else {
-      Text(am, title, std::cout);
+      Text(am, title, named, std::cout);
       if (!args.svg.empty()) std::cout << "picture: " << args.svg << "\n";
     }
   }

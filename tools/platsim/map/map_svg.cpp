@@ -17,14 +17,15 @@ namespace {
 // ---- layout (pixels) ----
 constexpr double kWidth = 1240;
 constexpr double kBarX = 200, kBarW = 120;
-constexpr double kBarTop = 96;
+// Below the title, the caption and the two lines that name the platform.
+constexpr double kBarTop = 120;
 constexpr double kBarHeight = 680;  // the address space, unless breaks cannot make it fit
 constexpr double kMinPiece = 10;    // every range at least this tall
 constexpr double kMinBroken = 44;   // a shortened range keeps room for its break
 constexpr double kLabelX = 356;     // map labels
 constexpr double kLineH = 15;       // label line height
 constexpr double kStripX = 870;     // strip grid origin
-constexpr double kStripTop = 160;
+constexpr double kStripTop = 184;
 constexpr double kCellW = 44, kCellH = 17;
 constexpr unsigned kStripColumns = 8;
 
@@ -640,14 +641,43 @@ double DrawFindings(Svg& svg, const AddressMap& am, double y) {
   return y;
 }
 
-// The document around the drawn parts: size, title, defs and the caption.
-std::string Document(const AddressMap& am, const Svg& svg, double height,
-                     const std::string& title) {
+// The platform's line in at most two lines of the picture's width, broken
+// at blanks; what does not fit ends in "...". The full line is the
+// document's <desc>.
+std::vector<std::string> PlatformLines(const std::string& line) {
+  constexpr size_t kMax = 160;  // characters of 11 px across the picture
+  std::vector<std::string> lines(1);
+  size_t at = 0;
+  while (at < line.size()) {
+    size_t end = line.find(' ', at);
+    if (end == std::string::npos) end = line.size();
+    const std::string word = line.substr(at, end - at);
+    std::string& last = lines.back();
+    if (!last.empty() && last.size() + 1 + word.size() > kMax) {
+      if (lines.size() == 2) {
+        last = last.substr(0, kMax - 3) + "...";
+        return lines;
+      }
+      lines.push_back(word);
+    } else {
+      last += (last.empty() ? "" : " ") + word;
+    }
+    at = end + 1;
+  }
+  if (lines.back().size() > kMax) lines.back() = lines.back().substr(0, kMax - 3) + "...";
+  return lines;
+}
+
+// The document around the drawn parts: size, title, defs, the caption and
+// the platform.
+std::string Document(const AddressMap& am, const Svg& svg, double height, const std::string& title,
+                     const std::string& platform) {
   std::ostringstream out;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Num(kWidth) << "\" height=\""
       << Num(height) << "\" viewBox=\"0 0 " << Num(kWidth) << " " << Num(height) << "\">\n"
       << "<title>" << tools::XmlEscape(title) << "</title>\n"
+      << "<desc>" << tools::XmlEscape(platform) << "</desc>\n"
       << "<defs>\n"
       << svg.defs.str() << "</defs>\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"#FFFFFF\"/>\n"
@@ -661,13 +691,20 @@ std::string Document(const AddressMap& am, const Svg& svg, double height,
                           " in the order checkDramHit " +
                           "searches them, coloured by the socket and die they serve")
       << "</text>\n"
-      << svg.body.str() << "</svg>\n";
+      << "<text id=\"platform\" x=\"40\" y=\"74\" " << Font(11, kMuted) << ">";
+  double y = 74;
+  for (const std::string& line : PlatformLines(platform)) {
+    out << "<tspan x=\"40\" y=\"" << Num(y) << "\">" << tools::XmlEscape(line) << "</tspan>";
+    y += 15;
+  }
+  out << "</text>\n" << svg.body.str() << "</svg>\n";
   return out.str();
 }
 
 }  // namespace
 
-std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title) {
+std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title,
+                      const std::string& platform) {
   Svg svg;
   const Bar bar = LayOutBar(am);
   const Fills fills = MapFills(am, svg);
@@ -678,7 +715,7 @@ std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::strin
   const double stripBottom = DrawStrip(svg, strip);
   const double legendEnd = DrawLegend(svg, am, bar, fills, std::max(bar.bottom, labelsBottom) + 34);
   const double end = DrawFindings(svg, am, legendEnd);
-  return Document(am, svg, std::ceil(std::max(end, stripBottom) + 16), title);
+  return Document(am, svg, std::ceil(std::max(end, stripBottom) + 16), title, platform);
 }
 
 }  // namespace platsim::addrmap

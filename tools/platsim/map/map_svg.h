@@ -43,7 +43,11 @@ struct Strip {
 // at the usual start bit 8.
 inline constexpr unsigned kStripGranules = 256;
 
-// The whole picture. `strip` may be null (no map to show).
-std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title);
+// The whole picture. `strip` may be null (no map to show). `platform`, the
+// line that names the platform, stands under the caption as
+// <text id="platform"> (at most two lines, broken at blanks) and whole as the
+// document's <desc>.
+std::string RenderSvg(const AddressMap& am, const Strip* strip, const std::string& title,
+                      const std::string& platform);
 
 }  // namespace platsim::addrmap

@@ -33,6 +33,7 @@ using sim::profile::Json;
 void TranslateSys(const GlobalOptions& opts, const std::string& addrText) {
   const uint64_t address = ParseNumber(addrText, "system address");
   TranslateSession s(opts);
+  NamePlatform(s, opts);
   Report r;
   const std::string error = ReportSys(s, opts, address, r);
   Emit(s, opts, r, error);
@@ -48,6 +49,7 @@ void TranslateNorm(const GlobalOptions& opts, const std::string& addrText,
   const uint64_t channel = ParseNumber(channelText, "--channel");
   TranslateSession s(opts);
   const uint32_t node = s.CheckChannel(socket, die, channel);
+  NamePlatform(s, opts);
   BeginMessages(s, opts);
   const NormAnswer a = s.Normalized(norm, socket, die, channel);
   EndMessages(s, opts);
@@ -177,6 +179,7 @@ void TranslateDram(const GlobalOptions& opts, const DramArgs& args) {
 
   TranslateSession s(opts);
   const uint32_t node = s.CheckChannel(socket, die, channel);
+  NamePlatform(s, opts);
   const unsigned slot = sim::dram::SlotOf(static_cast<unsigned>(socket), static_cast<unsigned>(die),
                                           static_cast<unsigned>(channel));
   char who[128];

@@ -83,7 +83,17 @@ struct Request {
 class Batch {
  public:
   Batch(const GlobalOptions& opts, BatchDirection direction)
-      : opts_(opts), direction_(direction), session_(opts), out_(stdout) {}
+      : opts_(opts), direction_(direction), session_(opts), out_(stdout) {
+    // Once, where it does not break the one-record-a-line format: a comment
+    // line ahead of the text lines; for JSON Lines, where every line is a
+    // record, standard error.
+    if (opts_.json) {
+      std::cerr << "platsim: " << session_.Named().line << "\n";
+    } else {
+      out_ << "# " << std::string_view(session_.Named().line);
+      out_.EndLine();
+    }
+  }
 
   void Line(uint64_t number, std::string_view text) {
     Request q;

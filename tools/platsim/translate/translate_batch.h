@@ -7,6 +7,8 @@
 // Blank lines and lines starting with # are skipped. Each line gets its own
 // result line (JSON Lines with --json); a line that cannot be read or
 // translated is reported with its number and does not stop the others.
+// The platform is named once: a first line "# platform: ..." of the text
+// output, and "platsim: platform: ..." on standard error with --json.
 #pragma once
 
 #include "tools/platsim/cli/options.h"

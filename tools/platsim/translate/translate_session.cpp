@@ -49,6 +49,7 @@ const char* FatalStopMeaning(uint32_t code) {
 TranslateSession::TranslateSession(const GlobalOptions& opts)
     : opts_(opts), showMessages_(opts.trace || opts.diag) {
   LoadPlatform(opts, platform_);
+  named_ = PlatformBehindTranslation(opts, platform_);
   platform_.trace.Enable(false);
   // A fatal stop ends the run as it would on hardware; the simulator does not
   // take it over and let the driver go on with a made-up value.

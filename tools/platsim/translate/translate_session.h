@@ -10,6 +10,7 @@
 #include "sim/fabric/data_fabric.h"
 #include "sim/uart/console.h"
 #include "tools/platsim/cli/options.h"
+#include "tools/platsim/cli/platform_load.h"
 #include "translation_protocol.h"
 
 #include <cstdint>
@@ -85,6 +86,8 @@ class TranslateSession {
   const ChannelRegisters& Channel(uint32_t node, uint32_t instance);
 
   sim::Platform& Platform() { return platform_; }
+  // The platform as every command names it (platform_load.h).
+  const TranslationPlatform& Named() const { return named_; }
   TranslationProtocol& Protocol() { return *driver_->Protocol(); }
 
   // --diag / --trace: the drivers' messages. In text output they go to the
@@ -107,6 +110,7 @@ class TranslateSession {
 
   const GlobalOptions& opts_;
   sim::Platform platform_;
+  TranslationPlatform named_;
   std::ostringstream messages_;
   std::shared_ptr<sim::uart::Console> console_;
   std::optional<sim::AddrTranslateDriver> driver_;

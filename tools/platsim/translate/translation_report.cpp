@@ -10,6 +10,10 @@
 
 namespace platsim {
 
+void NamePlatform(TranslateSession& s, const GlobalOptions& opts) {
+  if (!opts.json) std::cout << s.Named().line << "\n";
+}
+
 void BeginMessages(TranslateSession& s, const GlobalOptions& opts) {
   if (s.ShowMessages() && !opts.json) std::cout << "driver messages at the UART (0x3F8):\n";
 }
@@ -38,10 +42,12 @@ void Finish(TranslateSession& s, const GlobalOptions& opts, Report& r, const std
 // Prints the report; refuses with `error` when there is one.
 void Emit(TranslateSession& s, const GlobalOptions& opts, Report& r, const std::string& error) {
   Finish(s, opts, r, error);
-  if (opts.json)
+  if (opts.json) {
+    r.json["platform"] = s.Named().json;
     std::cout << r.json.dump(2) << "\n";
-  else
+  } else {
     std::cout << r.text.str();
+  }
   std::cout.flush();
   if (!error.empty()) throw Refusal(error);
 }

@@ -20,6 +20,10 @@ struct Report {
   std::ostringstream text;
 };
 
+// The platform's line, first of the text output, before the driver's
+// messages (--json: Emit adds the "platform" object instead).
+void NamePlatform(TranslateSession& s, const GlobalOptions& opts);
+
 // The heading and the blank line around the driver's messages (text only).
 void BeginMessages(TranslateSession& s, const GlobalOptions& opts);
 void EndMessages(TranslateSession& s, const GlobalOptions& opts);
