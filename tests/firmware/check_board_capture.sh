@@ -52,7 +52,7 @@ for cpu in 0 1; do
 done
 
 # platsim loads the capture, and finds the double's channel table in it.
-table() { "$platsim" --profile "$1" profile dump | awk '/^  "channelConfig"/,/^  }/' | grep -v bankHashBits; }
+table() { "$platsim" --profile "$1" profile dump | awk '/^  "channelConfig"/,/^  }/' | grep -v bankHashBits | sed 's/,$//'; }
 if "$platsim" --profile "$file" profile dump >"$work/captured-dump.json" 2>"$work/captured-dump.err"; then
   ok "platsim loads the captured profile"
   if [[ "$(table "$file")" == "$(table "$profile")" && -n "$(table "$profile")" ]]; then

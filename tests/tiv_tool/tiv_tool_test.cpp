@@ -36,7 +36,9 @@ class HostIo final : public tivtool::ToolIo {
   const void* rsdp = nullptr;
   std::map<std::string, std::string> files;
   EFI_STATUS writeStatus = EFI_SUCCESS;
+  EFI_SYSTEM_TABLE* systemTable = nullptr;
 
+  EFI_SYSTEM_TABLE* SystemTable() override { return systemTable; }
   void Print(const char* line) override { lines.emplace_back(line); }
   TranslationProtocol* Translation() override { return protocol; }
   const void* AcpiRsdp() override { return rsdp; }
@@ -267,7 +269,7 @@ TEST(TivToolFailures, OneLineAndTheStatus) {
        true,
        EFI_SUCCESS,
        "TivTool: error: 'frob' is not a subcommand; the subcommands are translate, mca, bert, "
-       "help",
+       "capture, help",
        EFI_INVALID_PARAMETER},
       {"no subcommand",
        {},
@@ -426,6 +428,34 @@ TEST(TivToolHelp, ListsEverySubcommandOfTheTable) {
           listed = listed || l.rfind("  " + std::string(u.synopsis) + " ", 0) == 0;
         EXPECT_TRUE(listed) << u.synopsis;
       }
+  }
+}
+
+// capture FILE on the board writes what platsim capture --simulate writes for
+// the same platform: the same registers, channel table and processors (the
+// "captured" sections differ: tool, source, time).
+TEST(TivToolCapture, ProfileIsPlatsimsSimulatedCapture) {
+  const std::string profiles[] = {"", std::string(TIV_SOURCE_DIR) + "/examples/raw-registers.json"};
+  for (const std::string& profile : profiles) {
+    SCOPED_TRACE(profile);
+    Board board(profile);
+    HostIo io;
+    io.systemTable = board.platform.SystemTable();
+    ASSERT_EQ(RunTool(io, {"capture", "fs0:\\p.json"}), EFI_SUCCESS);
+    ASSERT_EQ(io.files.count("fs0:\\p.json"), 1u);
+    ASSERT_FALSE(io.lines.empty());
+    EXPECT_EQ(io.lines[0].rfind("captured ", 0), 0u) << io.lines[0];
+    TempDir dir;
+    const auto r = ExecJoined("capture --simulate " + (profile.empty() ? "-" : profile) + " -o " +
+                              dir.Path("sim.json"));
+    ASSERT_EQ(r.exit, 0) << r.out;
+    auto board_json = nlohmann::ordered_json::parse(io.files["fs0:\\p.json"]);
+    auto desk_json = nlohmann::ordered_json::parse(platsim_test::Slurp(dir.Path("sim.json")));
+    EXPECT_EQ(board_json["captured"]["source"], "uefi-shell");
+    EXPECT_EQ(board_json["captured"]["firmwareVendor"], "tivfw simulator");
+    board_json.erase("captured");
+    desk_json.erase("captured");
+    EXPECT_TRUE(board_json == desk_json);
   }
 }
 

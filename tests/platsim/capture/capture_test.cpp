@@ -29,7 +29,9 @@ std::string WithoutPlatformLines(const std::string& text) {
   std::istringstream in(text);
   std::string line, out;
   while (std::getline(in, line))
-    if (line.rfind("platform:", 0) != 0 && line.rfind("Address map of", 0) != 0) out += line + "\n";
+    if (line.rfind("platform:", 0) != 0 && line.rfind("# platform:", 0) != 0 &&
+        line.rfind("Address map of", 0) != 0)
+      out += line + "\n";
   return out;
 }
 
