@@ -314,7 +314,15 @@ EFI_STATUS RunCapture(ToolIo& io, const Args& a) {
       m.Dec(took / 1000).Add('.').Dec(took / 100 % 10).Add(" ms");
       io.Print(m.Str());
       result = Write(io, a.words[0], text.data, text.size, "the platform profile");
-      if (result == EFI_SUCCESS) io.Print("at the desk: platsim --profile FILE map");
+      if (result == EFI_SUCCESS) {
+        // The file's own name, without the shell's volume and folders.
+        const char* name = a.words[0];
+        for (const char* c = name; *c != '\0'; ++c)
+          if (*c == '\\' || *c == ':') name = c + 1;
+        Line hint;
+        hint.Add("at the desk: platsim --profile ").Add(name).Add(" map");
+        io.Print(hint.Str());
+      }
       break;
     case capture::CaptureStatus::NoFabric:
       m.Add("no data fabric: 00:18.4 answers with vendor id ").Hex(r.vendorId & 0xFFFF);
