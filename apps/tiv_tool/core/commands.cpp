@@ -3,6 +3,7 @@
 #include "apps/tiv_tool/core/acpi_find.h"
 #include "apps/tiv_tool/core/mca_lines.h"
 #include "apps/tiv_tool/core/number_text.h"
+#include "tools/common/efi_status_names.h"
 #include "apps/tiv_tool/core/text_line.h"
 #include "apps/tiv_tool/core/translate_lines.h"
 #include "capture/platform_capture.h"
@@ -34,7 +35,7 @@ EFI_STATUS Fail(ToolIo& io, const char* message, EFI_STATUS status) {
 }
 
 void AddStatusText(Text& out, EFI_STATUS status) {
-  const char* name = EfiStatusName(status);
+  const char* name = tools::EfiStatusName(status);
   if (name != nullptr)
     out.Add(name);
   else

@@ -8,7 +8,4 @@ namespace tivtool {
 
 bool ParseNumber(const char* text, uint64_t* value);
 
-// "EFI_INVALID_PARAMETER", or null for a status without a name here.
-const char* EfiStatusName(uint64_t status);
-
 }  // namespace tivtool

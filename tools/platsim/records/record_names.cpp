@@ -1,6 +1,7 @@
 // Names of the coded fields in error records: status bits, CPER section
 // types, the memory and processor sections' fields and codes, timestamps, machine-check status bits
 // and error codes, HEST structure types.
+#include "tools/common/mca_error_code.h"
 #include "tools/platsim/records/record_decode.h"
 
 #include <cstddef>
@@ -275,65 +276,12 @@ std::vector<std::string> McaStatusNames(uint64_t status) {
   return SetBits(status, kBits);
 }
 
-// The architectural part of a machine-check error code (status bits 15:0):
-// the simple codes, and the compound codes whose top nibble is 000F, F being
-// the correction-report filtering bit.
 std::string McaErrorCodeText(uint16_t code) {
-  static const char* const kLevel[] = {"level 0", "level 1", "level 2", "generic level"};
-  static const char* const kType[] = {"instruction", "data", "generic", "type 3"};
-  static const char* const kRequest[] = {"generic error", "generic read", "generic write",
-                                         "data read",     "data write",   "instruction fetch",
-                                         "prefetch",      "eviction",     "snoop"};
-  static const char* const kMemTransaction[] = {"generic", "read", "write", "address/command",
-                                                "memory scrubbing"};
-  static const char* const kParticipation[] = {
-      "local processor originated the request", "local processor responded",
-      "local processor observed as a third party", "generic participation"};
-  static const char* const kMemoryOrIo[] = {"memory access", "reserved", "I/O",
-                                            "other transaction"};
-  switch (code) {
-    case 0x0000:
-      return "no error";
-    case 0x0001:
-      return "unclassified";
-    case 0x0002:
-      return "microcode ROM parity error";
-    case 0x0003:
-      return "external error";
-    case 0x0004:
-      return "FRC error";
-    case 0x0005:
-      return "internal parity error";
-    case 0x0400:
-      return "internal timer error";
-  }
-  if ((code & 0xFC00) == 0x0400) return "internal unclassified error";
-  const unsigned c = code & 0xEFFF;
-  const std::string filtered = (code & 0x1000) ? ", filtered" : "";
-  const unsigned ll = c & 3, tt = (c >> 2) & 3, rrrr = (c >> 4) & 0xF;
-  auto request = [&] {
-    return std::string(rrrr < std::size(kRequest) ? kRequest[rrrr] : "reserved request");
-  };
-  if ((c & 0xFFFC) == 0x000C)
-    return std::string("generic cache hierarchy error, ") + kLevel[ll] + filtered;
-  if ((c & 0xFFF0) == 0x0010)
-    return std::string("TLB error, ") + kType[tt] + ", " + kLevel[ll] + filtered;
-  if ((c & 0xFF80) == 0x0080) {
-    const unsigned mmm = (c >> 4) & 7, channel = c & 0xF;
-    const std::string ch =
-        channel == 0xF ? "channel not specified" : "channel " + std::to_string(channel);
-    return std::string("memory controller error, ") +
-           (mmm < std::size(kMemTransaction) ? kMemTransaction[mmm] : "reserved transaction") +
-           ", " + ch + filtered;
-  }
-  if ((c & 0xFF00) == 0x0100)
-    return "cache hierarchy error, " + request() + ", " + kType[tt] + ", " + kLevel[ll] + filtered;
-  if ((c & 0xF800) == 0x0800) {
-    const unsigned ii = (c >> 2) & 3, t = (c >> 8) & 1, pp = (c >> 9) & 3;
-    return "bus or interconnect error, " + std::string(kParticipation[pp]) + ", " + request() +
-           ", " + kMemoryOrIo[ii] + ", " + kLevel[ll] + (t ? ", timed out" : "") + filtered;
-  }
-  return "model-specific error code";
+  std::string text;
+  tools::AppendMcaErrorCodeText(code, {&text, [](void* c, const char* piece) {
+                                         static_cast<std::string*>(c)->append(piece);
+                                       }});
+  return text;
 }
 
 // CPER Error Status: the error type in bits 15:8 and what the error was
