@@ -57,6 +57,8 @@ for module in AddrTranslateDxe MemTuneSmm; do
   for f in $module.inf $module.efi $module.depex; do [ -s "$m/$f" ] || problem "$m/$f missing"; done
   grep -qaF "tivfw version $version" "$m/$module.efi" || problem "$module.efi: no 'tivfw version $version'"
 done
+grep -qaF "tivfw version $version" "$root/usr/share/tivfw/TivTool.efi" ||
+  problem "/usr/share/tivfw/TivTool.efi missing, or without 'tivfw version $version'"
 for f in usr/share/man/man1/platsim.1.gz usr/share/man/man1/fvtool.1.gz \
   usr/share/bash-completion/completions/platsim usr/share/bash-completion/completions/fvtool \
   usr/include/tivfw/translation_protocol.h usr/include/tivfw/efi/uefi.h; do
