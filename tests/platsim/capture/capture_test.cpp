@@ -171,7 +171,9 @@ struct FakeTree {
   uint32_t vendor;      // 0: no device
   size_t size;          // bytes of the config file
   bool readOnly;        // the capture runs without root
+  std::string options;  // more of the command line
   const char* message;  // expected in the error; null: succeeds
+  const char* note;     // the captured section's note, when it succeeds
 };
 
 void WriteConfig(const std::string& file, uint32_t vendor, size_t size) {
@@ -189,12 +191,22 @@ void WriteConfig(const std::string& file, uint32_t vendor, size_t size) {
 }
 
 TEST(CaptureSysfs, FakeTrees) {
+  const std::string board = platsim_test::Examples() + "/one-socket-eight-channels.json";
+  TempDir files;
+  const std::string noTable = files.Write("fabric-only.json", "{\"fabric\": []}");
   const FakeTree cases[] = {
-      {"fabric node 0", 0x14501022, 4096, false, nullptr},
-      {"no device", 0, 0, false, "0000:00:18.4/config does not exist"},
-      {"another vendor", 0x00008086, 4096, false, "has vendor id 0x8086, not the fabric's 0x1022"},
-      {"short read (not root)", 0x14501022, 64, false, "short read at offset 0x5C (0 of 4 bytes)"},
-      {"no write permission", 0x14501022, 4096, true, "for writing: Permission denied"},
+      {"fabric node 0", 0x14501022, 4096, false, "", nullptr, "fabric registers only"},
+      {"with a board's channel table", 0x14501022, 4096, false, "--channel-config " + board,
+       nullptr, "channel configuration and processors from"},
+      {"a channel-config profile without a table", 0x14501022, 4096, false,
+       "--channel-config " + noTable, "no channel configuration in it", nullptr},
+      {"no device", 0, 0, false, "", "0000:00:18.4/config does not exist", nullptr},
+      {"another vendor", 0x00008086, 4096, false, "",
+       "has vendor id 0x8086, not the fabric's 0x1022", nullptr},
+      {"short read (not root)", 0x14501022, 64, false, "",
+       "short read at offset 0x5C (0 of 4 bytes)", nullptr},
+      {"no write permission", 0x14501022, 4096, true, "", "for writing: Permission denied",
+       nullptr},
   };
   for (const FakeTree& c : cases) {
     SCOPED_TRACE(c.name);
@@ -212,12 +224,13 @@ TEST(CaptureSysfs, FakeTrees) {
     }
     const std::string out = dir.Path("out.json");
     const auto r = platsim_test::Shell(prefix + platsim_test::Platsim() + " capture --sysfs " +
-                                       dir.Path("sys") + " -o " + out + " 2>&1");
+                                       dir.Path("sys") + " " + c.options + " -o " + out + " 2>&1");
     if (c.message == nullptr) {
       ASSERT_EQ(r.exit, 0) << r.out;
       const std::string profile = Slurp(out);
       EXPECT_NE(profile.find("\"source\": \"linux-sysfs\""), std::string::npos);
-      EXPECT_NE(profile.find("fabric registers only"), std::string::npos);
+      EXPECT_NE(profile.find(c.note), std::string::npos);
+      EXPECT_EQ(profile.find("\"channelConfig\"") != std::string::npos, !c.options.empty());
       // Every register read through the file is the dword at 0x98; the
       // window's access-address dword is back as it was.
       auto count = [&](const std::string& what) {
