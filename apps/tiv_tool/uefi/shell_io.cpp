@@ -66,10 +66,46 @@ const void* ShellIo::AcpiRsdp() {
   return nullptr;
 }
 
-// Boot services run with physical memory mapped one to one.
+// Boot services run with physical memory mapped one to one. A table's
+// pointer may still be damaged: the bytes must lie in memory the firmware's
+// memory map describes (not device memory, not a hole), or reading them could
+// fault or touch a device.
 const void* ShellIo::Physical(uint64_t address, uint64_t size) {
   if (address == 0 || address + size < address) return nullptr;
-  return reinterpret_cast<const void*>(static_cast<UINTN>(address));
+  EFI_BOOT_SERVICES* bs = st_->BootServices;
+  UINTN bytes = 0, key = 0, descriptorSize = 0;
+  UINT32 version = 0;
+  if (bs->GetMemoryMap(&bytes, nullptr, &key, &descriptorSize, &version) != EFI_BUFFER_TOO_SMALL ||
+      descriptorSize < sizeof(EFI_MEMORY_DESCRIPTOR))
+    return nullptr;
+  bytes += 4 * descriptorSize;  // the allocation below may add a descriptor or two
+  void* map = Allocate(bytes);
+  if (map == nullptr) return nullptr;
+  const void* result = nullptr;
+  if (bs->GetMemoryMap(&bytes, static_cast<EFI_MEMORY_DESCRIPTOR*>(map), &key, &descriptorSize,
+                       &version) == EFI_SUCCESS) {
+    // Walk from the first byte: each step finds the descriptor holding it.
+    uint64_t at = address;
+    const uint64_t end = address + size;
+    bool covered = true;
+    while (covered && at < end) {
+      covered = false;
+      for (UINTN off = 0; off + descriptorSize <= bytes; off += descriptorSize) {
+        const auto* d =
+            reinterpret_cast<const EFI_MEMORY_DESCRIPTOR*>(static_cast<const uint8_t*>(map) + off);
+        const uint64_t first = d->PhysicalStart, last = first + d->NumberOfPages * 4096;
+        if (at < first || at >= last || d->Type == EfiMemoryMappedIO ||
+            d->Type == EfiMemoryMappedIOPortSpace || d->Type == EfiUnusableMemory)
+          continue;
+        at = last;
+        covered = true;
+        break;
+      }
+    }
+    if (covered) result = reinterpret_cast<const void*>(static_cast<UINTN>(address));
+  }
+  Free(map);
+  return result;
 }
 
 void* ShellIo::Allocate(size_t bytes) {
