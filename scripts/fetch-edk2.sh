@@ -49,8 +49,8 @@ files=$(awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && NF =
   { echo "fetch-edk2: the source package does not match its .dsc" >&2; exit 1; }
 
 # Only what the build reads: MdePkg (headers and library instances), BaseTools
-# (build, GenFw, the rules), and MdeModulePkg's DEC with its headers (the SMM
-# variable protocol's GUID).
+# (build, GenFw, the rules), and MdeModulePkg's DEC with the header folders it
+# lists (the SMM variable protocol's GUID and header).
 src=$dest/src
 rm -rf "$src"
 mkdir -p "$src"
@@ -58,7 +58,7 @@ orig=$(ls "$dl"/edk2_*.orig.tar.* | head -1)
 top=$(set +o pipefail; tar -tf "$orig" | head -1 | cut -d/ -f1)
 tar -xf "$orig" -C "$src" --strip-components=1 --wildcards \
   "$top/MdePkg" "$top/BaseTools" "$top/MdeModulePkg/MdeModulePkg.dec" "$top/MdeModulePkg/Include" \
-  "$top/edksetup.sh"
+  "$top/MdeModulePkg/Library/BrotliCustomDecompressLib/brotli/c/include" "$top/edksetup.sh"
 # Debian's patches that touch these folders (the BaseTools ones let it build
 # with the distribution's compiler and Python).
 debian_tar=$(ls "$dl"/edk2_"$version".debian.tar.* | head -1)
