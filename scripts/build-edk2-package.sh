@@ -3,8 +3,10 @@
 # scripts/fetch-edk2.sh prepared):
 #   scripts/build-edk2-package.sh EDK2_DIR OUT_DIR RELEASE|DEBUG [build options...]
 # The workspace is OUT_DIR (EDK II's Conf/ and Build/ go there); the packages
-# come from this project's integration/ and EDK2_DIR/src. Prints the two images'
-# paths, OUT_DIR/Build/TivFirmwarePkg/TARGET_GCC5/X64/{AddrTranslateDxe,MemTuneSmm}.efi.
+# come from this project's integration/ and EDK2_DIR/src. The images are
+# OUT_DIR/Build/TivFirmwarePkg/TARGET_GCC5/X64/{AddrTranslateDxe,MemTuneSmm}.efi;
+# EDK2_JOBS (default 2) is the number of build threads. The build's output
+# goes to OUT_DIR/build-TARGET.log (its errors to stderr when it fails).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 edk2=$(cd "$1" && pwd)
@@ -24,4 +26,15 @@ done
 export PATH=$EDK_TOOLS_PATH/BinWrappers/PosixLike:$PATH
 export PYTHON_COMMAND=${PYTHON_COMMAND:-python3}
 cd "$out"
-build -p TivFirmwarePkg/TivFirmwarePkg.dsc -a X64 -t GCC5 -b "$target" -n 2 "$@"
+log=$out/build-$target.log
+start=$(date +%s)
+if ! build -p TivFirmwarePkg/TivFirmwarePkg.dsc -a X64 -t GCC5 -b "$target" -n "${EDK2_JOBS:-2}" "$@" > "$log" 2>&1; then
+  grep -E -B2 -A6 'error|Error' "$log" | grep -v '^"gcc"' | head -60 >&2
+  echo "build-edk2-package: EDK II's build failed ($target); the whole output is in $log" >&2
+  exit 1
+fi
+dir=$out/Build/TivFirmwarePkg/${target}_GCC5/X64
+# EDK II's build leaves an unchanged image as it was: the caller's build tool
+# sees that it was brought up to date.
+touch "$dir/AddrTranslateDxe.efi" "$dir/MemTuneSmm.efi"
+echo "build-edk2-package: TivFirmwarePkg $target built in $(($(date +%s) - start)) s"

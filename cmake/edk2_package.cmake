@@ -1,0 +1,74 @@
+# The EDK II build of the drivers (integration/TivFirmwarePkg): EDK II's
+# `build` on MdePkg, RELEASE and DEBUG, in the workspace build/host/edk2/ over
+# the tree scripts/fetch-edk2.sh prepares (Debian's edk2 source package,
+# BaseTools built once; a prepared tree costs nothing).
+#   TIV_EDK2_DIR                    the prepared tree
+#   TIV_EDK2_IMAGE_<module>_<TARGET>  the images (module AddrTranslateDxe or
+#                                   MemTuneSmm, TARGET RELEASE or DEBUG), built
+#                                   by the target edk2_package
+#   TIV_EDK2_BUILD_DIR_<module>_<TARGET>  the module's build folder (the ELF
+#                                   link, its symbols, map and .depex)
+set(TIV_EDK2_DIR ${CMAKE_SOURCE_DIR}/build/edk2 CACHE PATH
+    "EDK II tree prepared by scripts/fetch-edk2.sh (MdePkg, BaseTools)")
+set(TIV_EDK2_JOBS 1 CACHE STRING
+    "Threads of EDK II's build (beside the other build jobs; scripts/build-edk2-package.sh alone takes 2)")
+set(TIV_EDK2_WORKSPACE ${CMAKE_BINARY_DIR}/edk2)
+set(TIV_EDK2_MODULES AddrTranslateDxe MemTuneSmm)
+
+# Everything the package build reads from this project.
+file(GLOB_RECURSE tiv_edk2_inputs CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/integration/TivFirmwarePkg/* ${CMAKE_SOURCE_DIR}/addr_translate/*
+     ${CMAKE_SOURCE_DIR}/mem_tune/* ${CMAKE_SOURCE_DIR}/diag/* ${CMAKE_SOURCE_DIR}/hw/*
+     ${CMAKE_SOURCE_DIR}/include/* ${CMAKE_SOURCE_DIR}/registers/*
+     ${CMAKE_SOURCE_DIR}/compiler_support/*)
+
+set(tiv_edk2_outputs "")
+set(tiv_edk2_commands "")
+foreach(target RELEASE DEBUG)
+  set(dir ${TIV_EDK2_WORKSPACE}/Build/TivFirmwarePkg/${target}_GCC5/X64)
+  foreach(module IN LISTS TIV_EDK2_MODULES)
+    set(TIV_EDK2_IMAGE_${module}_${target} ${dir}/${module}.efi)
+    set(TIV_EDK2_BUILD_DIR_${module}_${target} ${dir}/TivFirmwarePkg/${module}/${module})
+    list(APPEND tiv_edk2_outputs ${dir}/${module}.efi)
+  endforeach()
+  # One build at a time: both targets share the workspace's Conf/ and caches.
+  list(APPEND tiv_edk2_commands COMMAND ${CMAKE_COMMAND} -E env EDK2_JOBS=${TIV_EDK2_JOBS}
+       ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh ${TIV_EDK2_DIR} ${TIV_EDK2_WORKSPACE}
+       ${target})
+endforeach()
+add_custom_command(
+  OUTPUT ${tiv_edk2_outputs}
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-edk2.sh ${TIV_EDK2_DIR}
+  ${tiv_edk2_commands}
+  DEPENDS ${tiv_edk2_inputs} ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh
+          ${CMAKE_SOURCE_DIR}/scripts/fetch-edk2.sh
+  COMMENT "EDK II: building TivFirmwarePkg (RELEASE and DEBUG)"
+  USES_TERMINAL VERBATIM)
+add_custom_target(edk2_package ALL DEPENDS ${tiv_edk2_outputs})
+
+# The image check of every EDK II-built image (tests/firmware/check_image.sh:
+# the same limits as the images of this tree's own link), and EDK II's
+# dependency expressions, compiled by its build from the INFs' [Depex], byte
+# for byte the ones fvtool compiles from the binary INFs (integration/).
+#   tiv_edk2_image_tests()   after tests/firmware and integration/ are added
+function(tiv_edk2_image_tests)
+  set(max_AddrTranslateDxe 32768)
+  set(max_MemTuneSmm 16384)
+  foreach(target RELEASE DEBUG)
+    foreach(module IN LISTS TIV_EDK2_MODULES)
+      set(dir ${TIV_EDK2_BUILD_DIR_${module}_${target}})
+      add_test(NAME image_headers_edk2_${module}_${target}
+               COMMAND bash ${CMAKE_SOURCE_DIR}/tests/firmware/check_image.sh
+                       ${TIV_EDK2_IMAGE_${module}_${target}} ${dir}/DEBUG/${module}.dll 11
+                       ${max_${module}})
+      set_tests_properties(image_headers_edk2_${module}_${target} PROPERTIES LABELS "image;edk2")
+    endforeach()
+  endforeach()
+  foreach(module IN LISTS TIV_EDK2_MODULES)
+    add_test(NAME edk2_depex_${module}
+             COMMAND ${CMAKE_COMMAND} -E compare_files
+                     ${TIV_EDK2_BUILD_DIR_${module}_RELEASE}/OUTPUT/${module}.depex
+                     ${CMAKE_BINARY_DIR}/${module}.depex)
+    set_tests_properties(edk2_depex_${module} PROPERTIES LABELS "image;edk2")
+  endforeach()
+endfunction()
