@@ -15,6 +15,14 @@ set(TIV_EDK2_JOBS 1 CACHE STRING
 set(TIV_EDK2_WORKSPACE ${CMAKE_BINARY_DIR}/edk2)
 set(TIV_EDK2_MODULES AddrTranslateDxe MemTuneSmm)
 
+# The DSC's own default version (for a build without -D TIV_VERSION) is the
+# project's.
+file(STRINGS ${CMAKE_SOURCE_DIR}/integration/TivFirmwarePkg/TivFirmwarePkg.dsc tiv_dsc_version
+     REGEX "DEFINE TIV_VERSION")
+if(NOT tiv_dsc_version MATCHES "= ${PROJECT_VERSION}$")
+  message(FATAL_ERROR "TivFirmwarePkg.dsc: '${tiv_dsc_version}', but the project is ${PROJECT_VERSION}")
+endif()
+
 # Everything the package build reads from this project.
 file(GLOB_RECURSE tiv_edk2_inputs CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/integration/TivFirmwarePkg/* ${CMAKE_SOURCE_DIR}/addr_translate/*
@@ -34,7 +42,7 @@ foreach(target RELEASE DEBUG)
   # One build at a time: both targets share the workspace's Conf/ and caches.
   list(APPEND tiv_edk2_commands COMMAND ${CMAKE_COMMAND} -E env EDK2_JOBS=${TIV_EDK2_JOBS}
        ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh ${TIV_EDK2_DIR} ${TIV_EDK2_WORKSPACE}
-       ${target})
+       ${target} -D TIV_VERSION=${PROJECT_VERSION})
 endforeach()
 add_custom_command(
   OUTPUT ${tiv_edk2_outputs}
