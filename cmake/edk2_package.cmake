@@ -54,6 +54,21 @@ add_custom_command(
   USES_TERMINAL VERBATIM)
 add_custom_target(edk2_package ALL DEPENDS ${tiv_edk2_outputs})
 
+# The shipped images: the RELEASE ones, as build/host/AddrTranslateDxe.efi and
+# build/host/MemTuneSmm.efi (targets of the same names), which the packages
+# install (property TIV_IMAGE_<module>) and the firmware tests boot
+# (TIV_TESTED_IMAGE_<module>, built by TIV_TESTED_IMAGE_TARGET_<module>).
+foreach(module IN LISTS TIV_EDK2_MODULES)
+  set(shipped ${CMAKE_BINARY_DIR}/${module}.efi)
+  add_custom_command(OUTPUT ${shipped}
+                     COMMAND ${CMAKE_COMMAND} -E copy ${TIV_EDK2_IMAGE_${module}_RELEASE} ${shipped}
+                     DEPENDS ${TIV_EDK2_IMAGE_${module}_RELEASE} edk2_package VERBATIM)
+  add_custom_target(${module} ALL DEPENDS ${shipped})
+  set_property(GLOBAL PROPERTY TIV_IMAGE_${module} ${shipped})
+  set(TIV_TESTED_IMAGE_${module} ${shipped})
+  set(TIV_TESTED_IMAGE_TARGET_${module} ${module})
+endforeach()
+
 # The image check of every EDK II-built image (tests/firmware/check_image.sh:
 # the same limits as the images of this tree's own link), and EDK II's
 # dependency expressions, compiled by its build from the INFs' [Depex], byte
