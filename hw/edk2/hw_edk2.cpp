@@ -6,6 +6,7 @@
 #include "hw/hw.h"
 
 extern "C" {
+#include <Base.h>
 #include <Library/BaseLib.h>
 #include <Library/IoLib.h>
 }
