@@ -6,7 +6,7 @@
 #ifdef TIV_EDK2
 // The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
 #include <Guid/HobList.h>
-#include <Pi/PiHob.h>
+#include <Pi/PiMultiPhase.h>  // PiHob.h with the boot-mode type it needs
 
 inline constexpr const EFI_GUID& kHobListGuid = gEfiHobListGuid;
 inline constexpr UINT16 kHobTypeGuidExtension = EFI_HOB_TYPE_GUID_EXTENSION;

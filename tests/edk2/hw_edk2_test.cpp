@@ -3,7 +3,7 @@
 // with its arguments unchanged, and returns what the library returned at the
 // function's width.
 #include "hw/hw.h"
-#include "tests/edk2/recording_base_io_lib.h"
+#include "tests/edk2/support/recording_base_io_lib.h"
 
 #include <gtest/gtest.h>
 
