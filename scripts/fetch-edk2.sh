@@ -59,20 +59,21 @@ top=$(set +o pipefail; tar -tf "$orig" | head -1 | cut -d/ -f1)
 tar -xf "$orig" -C "$src" --strip-components=1 --wildcards \
   "$top/MdePkg" "$top/BaseTools" "$top/MdeModulePkg/MdeModulePkg.dec" "$top/MdeModulePkg/Include" \
   "$top/MdeModulePkg/Library/BrotliCustomDecompressLib/brotli/c/include" "$top/edksetup.sh"
-# Debian's patches that touch these folders (the BaseTools ones let it build
-# with the distribution's compiler and Python).
+# Debian's patches whose every file is in MdePkg or BaseTools (among them the
+# ones that let BaseTools build with the distribution's compiler and Python).
 debian_tar=$(ls "$dl"/edk2_"$version".debian.tar.* | head -1)
 mkdir -p "$dest/debian"
 tar -xf "$debian_tar" -C "$dest/debian"
-if [ -f "$dest/debian/debian/patches/series" ]; then
+patches=$dest/debian/debian/patches
+if [ -f "$patches/series" ]; then
   while read -r p _; do
     case "$p" in '' | '#'*) continue ;; esac
-    if grep -qE '^\+\+\+ [^/]+/(MdePkg|BaseTools)/' "$dest/debian/debian/patches/$p" &&
-      ! grep -qE '^\+\+\+ [^/]+/(CryptoPkg|OvmfPkg|ArmVirtPkg|NetworkPkg|SecurityPkg|ShellPkg|MdeModulePkg|UefiCpuPkg)/' \
-        "$dest/debian/debian/patches/$p"; then
-      patch -s -p1 -d "$src" < "$dest/debian/debian/patches/$p"
+    if ! awk '/^\+\+\+ / { sub(/^[^\/]*\//, "", $2); if ($2 !~ /^(MdePkg|BaseTools)\//) other = 1 }
+              END { exit other }' "$patches/$p"; then
+      continue
     fi
-  done < "$dest/debian/debian/patches/series"
+    patch -s -p1 -d "$src" < "$patches/$p"
+  done < "$patches/series"
 fi
 
 # BaseTools' C tools (GenFw, GenFv, ...) once; the Python tools run from source.
