@@ -44,12 +44,24 @@ foreach(target RELEASE DEBUG)
        ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh ${TIV_EDK2_DIR} ${TIV_EDK2_WORKSPACE}
        ${target} -D TIV_VERSION=${PROJECT_VERSION})
 endforeach()
+# The tree itself (at no cost once prepared). What the host tests compile
+# from it (tests/CMakeLists.txt) is a byproduct, so a tree not yet fetched
+# does not stop the configuration.
+set(TIV_EDK2_HOB_LIB_SOURCE ${TIV_EDK2_DIR}/src/MdePkg/Library/DxeHobLib/HobLib.c)
+set(tiv_edk2_tree_stamp ${CMAKE_BINARY_DIR}/edk2-tree.stamp)
+add_custom_command(
+  OUTPUT ${tiv_edk2_tree_stamp}
+  BYPRODUCTS ${TIV_EDK2_HOB_LIB_SOURCE}
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-edk2.sh ${TIV_EDK2_DIR}
+  COMMAND ${CMAKE_COMMAND} -E touch ${tiv_edk2_tree_stamp}
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/fetch-edk2.sh
+  COMMENT "EDK II: preparing ${TIV_EDK2_DIR}" USES_TERMINAL VERBATIM)
+add_custom_target(edk2_tree DEPENDS ${tiv_edk2_tree_stamp})
 add_custom_command(
   OUTPUT ${tiv_edk2_outputs}
-  COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-edk2.sh ${TIV_EDK2_DIR}
   ${tiv_edk2_commands}
   DEPENDS ${tiv_edk2_inputs} ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh
-          ${CMAKE_SOURCE_DIR}/scripts/fetch-edk2.sh
+          ${tiv_edk2_tree_stamp} edk2_tree
   COMMENT "EDK II: building TivFirmwarePkg (RELEASE and DEBUG)"
   USES_TERMINAL VERBATIM)
 add_custom_target(edk2_package ALL DEPENDS ${tiv_edk2_outputs})
