@@ -3,13 +3,19 @@
 // guards of their own.
 #pragma once
 
+#include "language_bridge.h"
+
 #ifdef TIV_EDK2
-// The EDK II build: MdePkg's base types, tables and status codes. The module's
-// AutoGen.h (included first into every source, with C linkage) has them
-// already; MdePkg's EFIAPI is the Microsoft convention there.
+// An EDK II module: MdePkg's base types, tables and status codes. The
+// module's AutoGen.h (included first into every source, with C linkage) has
+// them already; MdePkg's EFIAPI is the Microsoft convention there.
+#ifdef __cplusplus
 extern "C" {
+#endif
 #include <Uefi.h>
+#ifdef __cplusplus
 }
+#endif
 #else
 // Without it gnu-efi's EFIAPI expands to nothing and every call through a
 // firmware table silently uses the System V convention.

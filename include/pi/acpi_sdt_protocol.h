@@ -10,6 +10,7 @@
 // The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
 #include <Protocol/AcpiSystemDescriptionTable.h>
 
+#ifdef __cplusplus  // C callers use MdePkg's names
 inline constexpr const EFI_GUID& kAcpiSdtProtocolGuid = gEfiAcpiSdtProtocolGuid;
 inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersionNone = EFI_ACPI_TABLE_VERSION_NONE;
 inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion1_0B = EFI_ACPI_TABLE_VERSION_1_0B;
@@ -17,6 +18,7 @@ inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion2_0 = EFI_ACPI_TABLE_VE
 inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion3_0 = EFI_ACPI_TABLE_VERSION_3_0;
 inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion4_0 = EFI_ACPI_TABLE_VERSION_4_0;
 inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion5_0 = EFI_ACPI_TABLE_VERSION_5_0;
+#endif
 #else
 #include <stddef.h>
 
