@@ -27,6 +27,7 @@ all: build
 
 deps:
 	@scripts/install-deps.sh
+	@scripts/fetch-edk2.sh
 
 build: deps
 	$(CMAKE) --preset host

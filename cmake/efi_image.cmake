@@ -1,4 +1,6 @@
-# Builds a PE32+ x86-64 UEFI image from freestanding C++: our own entry point
+# Builds a PE32+ x86-64 UEFI image from freestanding C++ with gnu-efi (the
+# firmware tests' doubles and probes; the two drivers are built by EDK II,
+# cmake/edk2_package.cmake): our own entry point
 # (startup/image_start.S: the UEFI calling convention, gnu-efi's _relocate,
 # then efi_main), gnu-efi's linker script, then objcopy to efi-bsdrv (a
 # boot-service driver, the default) or, with SUBSYSTEM app, to efi-app (an
@@ -51,16 +53,6 @@ file(GLOB TIV_EFI_COMPILER_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}
 # Every image carries the project's version string (startup/image_version.c).
 set(TIV_EFI_IMAGE_VERSION ${CMAKE_SOURCE_DIR}/startup/image_version.c)
 
-# Code that runs once at start-up or on a rare error path is built for size
-# inside the images (-Os); the translations keep -O2. Only targets marked
-# TIV_EFI_IMAGE see the option, so the host builds of the same sources (and
-# the benchmarks) are unchanged.
-#   tiv_efi_optimise_for_size(sources...)
-function(tiv_efi_optimise_for_size)
-  set_property(SOURCE ${ARGN} APPEND
-               PROPERTY COMPILE_OPTIONS $<$<BOOL:$<TARGET_PROPERTY:TIV_EFI_IMAGE>>:-Os>)
-endfunction()
-
 function(tiv_add_efi_image NAME)
   cmake_parse_arguments(PARSE_ARGV 1 image "" "SUBSYSTEM" "")
   if(NOT image_SUBSYSTEM)
@@ -74,8 +66,7 @@ function(tiv_add_efi_image NAME)
                               COMPILE_DEFINITIONS TIV_VERSION="${PROJECT_VERSION}")
   target_compile_options(${objs} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TIV_EFI_CXXFLAGS}>
                                         $<$<COMPILE_LANGUAGE:C,ASM>:${TIV_EFI_CFLAGS}>)
-  set_target_properties(${objs} PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF
-                                           TIV_EFI_IMAGE ON)
+  set_target_properties(${objs} PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
   # The host build type flags (-g, -O) are fine; sanitizers never reach here
   # because the images are not built in the sanitizer preset.
   set(so ${CMAKE_CURRENT_BINARY_DIR}/${NAME}.so)

@@ -5,7 +5,9 @@
  * with a red zone (which interrupt and SMM entry would overwrite). */
 int __popcountdi2(unsigned long long a);
 
-int __popcountdi2(unsigned long long a) {
+/* used: a link-time-optimised build (EDK II's) emits the call only after the
+ * optimiser has seen every definition, and would drop this one otherwise. */
+__attribute__((used)) int __popcountdi2(unsigned long long a) {
   a = a - ((a >> 1) & 0x5555555555555555ULL);                           /* 2-bit sums */
   a = (a & 0x3333333333333333ULL) + ((a >> 2) & 0x3333333333333333ULL); /* 4-bit sums */
   a = (a + (a >> 4)) & 0x0F0F0F0F0F0F0F0FULL;                           /* byte sums */

@@ -15,12 +15,22 @@
 
 namespace diag {
 
-// Build-time configuration; never changed at run time.
+// Build-time configuration; never changed at run time. In the EDK II build
+// the platform's DSC chooses it (TivFirmwarePkg.dec's PCDs, with these
+// defaults).
+#ifdef TIV_EDK2
+inline constexpr uint8_t DiagPrintEnabled = FixedPcdGet8(PcdTivDiagPrintEnabled);
+inline constexpr uint64_t DiagDefaultLevelMask = FixedPcdGet64(PcdTivDiagLevelMask);
+inline constexpr uint8_t DiagDebugPortAllowed = FixedPcdGet8(PcdTivDiagDebugPortAllowed);
+inline constexpr uint64_t DiagUartBase = FixedPcdGet64(PcdTivDiagUartBase);
+inline constexpr uint16_t DiagPostPort = FixedPcdGet16(PcdTivDiagPostPort);
+#else
 inline constexpr uint8_t DiagPrintEnabled = TIV_DIAG_PRINT_ENABLED;
 inline constexpr uint64_t DiagDefaultLevelMask = 0x100401008A300408ULL;
 inline constexpr uint8_t DiagDebugPortAllowed = 1;
 inline constexpr uint64_t DiagUartBase = uart16550::kCom1Base;
 inline constexpr uint16_t DiagPostPort = 0x80;
+#endif
 inline constexpr unsigned DIAG_BUFFER_SIZE = 512;
 
 // Level of every message of the translations (bit 50).

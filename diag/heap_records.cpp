@@ -26,10 +26,10 @@ LIST_ENTRY gPrivateHead = {nullptr, nullptr};
 LIST_ENTRY* gListHead = nullptr;
 
 void InsertTail(LIST_ENTRY* head, LIST_ENTRY* entry) {
-  entry->Flink = head;
-  entry->Blink = head->Blink;
-  head->Blink->Flink = entry;
-  head->Blink = entry;
+  uefi::ListForward(entry) = head;
+  uefi::ListBack(entry) = uefi::ListBack(head);
+  uefi::ListForward(uefi::ListBack(head)) = entry;
+  uefi::ListBack(head) = entry;
 }
 
 void Copy(void* destination, const void* source, uint64_t length) {
@@ -56,8 +56,8 @@ EFI_STATUS HeapListConstructor() {
   } else {
     gListHead = &gPrivateHead;
   }
-  gListHead->Flink = gListHead;
-  gListHead->Blink = gListHead;
+  uefi::ListForward(gListHead) = gListHead;
+  uefi::ListBack(gListHead) = gListHead;
 
   CollectHeapRecords();
 
@@ -117,7 +117,8 @@ EFI_STATUS AllocateHeapBuffer(const HeapRecordHeader* header, HeapBuffer** out) 
 
 uint32_t FindHeapBuffer(HeapBufferQuery* query) {
   if (gListHead != nullptr) {
-    for (LIST_ENTRY* link = gListHead->Flink; link != gListHead; link = link->Flink) {
+    for (LIST_ENTRY* link = uefi::ListForward(gListHead); link != gListHead;
+         link = uefi::ListForward(link)) {
       auto* node = reinterpret_cast<HeapBuffer*>(link);
       if (node->Header.Handle == query->Handle && node->Header.Signature == HEAP_SIGNATURE) {
         query->Data = node + 1;

@@ -4,7 +4,16 @@
 //                        `static const` object in C (usable in expressions and
 //                        initialisers of automatic variables, not in case labels)
 //   TIV_LAYOUT_ASSERT(c) a compile-time check: static_assert / _Static_assert
+//   TIV_EDK2             the UEFI and PI definitions come from MdePkg, not from
+//                        gnu-efi: defined by the project's EDK II build
+//                        (TivFirmwarePkg), and in any other EDK II module (a
+//                        platform's own caller), whose AutoGen.h has included
+//                        MdePkg's base types before any of these headers
 #pragma once
+
+#if !defined(TIV_EDK2) && defined(__UEFI_BASETYPE_H__)
+#define TIV_EDK2 1
+#endif
 
 #ifdef __cplusplus
 #define TIV_CONSTANT inline constexpr

@@ -8,8 +8,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The EDK II build declares (AutoGen.h) and defines (AutoGen.c) it from the DEC.
+#ifndef TIV_EDK2
 TIV_CONSTANT EFI_GUID gPlatformTopologyProtocolGuid = {
     0x3C6ED57C, 0x4F6A, 0x8A58, {0x85, 0xDF, 0xDC, 0xA5, 0xAD, 0xF0, 0xF1, 0x6B}};
+#endif
 
 typedef struct ProcessorListEntry {
   uint64_t processorNumber;  // MP-services processor number

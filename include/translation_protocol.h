@@ -10,8 +10,11 @@
 
 #include <stddef.h>
 
+// The EDK II build declares (AutoGen.h) and defines (AutoGen.c) it from the DEC.
+#ifndef TIV_EDK2
 TIV_CONSTANT EFI_GUID gTranslationProtocolGuid = {
     0xD8ABD054, 0x468F, 0x503C, {0xD3, 0xA7, 0xE5, 0x80, 0xD5, 0x6B, 0x29, 0xB9}};
+#endif
 
 typedef EFI_STATUS(EFIAPI* NormalizedToSystemFn)(const NormalizedAddress* In, UINT64* SystemAddress,
                                                  DramAddress* Dram);

@@ -199,16 +199,6 @@ void CopySettings(MemTuneMailbox* m, const ReadoutRow& row) {
 
 }  // namespace
 
-uint32_t PciExpressRead32(UINT64 offset) {
-  if (!gEcamReady || offset >= gEcamSize) return 0xFFFFFFFF;
-  return hw::MmioRead32(gEcamBase + offset);
-}
-
-void PciExpressWrite32(UINT64 offset, uint32_t value) {
-  if (!gEcamReady || offset >= gEcamSize) return;
-  hw::MmioWrite32(gEcamBase + offset, value);
-}
-
 uint32_t ReadIndirectReg(uint8_t bus, uint32_t address) {
   PciExpressWrite32(ConfigOffset(bus, 0, 0, kIndexRegister), address);
   return PciExpressRead32(ConfigOffset(bus, 0, 0, kDataRegister));

@@ -4,6 +4,7 @@ set -euo pipefail
 pkgs=(g++ cmake ninja-build make binutils gnu-efi qemu-system-x86 ovmf mtools acpica-tools
       nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev liblzma-dev
       clang-14 libclang-rt-14-dev lld librsvg2-bin libpng-dev fonts-dejavu-core
+      uuid-dev nasm python3
       dpkg-dev file lintian mandoc libsqlite3-dev rasdaemon kmod)
 missing=()
 for p in "${pkgs[@]}"; do

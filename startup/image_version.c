@@ -6,4 +6,5 @@
 #error "TIV_VERSION comes from the build (the project's version)"
 #endif
 
-const char TivImageVersion[] = "tivfw version " TIV_VERSION;
+/* used: EDK II's link-time-optimised build would drop an object nothing reads. */
+__attribute__((used)) const char TivImageVersion[] = "tivfw version " TIV_VERSION;

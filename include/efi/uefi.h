@@ -3,6 +3,20 @@
 // guards of their own.
 #pragma once
 
+#include "language_bridge.h"
+
+#ifdef TIV_EDK2
+// An EDK II module: MdePkg's base types, tables and status codes. The
+// module's AutoGen.h (included first into every source, with C linkage) has
+// them already; MdePkg's EFIAPI is the Microsoft convention there.
+#ifdef __cplusplus
+extern "C" {
+#endif
+#include <Uefi.h>
+#ifdef __cplusplus
+}
+#endif
+#else
 // Without it gnu-efi's EFIAPI expands to nothing and every call through a
 // firmware table silently uses the System V convention.
 #ifndef GNU_EFI_USE_MS_ABI
@@ -15,7 +29,10 @@ extern "C" {
 #include <efi.h>
 #ifdef __cplusplus
 }
+#endif
+#endif  // TIV_EDK2
 
+#ifdef __cplusplus
 #include <cstdint>
 
 namespace uefi {
@@ -25,6 +42,24 @@ namespace uefi {
 inline EFI_GUID* GuidArg(const EFI_GUID& guid) {
   return const_cast<EFI_GUID*>(&guid);
 }
+
+// The two links of a LIST_ENTRY: Flink and Blink in gnu-efi, ForwardLink and
+// BackLink in MdePkg.
+#ifdef TIV_EDK2
+inline LIST_ENTRY*& ListForward(LIST_ENTRY* entry) {
+  return entry->ForwardLink;
+}
+inline LIST_ENTRY*& ListBack(LIST_ENTRY* entry) {
+  return entry->BackLink;
+}
+#else
+inline LIST_ENTRY*& ListForward(LIST_ENTRY* entry) {
+  return entry->Flink;
+}
+inline LIST_ENTRY*& ListBack(LIST_ENTRY* entry) {
+  return entry->Blink;
+}
+#endif
 
 inline bool SameGuid(const EFI_GUID& a, const EFI_GUID& b) {
   const auto* x = reinterpret_cast<const uint8_t*>(&a);

@@ -6,6 +6,20 @@
 #include "language_bridge.h"
 #include "pi/acpi_tables.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
+#include <Protocol/AcpiSystemDescriptionTable.h>
+
+#ifdef __cplusplus  // C callers use MdePkg's names
+inline constexpr const EFI_GUID& kAcpiSdtProtocolGuid = gEfiAcpiSdtProtocolGuid;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersionNone = EFI_ACPI_TABLE_VERSION_NONE;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion1_0B = EFI_ACPI_TABLE_VERSION_1_0B;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion2_0 = EFI_ACPI_TABLE_VERSION_2_0;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion3_0 = EFI_ACPI_TABLE_VERSION_3_0;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion4_0 = EFI_ACPI_TABLE_VERSION_4_0;
+inline constexpr EFI_ACPI_TABLE_VERSION kAcpiTableVersion5_0 = EFI_ACPI_TABLE_VERSION_5_0;
+#endif
+#else
 #include <stddef.h>
 
 TIV_CONSTANT EFI_GUID kAcpiSdtProtocolGuid = {
@@ -59,3 +73,4 @@ typedef struct EFI_ACPI_SDT_PROTOCOL {
 TIV_LAYOUT_ASSERT(sizeof(EFI_ACPI_SDT_PROTOCOL) == 80);
 TIV_LAYOUT_ASSERT(offsetof(EFI_ACPI_SDT_PROTOCOL, GetAcpiTable) == 8);
 TIV_LAYOUT_ASSERT(offsetof(EFI_ACPI_SDT_PROTOCOL, FindPath) == 72);
+#endif  // TIV_EDK2

@@ -4,6 +4,12 @@
 
 #include "efi/uefi.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
+#include <Protocol/AcpiTable.h>
+
+inline constexpr const EFI_GUID& kAcpiTableProtocolGuid = gEfiAcpiTableProtocolGuid;
+#else
 #include <cstddef>
 
 inline constexpr EFI_GUID kAcpiTableProtocolGuid = {
@@ -25,3 +31,4 @@ struct EFI_ACPI_TABLE_PROTOCOL {
 static_assert(sizeof(EFI_ACPI_TABLE_PROTOCOL) == 16);
 static_assert(offsetof(EFI_ACPI_TABLE_PROTOCOL, InstallAcpiTable) == 0);
 static_assert(offsetof(EFI_ACPI_TABLE_PROTOCOL, UninstallAcpiTable) == 8);
+#endif  // TIV_EDK2

@@ -9,8 +9,15 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's description header (the same layout, checked
+// below), with MdePkg's own packing.
+#include <Protocol/AcpiSystemDescriptionTable.h>
+#endif
+
 #pragma pack(push, 1)
 
+#ifndef TIV_EDK2
 typedef struct EFI_ACPI_SDT_HEADER {
   uint32_t Signature;
   uint32_t Length;  // whole table, in bytes
@@ -22,6 +29,7 @@ typedef struct EFI_ACPI_SDT_HEADER {
   uint32_t CreatorId;
   uint32_t CreatorRevision;
 } EFI_ACPI_SDT_HEADER;
+#endif  // TIV_EDK2
 TIV_LAYOUT_ASSERT(sizeof(EFI_ACPI_SDT_HEADER) == 36);
 TIV_LAYOUT_ASSERT(offsetof(EFI_ACPI_SDT_HEADER, Length) == 4);
 TIV_LAYOUT_ASSERT(offsetof(EFI_ACPI_SDT_HEADER, Revision) == 8);

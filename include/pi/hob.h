@@ -3,6 +3,15 @@
 
 #include "efi/uefi.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
+#include <Guid/HobList.h>
+#include <Pi/PiMultiPhase.h>  // PiHob.h with the boot-mode type it needs
+
+inline constexpr const EFI_GUID& kHobListGuid = gEfiHobListGuid;
+inline constexpr UINT16 kHobTypeGuidExtension = EFI_HOB_TYPE_GUID_EXTENSION;
+inline constexpr UINT16 kHobTypeEndOfHobList = EFI_HOB_TYPE_END_OF_HOB_LIST;
+#else
 #include <cstddef>
 
 inline constexpr EFI_GUID kHobListGuid = {
@@ -26,3 +35,4 @@ struct EFI_HOB_GUID_TYPE {
 };
 static_assert(sizeof(EFI_HOB_GUID_TYPE) == 24);
 static_assert(offsetof(EFI_HOB_GUID_TYPE, Name) == 8);
+#endif  // TIV_EDK2

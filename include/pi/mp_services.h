@@ -3,6 +3,12 @@
 
 #include "efi/uefi.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
+#include <Protocol/MpService.h>
+
+inline constexpr const EFI_GUID& kMpServicesProtocolGuid = gEfiMpServiceProtocolGuid;
+#else
 #include <cstddef>
 
 inline constexpr EFI_GUID kMpServicesProtocolGuid = {
@@ -45,3 +51,4 @@ static_assert(sizeof(EFI_MP_SERVICES_PROTOCOL) == 56);
 static_assert(offsetof(EFI_MP_SERVICES_PROTOCOL, GetNumberOfProcessors) == 0);
 static_assert(offsetof(EFI_MP_SERVICES_PROTOCOL, StartupThisAP) == 24);
 static_assert(offsetof(EFI_MP_SERVICES_PROTOCOL, WhoAmI) == 48);
+#endif  // TIV_EDK2

@@ -4,6 +4,17 @@
 
 #include "efi/uefi.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
+#include <Protocol/SmmAccess2.h>
+
+inline constexpr const EFI_GUID& kSmmAccess2ProtocolGuid = gEfiSmmAccess2ProtocolGuid;
+inline constexpr UINT64 kSmramOpen = EFI_SMRAM_OPEN;
+inline constexpr UINT64 kSmramClosed = EFI_SMRAM_CLOSED;
+inline constexpr UINT64 kSmramLocked = EFI_SMRAM_LOCKED;
+inline constexpr UINT64 kSmramCacheable = EFI_CACHEABLE;
+inline constexpr UINT64 kSmramAllocated = EFI_ALLOCATED;
+#else
 #include <cstddef>
 
 constexpr EFI_GUID kSmmAccess2ProtocolGuid = {
@@ -50,3 +61,4 @@ struct EFI_SMM_ACCESS2_PROTOCOL {
 static_assert(offsetof(EFI_SMM_ACCESS2_PROTOCOL, GetCapabilities) == 24);
 static_assert(offsetof(EFI_SMM_ACCESS2_PROTOCOL, LockState) == 32);
 static_assert(offsetof(EFI_SMM_ACCESS2_PROTOCOL, OpenState) == 33);
+#endif  // TIV_EDK2

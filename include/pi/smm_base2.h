@@ -5,6 +5,12 @@
 #include "efi/uefi.h"
 #include "pi/smm_system_table.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's definitions, the GUID from AutoGen.c.
+#include <Protocol/SmmBase2.h>
+
+inline constexpr const EFI_GUID& kSmmBase2ProtocolGuid = gEfiSmmBase2ProtocolGuid;
+#else
 #include <cstddef>
 
 constexpr EFI_GUID kSmmBase2ProtocolGuid = {
@@ -23,3 +29,4 @@ struct EFI_SMM_BASE2_PROTOCOL {
 static_assert(offsetof(EFI_SMM_BASE2_PROTOCOL, InSmm) == 0);
 static_assert(offsetof(EFI_SMM_BASE2_PROTOCOL, GetSmstLocation) == 8);
 static_assert(sizeof(EFI_SMM_BASE2_PROTOCOL) == 16);
+#endif  // TIV_EDK2

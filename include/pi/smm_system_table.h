@@ -4,6 +4,12 @@
 
 #include "efi/uefi.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdePkg's definitions.
+#include <Pi/PiSmmCis.h>
+
+inline constexpr UINT64 kSmmSystemTableSignature = SMM_SMST_SIGNATURE;
+#else
 #include <cstddef>
 
 constexpr UINT64 kSmmSystemTableSignature = 0x54534D53;  // "SMST"
@@ -103,3 +109,4 @@ static_assert(offsetof(EFI_SMM_SYSTEM_TABLE2, SmmInstallProtocolInterface) == 0x
 static_assert(offsetof(EFI_SMM_SYSTEM_TABLE2, SmmLocateProtocol) == 0xD0);
 static_assert(offsetof(EFI_SMM_SYSTEM_TABLE2, SmiHandlerUnRegister) == 0xE8);
 static_assert(sizeof(EFI_SMM_SYSTEM_TABLE2) == 0xF0);
+#endif  // TIV_EDK2

@@ -4,6 +4,12 @@
 
 #include "efi/uefi.h"
 
+#ifdef TIV_EDK2
+// The EDK II build: MdeModulePkg's definitions, the GUID from AutoGen.c.
+#include <Protocol/SmmVariable.h>
+
+inline constexpr const EFI_GUID& kSmmVariableProtocolGuid = gEfiSmmVariableProtocolGuid;
+#else
 #include <cstddef>
 
 constexpr EFI_GUID kSmmVariableProtocolGuid = {
@@ -25,3 +31,4 @@ static_assert(offsetof(EFI_SMM_VARIABLE_PROTOCOL, SmmGetNextVariableName) == 8);
 static_assert(offsetof(EFI_SMM_VARIABLE_PROTOCOL, SmmSetVariable) == 16);
 static_assert(offsetof(EFI_SMM_VARIABLE_PROTOCOL, SmmQueryVariableInfo) == 24);
 static_assert(sizeof(EFI_SMM_VARIABLE_PROTOCOL) == 32);
+#endif  // TIV_EDK2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the headers of a UEFI image and its link:
 #   check_image.sh IMAGE.efi IMAGE.so SUBSYSTEM [MAX_BYTES]
+#   check_image.sh IMAGE.efi IMAGE.dll SUBSYSTEM [MAX_BYTES]   (EDK II's build)
 # PE32+ optional header, machine x86-64 (0x8664), the expected subsystem
 # (11: boot-service driver, 10: application), a .reloc section, no undefined
 # symbols left in the ELF link, and only R_X86_64_RELATIVE dynamic
@@ -13,8 +14,22 @@
 # The link map (IMAGE.map next to IMAGE.so) must show no member of the host's
 # libgcc (built with a red zone, which interrupt and SMM entry overwrite), and
 # the image must be no larger than MAX_BYTES when that is given.
+# An image of EDK II's build (IMAGE.dll: its ELF link, with IMAGE.debug and
+# IMAGE.map beside it) is checked the same way, with three differences that
+# come from EDK II's own start-up and conversion: GenFw turns the ELF
+# relocations into PE base relocations (and refuses kinds it cannot), so an
+# image without absolute addresses has no .reloc section and there is no
+# relocation kind to check; the entry point is UefiDriverEntryPoint's
+# _ModuleEntryPoint; and MdePkg's SetJump and InternalLongJump (the SMM
+# driver entry's exit path) save and restore XMM6-15, as the UEFI convention
+# asks of them, with unaligned moves: they are the only functions that may
+# name an xmm register (CetDone, a label inside both, is not a function).
 set -u
 efi=$1 so=$2 want_subsystem=$3 max_bytes=${4:-}
+edk2=0
+[[ $so == *.dll ]] && edk2=1
+syms=$so
+((edk2)) && syms=${so%.dll}.debug
 fail=0
 problem() { echo "FAIL: $(basename "$efi"): $*"; fail=1; }
 
@@ -54,14 +69,22 @@ for ((i = 0; i < nsections; i++)); do
   name=$(dd if="$efi" bs=1 skip=$((table + 40 * i)) count=8 2>/dev/null | tr -d '\0')
   [[ $name == .reloc ]] && have_reloc=1
 done
-((have_reloc)) || problem "no .reloc section among $nsections sections"
+if ((edk2)); then
+  capture relocations readelf -rW "$so"
+  absolute=$(awk '/^[0-9a-f]+ +[0-9a-f]+ +R_X86_64_(64|RELATIVE)/' <<<"$relocations" | head -1)
+  [[ -z $absolute || $have_reloc -eq 1 ]] || problem "absolute relocations but no .reloc section"
+else
+  ((have_reloc)) || problem "no .reloc section among $nsections sections"
+fi
 
 capture undefined nm -u "$so"
 [[ -z $undefined ]] || problem "undefined symbols in $(basename "$so"): $(echo $undefined)"
 
+if ((edk2 == 0)); then
 capture relocations readelf -rW "$so"
 others=$(awk '/^[0-9a-f]+ +[0-9a-f]+ +R_/ && $3 != "R_X86_64_RELATIVE" {print $3, $5}' <<<"$relocations" | sort -u)
 [[ -z $others ]] || problem "relocations the start-up code does not apply: $(echo $others)"
+fi
 
 # The start-up code runs no constructors: static data must be
 # constant-initialised.
@@ -70,16 +93,31 @@ ctors=$(awk '$2 ~ /^\.(init_array|ctors|preinit_array)$/ && $3 != "00000000" {pr
 [[ -z $ctors ]] || problem "global constructors in the link ($(echo $ctors)) would never run"
 
 entry=$(u $((opt + 16)) 4)
-capture symbols nm "$so"
-start=$(awk '$3 == "EfiImageStart" {print $1}' <<<"$symbols")
+capture symbols nm "$syms"
+entry_name=EfiImageStart
+((edk2)) && entry_name=_ModuleEntryPoint
+start=$(awk -v n="$entry_name" '$3 == n {print $1}' <<<"$symbols")
 if [[ -z $start ]]; then
-  problem "no EfiImageStart in $(basename "$so")"
+  problem "no $entry_name in $(basename "$syms")"
 elif ((entry != 16#$start)); then
-  problem "PE entry point $(printf 0x%x "$entry") is not EfiImageStart (0x$start)"
+  problem "PE entry point $(printf 0x%x "$entry") is not $entry_name (0x$start)"
 fi
 
 capture code objdump -d "$efi"
-simd=$(grep -E '%([xyz]mm|mm)[0-9]' <<<"$code" | head -3)
+simd=$(grep -E '%([xyz]mm|mm)[0-9]' <<<"$code")
+if ((edk2)) && [[ -n $simd ]]; then
+  # The function of each instruction: the last text symbol at or below it.
+  simd=$(awk 'function hex(t,  i, v) { v = 0; t = tolower(t)
+      for (i = 1; i <= length(t); i++) v = v * 16 + index("0123456789abcdef", substr(t, i, 1)) - 1
+      return v }
+    NR == FNR { if ($2 ~ /^[Tt]$/ && $3 != "CetDone") { a[++n] = hex($1); f[n] = $3 }; next }
+    { x = hex($1); best = ""; top = -1
+      for (i = 1; i <= n; i++) if (a[i] <= x && a[i] > top) { top = a[i]; best = f[i] }
+      if (best != "SetJump" && best != "InternalLongJump") print best ": " $0 }' \
+    <(echo "$symbols") <(sed 's/^ *//; s/:/ /' <<<"$simd")) ||
+    problem "cannot attribute the SIMD instructions to functions"
+fi
+simd=$(head -3 <<<"$simd")
 [[ -z $simd ]] || problem "SSE/AVX/MMX registers used: $(echo "$simd" | tr -s ' \t' ' ')"
 
 # Writable memory the image leaves out (orphan .bss.* sections, say) would
@@ -91,6 +129,7 @@ stray=$(sed 's/^ *\[ *[0-9]*\] *//' <<<"$sections" |
 [[ -z $stray ]] || problem "writable sections outside the image's .data: $(echo $stray)"
 
 map=${so%.so}.map
+((edk2)) && map=${so%.dll}.map
 if [[ ! -f $map ]]; then
   problem "link map $map not found"
 else
@@ -104,4 +143,8 @@ if [[ -n $max_bytes ]] && ((size > max_bytes)); then
 fi
 
 ((fail)) && exit 1
-echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only, entry EfiImageStart, no SIMD registers, no libgcc, $size bytes${max_bytes:+ (at most $max_bytes)}"
+if ((edk2)); then
+  echo "OK: $(basename "$efi") (EDK II): PE32+ x86-64, subsystem $subsystem, .reloc $( ((have_reloc)) && echo present || echo "not needed"), no undefined symbols, entry _ModuleEntryPoint, no SIMD registers outside SetJump/InternalLongJump, no libgcc, $size bytes${max_bytes:+ (at most $max_bytes)}"
+else
+  echo "OK: $(basename "$efi"): PE32+ x86-64, subsystem $subsystem, .reloc present, no undefined symbols, relative relocations only, entry EfiImageStart, no SIMD registers, no libgcc, $size bytes${max_bytes:+ (at most $max_bytes)}"
+fi

@@ -243,6 +243,34 @@ TEST(FvtoolIntegration, EachInfListsThePackagesThatDeclareItsGuids) {
   }
 }
 
+// The source package (TivFirmwarePkg, built by EDK II) and the binary package
+// describe the same modules: every GUID of TivFirmware.dec with the same value
+// (and the PCDs' token space besides), and each module's name, type,
+// FILE_GUID and dependency expression.
+TEST(FvtoolIntegration, SourcePackageDescribesTheModulesOfTheBinaryPackage) {
+  const fvtool::GuidNames binary = fvtool::ReadDec(Integration("TivFirmware.dec"));
+  const fvtool::GuidNames source =
+      fvtool::ReadDec(Integration("TivFirmwarePkg/TivFirmwarePkg.dec"));
+  EXPECT_EQ(source.size(), binary.size() + 1);
+  EXPECT_EQ(source.count("gTivFirmwarePkgTokenSpaceGuid"), 1u);
+  for (const auto& [name, guid] : binary) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(source.count(name), 1u);
+    EXPECT_EQ(source.at(name).Text(), guid.Text());
+  }
+  for (const char* module : {"AddrTranslateDxe", "MemTuneSmm"}) {
+    SCOPED_TRACE(module);
+    const std::string inf = std::string(module) + "/" + module + ".inf";
+    const fvtool::InfModule b = fvtool::ReadInf(Integration(inf.c_str()));
+    const fvtool::InfModule s = fvtool::ReadInf(Integration(("TivFirmwarePkg/" + inf).c_str()));
+    EXPECT_EQ(s.baseName, b.baseName);
+    EXPECT_EQ(s.moduleType, b.moduleType);
+    ASSERT_TRUE(s.fileGuid && b.fileGuid && s.depex && b.depex);
+    EXPECT_EQ(s.fileGuid->Text(), b.fileGuid->Text());
+    EXPECT_EQ(*s.depex, *b.depex);
+  }
+}
+
 TEST(FvtoolIntegration, InfSectionsChooseTheDepexForX64AndTheModuleType) {
   struct Case {
     const char* text;
