@@ -1,5 +1,5 @@
 # The EDK II build of the drivers (integration/TivFirmwarePkg): EDK II's
-# `build` on MdePkg, RELEASE and DEBUG, in the workspace build/host/edk2/ over
+# `build` on MdePkg, RELEASE and DEBUG, in the workspaces build/host/edk2/TARGET/ over
 # the tree scripts/fetch-edk2.sh prepares (Debian's edk2 source package,
 # BaseTools built once; a prepared tree costs nothing).
 #   TIV_EDK2_DIR                    the prepared tree
@@ -30,19 +30,19 @@ file(GLOB_RECURSE tiv_edk2_inputs CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/include/* ${CMAKE_SOURCE_DIR}/registers/*
      ${CMAKE_SOURCE_DIR}/compiler_support/*)
 
+# RELEASE and DEBUG each in a workspace of its own (EDK II's build keeps its
+# Conf/ and caches there), so that the two builds may run side by side.
 set(tiv_edk2_outputs "")
-set(tiv_edk2_commands "")
 foreach(target RELEASE DEBUG)
-  set(dir ${TIV_EDK2_WORKSPACE}/Build/TivFirmwarePkg/${target}_GCC5/X64)
+  set(workspace ${TIV_EDK2_WORKSPACE}/${target})
+  set(dir ${workspace}/Build/TivFirmwarePkg/${target}_GCC5/X64)
+  set(outputs_${target} "")
   foreach(module IN LISTS TIV_EDK2_MODULES)
     set(TIV_EDK2_IMAGE_${module}_${target} ${dir}/${module}.efi)
     set(TIV_EDK2_BUILD_DIR_${module}_${target} ${dir}/TivFirmwarePkg/${module}/${module})
-    list(APPEND tiv_edk2_outputs ${dir}/${module}.efi)
+    list(APPEND outputs_${target} ${dir}/${module}.efi)
   endforeach()
-  # One build at a time: both targets share the workspace's Conf/ and caches.
-  list(APPEND tiv_edk2_commands COMMAND ${CMAKE_COMMAND} -E env EDK2_JOBS=${TIV_EDK2_JOBS}
-       ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh ${TIV_EDK2_DIR} ${TIV_EDK2_WORKSPACE}
-       ${target} -D TIV_VERSION=${PROJECT_VERSION})
+  list(APPEND tiv_edk2_outputs ${outputs_${target}})
 endforeach()
 # The tree itself (at no cost once prepared). What the host tests compile
 # from it (tests/CMakeLists.txt) is a byproduct, so a tree not yet fetched
@@ -57,13 +57,16 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/fetch-edk2.sh
   COMMENT "EDK II: preparing ${TIV_EDK2_DIR}" USES_TERMINAL VERBATIM)
 add_custom_target(edk2_tree DEPENDS ${tiv_edk2_tree_stamp})
-add_custom_command(
-  OUTPUT ${tiv_edk2_outputs}
-  ${tiv_edk2_commands}
-  DEPENDS ${tiv_edk2_inputs} ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh
-          ${tiv_edk2_tree_stamp} edk2_tree
-  COMMENT "EDK II: building TivFirmwarePkg (RELEASE and DEBUG)"
-  USES_TERMINAL VERBATIM)
+foreach(target RELEASE DEBUG)
+  add_custom_command(
+    OUTPUT ${outputs_${target}}
+    COMMAND ${CMAKE_COMMAND} -E env EDK2_JOBS=${TIV_EDK2_JOBS}
+            ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh ${TIV_EDK2_DIR}
+            ${TIV_EDK2_WORKSPACE}/${target} ${target} -D TIV_VERSION=${PROJECT_VERSION}
+    DEPENDS ${tiv_edk2_inputs} ${CMAKE_SOURCE_DIR}/scripts/build-edk2-package.sh
+            ${tiv_edk2_tree_stamp} edk2_tree
+    COMMENT "EDK II: building TivFirmwarePkg (${target})" VERBATIM)
+endforeach()
 add_custom_target(edk2_package ALL DEPENDS ${tiv_edk2_outputs})
 
 # The shipped images: the RELEASE ones, as build/host/AddrTranslateDxe.efi and
