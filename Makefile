@@ -44,8 +44,10 @@ build-both: deps
 	$(CMAKE) --preset asan >/dev/null
 	@scripts/build-both.sh $(JOBS)
 
-# Builds only platsim (and platsim-diag, which it hands --trace to).
-run: deps
+# Builds only platsim (and platsim-diag, which it hands --trace to): the
+# Debian packages it needs, but not EDK II, which only the images need.
+run:
+	@scripts/install-deps.sh
 	$(CMAKE) --preset host
 	$(CMAKE) --build --preset host -j $(JOBS) --target platsim
 	@scripts/run-demo.sh $(PLATSIM)
