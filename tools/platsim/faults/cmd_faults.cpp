@@ -8,9 +8,9 @@
 #include "tools/platsim/faults/fault_report.h"
 #include "tools/platsim/faults/fault_svg.h"
 #include "tools/platsim/faults/time_text.h"
+#include "tools/common/output_file.h"
 #include "tools/common/hex_text.h"
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -54,17 +54,14 @@ void RunFaults(const GlobalOptions& opts, const FaultsArgs& a) {
     std::cout << ReportJson(in).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   else
     ReportText(in, std::cout);
-  if (!a.svg.empty()) {
-    std::ofstream out(a.svg, std::ios::trunc);
-    out << RenderFaultSvg(locator, an, read.errors, "Memory errors and faults", platform.line);
-    out.flush();
-    if (!out) throw UserError("cannot write the picture to '" + a.svg + "'");
-  }
+  if (!a.svg.empty())
+    tools::WriteOutputFile(
+        a.svg, RenderFaultSvg(locator, an, read.errors, "Memory errors and faults", platform.line),
+        "cannot write the picture to '" + a.svg + "'");
   if (!a.pages.empty()) {
-    std::ofstream out(a.pages, std::ios::trunc);
-    for (uint64_t p : allPages) out << tools::Hex64(p) << "\n";
-    out.flush();
-    if (!out) throw UserError("cannot write the page list to '" + a.pages + "'");
+    std::string list;
+    for (uint64_t p : allPages) list += tools::Hex64(p) + "\n";
+    tools::WriteOutputFile(a.pages, list, "cannot write the page list to '" + a.pages + "'");
   }
   std::cout.flush();
   if (!platform.warning.empty()) std::cerr << "platsim: " << platform.warning << "\n";

@@ -2,6 +2,7 @@
 // --svg, as a picture; and a consistency check of the maps and channels that
 // exits with 1 when it finds something.
 #include "addr_translate/fabric/check_dram_hit.h"
+#include "tools/common/output_file.h"
 #include "harness/addr_translate_driver.h"
 #include "sim/profile/profile.h"
 #include "sim/uart/console.h"
@@ -14,7 +15,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -409,9 +409,7 @@ void Map(const GlobalOptions& opts, const MapArgs& args) {
     if (svgToStdout) {
       std::cout << svg;
     } else {
-      std::ofstream f(args.svg, std::ios::binary | std::ios::trunc);
-      if (!f || !f.write(svg.data(), static_cast<std::streamsize>(svg.size())) || !f.flush())
-        throw UserError("cannot write " + args.svg);
+      tools::WriteOutputFile(args.svg, svg, "cannot write " + args.svg);
     }
   }
   if (!svgToStdout) {

@@ -7,11 +7,11 @@
 #include "tools/platsim/cli/commands.h"
 #include "tools/platsim/cli/platform_load.h"
 #include "tools/platsim/profile/smbios_memory.h"
+#include "tools/common/output_file.h"
 #include "tools/common/hex_text.h"
 #include "tools/common/input_file.h"
 #include "tools/common/size_text.h"
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -105,9 +105,7 @@ void WriteNew(const NewOptions& o) {
     std::cout << profile.dump(2) << "\n";
     return;
   }
-  std::ofstream out(o.output);
-  if (!out) throw UserError("cannot write " + o.output);
-  out << profile.dump(2) << "\n";
+  tools::WriteOutputFile(o.output, profile.dump(2) + "\n", "cannot write " + o.output);
 }
 
 struct DimmsOptions {
@@ -147,12 +145,8 @@ void ListDimms(const GlobalOptions& opts, const DimmsOptions& o) {
                             {"part", d.part}});
   }
   const Json section{{"dimms", skeleton}};
-  if (!o.output.empty()) {
-    std::ofstream out(o.output, std::ios::trunc);
-    out << section.dump(2) << "\n";
-    out.flush();
-    if (!out) throw UserError("cannot write '" + o.output + "'");
-  }
+  if (!o.output.empty())
+    tools::WriteOutputFile(o.output, section.dump(2) + "\n", "cannot write '" + o.output + "'");
   if (opts.json) {
     Json j{{"file", o.smbios}, {"devices", devices}, {"damage", t.damage}, {"skeleton", section}};
     std::cout << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
