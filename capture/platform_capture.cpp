@@ -96,41 +96,38 @@ class RegisterWriter {
   CaptureResult& result_;
 };
 
-void Member(ProfileText& t, bool& first, const char* key) {
-  t.Raw(first ? "\n    \"" : ",\n    \"");
-  first = false;
-  t.Raw(key);
-  t.Raw("\": ");
-}
-
+// Each member that the identification holds: a text, or a 32-bit number
+// written as hex text.
 void WriteIdentification(ProfileText& t, const Identification& id) {
-  t.Raw("  \"captured\": {");
-  bool first = true;
   const struct {
     const char* key;
-    const char* value;
-  } texts[] = {{"tool", id.tool}, {"version", id.version},   {"source", id.source},
-               {"time", id.time}, {"hostName", id.hostName}, {"capturedFrom", id.capturedFrom}};
-  for (const auto& m : texts) {
-    if (m.value == nullptr) continue;
-    Member(t, first, m.key);
-    t.String(m.value);
-  }
-  if (id.hasCpuidSignature) {
-    Member(t, first, "cpuidSignature");
-    t.HexString(id.cpuidSignature, 8);
-  }
-  if (id.firmwareVendor != nullptr) {
-    Member(t, first, "firmwareVendor");
-    t.String(id.firmwareVendor);
-  }
-  if (id.hasFirmwareRevision) {
-    Member(t, first, "firmwareRevision");
-    t.HexString(id.firmwareRevision, 8);
-  }
-  if (id.note != nullptr) {
-    Member(t, first, "note");
-    t.String(id.note);
+    const char* text;
+    bool isNumber;
+    uint32_t number;
+  } members[] = {
+      {"tool", id.tool, false, 0},
+      {"version", id.version, false, 0},
+      {"source", id.source, false, 0},
+      {"time", id.time, false, 0},
+      {"hostName", id.hostName, false, 0},
+      {"capturedFrom", id.capturedFrom, false, 0},
+      {"cpuidSignature", nullptr, id.hasCpuidSignature, id.cpuidSignature},
+      {"firmwareVendor", id.firmwareVendor, false, 0},
+      {"firmwareRevision", nullptr, id.hasFirmwareRevision, id.firmwareRevision},
+      {"note", id.note, false, 0},
+  };
+  t.Raw("  \"captured\": {");
+  bool first = true;
+  for (const auto& m : members) {
+    if (m.text == nullptr && !m.isNumber) continue;
+    t.Raw(first ? "\n    \"" : ",\n    \"");
+    first = false;
+    t.Raw(m.key);
+    t.Raw("\": ");
+    if (m.isNumber)
+      t.HexString(m.number, 8);
+    else
+      t.String(m.text);
   }
   t.Raw("\n  }");
 }

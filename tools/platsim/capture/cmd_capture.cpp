@@ -11,9 +11,11 @@
 #include "sim/mca/mca_banks.h"
 #include "sim/profile/profile.h"
 #include "sim/topology/topology_double.h"
+#include "tools/common/output_file.h"
 #include "tools/common/input_file.h"
 #include "tools/platsim/capture/config_space.h"
 #include "tools/platsim/cli/commands.h"
+#include "tools/platsim/cli/platform_load.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,7 +33,6 @@ namespace {
 
 struct CaptureArgs {
   std::string simulate;  // the profile to simulate
-  bool simulated = false;
   std::string sysfs = "/sys";
   std::string channelConfig;
   std::string output = "-";
@@ -82,10 +83,7 @@ void Emit(const CaptureArgs& a, const Captured& c, double seconds) {
   if (a.output == "-") {
     std::cout << c.text << std::flush;
   } else {
-    std::ofstream out(a.output, std::ios::binary | std::ios::trunc);
-    out << c.text;
-    out.close();
-    if (!out) throw UserError("cannot write " + a.output);
+    tools::WriteOutputFile(a.output, c.text, "cannot write " + a.output);
   }
   std::fprintf(stderr,
                "platsim: captured %u fabric registers of %u node%s (%u blocks) in %.1f ms\n",
@@ -98,12 +96,12 @@ double Since(std::chrono::steady_clock::time_point start) {
 }
 
 void CaptureSimulated(const GlobalOptions& opts, const CaptureArgs& a) {
-  std::string file = a.simulate;
-  if ((file.empty() || file == "-") && !opts.profile.empty()) file = opts.profile;
-  if (file == "-") file.clear();
+  // --simulate's own file, else --profile's (none: the built-in platform).
+  GlobalOptions simulated = opts;
+  if (!a.simulate.empty() && a.simulate != "-") simulated.profile = a.simulate;
+  const std::string file = simulated.profile == "-" ? "<stdin>" : simulated.profile;
   sim::Platform platform;
-  sim::profile::Load(file.empty() ? sim::profile::Default() : LoadProfileJson(file, "profile"),
-                     platform);
+  LoadPlatform(simulated, platform);
   // The platform's topology component, as firmware would publish it.
   sim::TopologyDouble topology;
   topology.processors = sim::mca::Processors(platform).entries;
