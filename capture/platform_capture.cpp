@@ -1,6 +1,7 @@
 #include "capture/platform_capture.h"
 
 #include "addr_translate/fabric/fabric_access.h"
+#include "diag/format.h"
 #include "hw/hw.h"
 #include "registers/fabric_registers.h"
 
@@ -74,20 +75,19 @@ class RegisterWriter {
   static constexpr unsigned kMaxBlockRegisters = 48;
 
   void Write(uint32_t node, atd::FabricReg r, uint32_t instance, uint32_t v) {
-    text_.Raw(result_.registers == 0 ? "\n    {\"node\": " : ",\n    {\"node\": ");
-    text_.Decimal(node);
-    text_.Raw(", \"function\": ");
-    text_.Decimal(r.function);
-    text_.Raw(", \"offset\": ");
-    text_.HexString(r.offset, 3);
-    text_.Raw(", \"instance\": ");
+    char line[160];
     if (instance == atd::kBroadcastInstance)
-      text_.Raw("\"broadcast\"");
+      diag::Format(line, sizeof line,
+                   "{\"node\": %u, \"function\": %u, \"offset\": \"0x%03X\", \"instance\": "
+                   "\"broadcast\", \"value\": \"0x%08X\"}",
+                   node, r.function, r.offset, v);
     else
-      text_.Decimal(instance);
-    text_.Raw(", \"value\": ");
-    text_.HexString(v, 8);
-    text_.Raw("}");
+      diag::Format(line, sizeof line,
+                   "{\"node\": %u, \"function\": %u, \"offset\": \"0x%03X\", \"instance\": %u, "
+                   "\"value\": \"0x%08X\"}",
+                   node, r.function, r.offset, instance, v);
+    text_.Raw(result_.registers == 0 ? "\n    " : ",\n    ");
+    text_.Raw(line);
     ++result_.registers;
   }
 
@@ -124,10 +124,13 @@ void WriteIdentification(ProfileText& t, const Identification& id) {
     first = false;
     t.Raw(m.key);
     t.Raw("\": ");
-    if (m.isNumber)
-      t.HexString(m.number, 8);
-    else
+    if (m.isNumber) {
+      char hex[16];
+      diag::Format(hex, sizeof hex, "\"0x%08X\"", m.number);
+      t.Raw(hex);
+    } else {
       t.String(m.text);
+    }
   }
   t.Raw("\n  }");
 }
@@ -143,9 +146,11 @@ void WriteTables(ProfileText& t, const Tables& tables) {
     t.Raw(",\n  \"processors\": [");
     for (uint64_t i = 0; i < tables.processorCount; ++i) {
       const ProcessorListEntry& p = tables.processors[i];
-      t.Raw(i == 0 ? "\n    {\"number\": " : ",\n    {\"number\": ");
-      t.Decimal(p.processorNumber);
-      t.Raw(", \"info\": ");
+      char number[48];
+      diag::Format(number, sizeof number, "{\"number\": %llu, \"info\": ",
+                   static_cast<unsigned long long>(p.processorNumber));
+      t.Raw(i == 0 ? "\n    " : ",\n    ");
+      t.Raw(number);
       t.HexBytes(p.info, sizeof p.info, true);
       t.Raw("}");
     }

@@ -43,26 +43,6 @@ void ProfileText::String(const char* text) {
   Raw("\"", 1);
 }
 
-void ProfileText::Decimal(uint64_t value) {
-  char digits[20];
-  size_t n = 0;
-  do {
-    digits[sizeof digits - 1 - n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  Raw(digits + sizeof digits - n, n);
-}
-
-void ProfileText::HexString(uint64_t value, unsigned digits) {
-  char text[20] = {'"', '0', 'x'};
-  unsigned n = 1;
-  while (n < 16 && (value >> (4 * n)) != 0) ++n;
-  if (n < digits) n = digits > 16 ? 16 : digits;
-  for (unsigned i = 0; i < n; ++i) text[3 + i] = kHexDigits[(value >> (4 * (n - 1 - i))) & 0xF];
-  text[3 + n] = '"';
-  Raw(text, 4 + n);
-}
-
 void ProfileText::HexBytes(const uint8_t* bytes, size_t count, bool spaced) {
   Raw("\"", 1);
   char chunk[96];

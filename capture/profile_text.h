@@ -22,9 +22,6 @@ class ProfileText {
   void Raw(const char* text, size_t length);
   // A JSON string: quotes, and escapes for quote, backslash and controls.
   void String(const char* text);
-  void Decimal(uint64_t value);
-  // "0x" and `digits` upper-case hex digits (at least), as a JSON string.
-  void HexString(uint64_t value, unsigned digits);
   // `count` bytes as one JSON string of hex digit pairs, no separators, or
   // with a space between bytes.
   void HexBytes(const uint8_t* bytes, size_t count, bool spaced);
